@@ -1,0 +1,107 @@
+#include "escalay.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "chart/graficotendencia.h"
+#include "core/numeros.h"
+
+namespace escalay {
+
+namespace {
+
+bool rangoValido(double inferior, double superior)
+{
+    // QCustomPlot refuses ranges whose size or bounds are beyond these.
+    const double size = superior - inferior;
+    return std::isfinite(size) && size > 1e-200 && std::fabs(inferior) < 1e200
+           && std::fabs(superior) < 1e200;
+}
+
+// A value above 0 read from a scale box, or nothing.
+std::optional<double> leerPositivo(const QString &texto)
+{
+    if (texto.isEmpty())
+        return std::nullopt;
+    const auto valor = numeros::leerReal(texto);
+    if (!valor || *valor <= 0.0)
+        return std::nullopt;
+    return valor;
+}
+
+} // namespace
+
+Rango rangoManual(const ValueScale &escala)
+{
+    const double inferior = std::min(escala.Minimum, escala.Maximum);
+    const double superior = std::max(escala.Minimum, escala.Maximum);
+    if (!rangoValido(inferior, superior))
+        return {0.0, 1.0};
+    return {inferior, superior};
+}
+
+QVector<double> ticksManuales(const ValueScale &escala)
+{
+    const Rango rango = rangoManual(escala);
+    const int divisiones = std::max<int>(1, escala.MajorDivision);
+    const int paso = (divisiones + maxTicks - 1) / maxTicks;
+    QVector<double> ticks;
+    ticks.reserve(divisiones / paso + 2);
+    for (int i = 0; i < divisiones; i += paso)
+        ticks.append(rango.inferior + (rango.superior - rango.inferior) * i / divisiones);
+    ticks.append(rango.superior);
+    return ticks;
+}
+
+Rango rangoAutomatico(double minimo, double maximo)
+{
+    double inferior = std::min(0.0, minimo);
+    double superior = std::max(0.0, maximo);
+    if (superior <= inferior)
+        superior = inferior + 1.0;
+    // A step of 1, 2, 2.5 or 5 times a power of ten, about five to the range.
+    const double bruto = (superior - inferior) / 5.0;
+    const double potencia = std::pow(10.0, std::floor(std::log10(bruto)));
+    double paso = 10.0 * potencia;
+    for (double m : {1.0, 2.0, 2.5, 5.0}) {
+        if (m * potencia >= bruto) {
+            paso = m * potencia;
+            break;
+        }
+    }
+    return {std::floor(inferior / paso) * paso, std::ceil(superior / paso) * paso};
+}
+
+void clickAutoEscala(const QCheckBox &chkAutoEscala, QLineEdit &txtEscala,
+                     QLineEdit &txtMajorDivision, GraficoTendencia &grafico)
+{
+    const bool marcado = chkAutoEscala.checkState() == Qt::Checked;
+    grafico.setAuto(marcado);
+    txtEscala.setEnabled(!marcado);
+    txtMajorDivision.setEnabled(!marcado);
+    if (chkAutoEscala.checkState() == Qt::Unchecked) {
+        cambioEscala(txtEscala.text(), grafico);
+        cambioMajorDivision(txtMajorDivision.text(), grafico);
+    }
+}
+
+void cambioEscala(const QString &txtEscala, GraficoTendencia &grafico)
+{
+    if (const auto maximo = leerPositivo(txtEscala))
+        grafico.setMaximum(*maximo);
+}
+
+void cambioMajorDivision(const QString &txtMajorDivision, GraficoTendencia &grafico)
+{
+    const auto real = leerPositivo(txtMajorDivision);
+    if (!real)
+        return;
+    // Above 32767 the count cannot be held: ignored like a text that is not a number.
+    if (const auto divisiones = numeros::redondearEntero(*real))
+        grafico.setMajorDivision(*divisiones);
+}
+
+} // namespace escalay

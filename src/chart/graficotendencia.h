@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QTimer>
+
+#include <qcustomplot.h>
+
+#include "chart/escalay.h"
+
+class VentanaMuestras;
+class TickerY;
+
+// The trend: the sample window's two series against the row number, oldest at the left.
+// Drawing is coalesced: changes ask for a redraw, a timer draws at most once per interval.
+class GraficoTendencia : public QCustomPlot
+{
+    Q_OBJECT
+public:
+    static constexpr int intervaloRedibujoMs = 50;
+
+    GraficoTendencia(const VentanaMuestras &ventana, QWidget *parent = nullptr);
+    ~GraficoTendencia() override;
+
+    const ValueScale &valueScale() const { return escala_; }
+    void setAuto(bool automatica);
+    void setMaximum(double maximo);
+    void setMajorDivision(int16_t divisiones);
+
+    // Asks for a redraw within one interval; any number of calls before it make one redraw.
+    void redibujarPronto();
+    // Brings the series and the axis up to date and draws now.
+    void redibujar();
+
+    bool redibujoPendiente() const { return temporizador_.isActive(); }
+    uint64_t redibujos() const { return redibujos_; }
+
+    // Saves what is on show as a PNG; returns an empty string or the reason it failed.
+    QString guardarImagen(const QString &ruta);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void actualizarSeries();
+    void actualizarEje();
+
+    const VentanaMuestras &ventana_;
+    ValueScale escala_;
+    TickerY *ticker_ = nullptr; // owned by the shared pointer the axis holds
+    QCPGraph *serieDato_ = nullptr;
+    QCPGraph *serieSetPoint_ = nullptr;
+    QTimer temporizador_;
+    uint64_t cambiosDibujados_ = UINT64_MAX;
+    uint64_t redibujos_ = 0;
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include <QString>
+
+struct VariablesVentana;
+
+// The rows the trend shows: row 1 the oldest, row RowCount() the newest; each row holds a
+// sample and the set point in force when it was appended. A ring over a fixed store, so
+// appending and cutting cost the same at any length and never allocate.
+class VentanaMuestras
+{
+public:
+    struct Fila
+    {
+        int16_t dato;
+        int16_t setPoint;
+    };
+
+    // One more than the largest window, for the row appended before the cut.
+    static constexpr int16_t maxFilas = INT16_MAX;
+
+    VentanaMuestras();
+
+    int16_t RowCount() const { return filas_; }
+    Fila fila(int numero) const { return store_[(inicio_ + numero - 1) & mascara]; }
+
+    // n rows of zeros.
+    void llenar(int16_t n);
+    // Returns false (and changes nothing) when the row count is already at its 16-bit limit.
+    bool agregarMuestra(int16_t dato, int16_t setPoint)
+    {
+        if (filas_ >= maxFilas)
+            return false;
+        store_[(inicio_ + filas_) & mascara] = {dato, setPoint};
+        ++filas_;
+        ++cambios_;
+        return true;
+    }
+    // Drops the oldest row while there are more than puntosX.
+    void recortarVentana(int16_t puntosX)
+    {
+        while (filas_ > puntosX && filas_ > 0) {
+            inicio_ = (inicio_ + 1) & mascara;
+            --filas_;
+        }
+    }
+
+    // Grows with every change, so a drawer can tell whether anything is new.
+    uint64_t cambios() const { return cambios_; }
+
+private:
+    static constexpr int capacidad = 32768;
+    static constexpr int mascara = capacidad - 1;
+    static_assert(capacidad > maxFilas);
+
+    std::array<Fila, capacidad> store_{};
+    int inicio_ = 0;
+    int16_t filas_ = 0;
+    uint64_t cambios_ = 0;
+};
+
+// The load's fill: puntosX rows of zeros.
+void llenarVentana(VariablesVentana &variables, VentanaMuestras &ventana);
+
+// The change handler of the "how many points" box. Returns true when it rebuilt the window.
+bool reiniciarVentana(const QString &txtAncho, VariablesVentana &variables,
+                      VentanaMuestras &ventana);

@@ -1,0 +1,63 @@
+#include "adquisicion.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "chart/graficotendencia.h"
+#include "chart/ventanamuestras.h"
+#include "core/numeros.h"
+#include "core/variablesventana.h"
+#include "log/registro.h"
+
+Adquisicion::Adquisicion(VariablesVentana &variables, QLineEdit &txtTiempo, QLineEdit &txtDato,
+                         const QCheckBox &chkRegistrar, VentanaMuestras &ventana,
+                         GraficoTendencia &grafico, Registro &registro)
+    : variables_(variables), txtTiempo_(txtTiempo), txtDato_(txtDato),
+      chkRegistrar_(chkRegistrar), ventana_(ventana), grafico_(grafico), registro_(registro)
+{
+}
+
+void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
+{
+    if (codigo != evento::comEvReceive || entrada.isEmpty())
+        return;
+
+    // The handler runs to completion, so nothing can change the box or see the read-outs
+    // between two samples of this event: read the one once and write the others at the end.
+    bool registrar = chkRegistrar_.checkState() == Qt::Checked;
+    bool huboMuestra = false;
+    float transcurrido = 0.0f;
+    int16_t dato = 0;
+
+    VariablesVentana &v = variables_;
+    for (const char c : entrada) {
+        const uint8_t b = static_cast<uint8_t>(c);
+        if (v.esperaSetPoint) {
+            v.esperaSetPoint = false;
+            v.setPoint = b;
+            continue;
+        }
+        if (b >= marcaSetPoint) {
+            v.esperaSetPoint = true;
+            continue;
+        }
+        dato = b;
+        const Reloj::Lectura t = reloj_.leer();
+        transcurrido = numeros::tiempoTranscurrido(t.segundosMedianoche, v.tiempoAnterior);
+        v.tiempoAnterior = t.segundosMedianoche;
+        ventana_.agregarMuestra(dato, v.setPoint);
+        if (registrar && !registro_.escribirRegistro(dato, v.setPoint, t.segundoEpoca))
+            registrar = false;
+        ventana_.recortarVentana(v.puntosX);
+        huboMuestra = true;
+        ++muestras_;
+    }
+
+    if (registrar)
+        registro_.terminarEvento();
+    if (!huboMuestra)
+        return;
+    txtTiempo_.setText(numeros::textoReal(transcurrido));
+    txtDato_.setText(numeros::textoEntero(dato));
+    grafico_.redibujarPronto();
+}

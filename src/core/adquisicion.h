@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QByteArrayView>
+
+#include "core/reloj.h"
+#include "serial/eventoscomm.h"
+
+class QCheckBox;
+class QLineEdit;
+class GraficoTendencia;
+class Registro;
+class VentanaMuestras;
+struct VariablesVentana;
+
+
+// Turns the controller's byte stream into samples and set points and drives, for every
+// sample, the read-outs, the sample window and the log.
+class Adquisicion
+{
+public:
+    static constexpr uint8_t marcaSetPoint = 255;
+
+    Adquisicion(VariablesVentana &variables, QLineEdit &txtTiempo, QLineEdit &txtDato,
+                const QCheckBox &chkRegistrar, VentanaMuestras &ventana,
+                GraficoTendencia &grafico, Registro &registro);
+
+    // The serial control's communication event; `entrada` is everything that was waiting
+    // when the event is a receive, and is not looked at otherwise.
+    void procesarEntrada(int16_t codigo, QByteArrayView entrada);
+
+    // Samples handled since start: every one reached the window (and the log, when on).
+    uint64_t muestrasRecibidas() const { return muestras_; }
+
+private:
+    VariablesVentana &variables_;
+    QLineEdit &txtTiempo_;
+    QLineEdit &txtDato_;
+    const QCheckBox &chkRegistrar_;
+    VentanaMuestras &ventana_;
+    GraficoTendencia &grafico_;
+    Registro &registro_;
+    Reloj reloj_;
+    uint64_t muestras_ = 0;
+};

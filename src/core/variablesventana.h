@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QFile>
+
+// The window's own variables, read and written by the handlers of every subsystem.
+struct VariablesVentana
+{
+    int16_t puntosX = 0;          // length of the sample window
+    int16_t setPoint = 0;         // carried by every sample to the chart and the log
+    bool esperaSetPoint = false;  // the next received byte is a set point
+    float tiempoAnterior = 0.0f;  // clock reading (s since midnight) of the previous sample
+    bool registroAbierto = false; // archivoRegistro is open
+    QFile archivoRegistro;        // the open log file
+};

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <QString>
+
+#include "core/variablesventana.h"
+#include "log/formatofecha.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QFileDialog;
+
+// The data log: its destination, opening on the first record, the record format, and
+// closing. Records gather in a buffer that reaches the file at the end of every receive
+// event, so a finished event is on disk even if the program dies afterwards.
+class Registro
+{
+public:
+    using Avisar = std::function<void(const QString &)>;
+
+    Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBox &chkRegistrar,
+             QPushButton &btnCambiarDestino, Avisar avisar);
+    ~Registro();
+
+    // The program's folder and "registro.xls".
+    static QString rutaPorDefecto();
+
+    // Click of the "log" check box.
+    void clickRegistrar();
+    // Click of "Cambiar destino...": a modal save dialog.
+    void cambiarDestino(QFileDialog &dialogo);
+
+    // One record; opens the file first if it is not open. Returns false when logging has
+    // just been switched off because the file cannot be opened or written.
+    bool escribirRegistro(int16_t dato, int16_t setPoint, int64_t segundoEpoca)
+    {
+        if (!variables_.registroAbierto && !abrir())
+            return false;
+        if (usados_ + maxRegistro > buffer_.size() && !volcar())
+            return false;
+        char *p = buffer_.data() + usados_;
+        const QByteArray &fecha = formatoFecha_->bytes(segundoEpoca);
+        std::memcpy(p, fecha.constData(), fecha.size());
+        p += fecha.size();
+        *p++ = '\t';
+        p += escribirNumero(setPoint, p);
+        *p++ = '\t';
+        p += escribirNumero(dato, p);
+        *p++ = '\r';
+        *p++ = '\n';
+        usados_ = p - buffer_.data();
+        return true;
+    }
+
+    // End of a receive event: what is buffered goes to the file.
+    bool terminarEvento() { return usados_ == 0 || volcar(); }
+
+    // Closes the file if it is open (after writing what is buffered).
+    void cerrarRegistro();
+
+private:
+    static constexpr size_t tamanoBuffer = 256 * 1024;
+    // A date-time text far longer than any locale writes, plus two numbers and separators.
+    static constexpr size_t maxRegistro = 256;
+
+    static int escribirNumero(int16_t valor, char *p);
+    bool abrir();
+    bool volcar();
+    void fallar(const QString &motivo);
+
+    VariablesVentana &variables_;
+    QLineEdit &txtRegistro_;
+    QCheckBox &chkRegistrar_;
+    QPushButton &btnCambiarDestino_;
+    Avisar avisar_;
+    std::unique_ptr<FormatoFecha> formatoFecha_;
+    std::vector<char> buffer_;
+    size_t usados_ = 0;
+};

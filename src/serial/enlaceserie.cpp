@@ -1,0 +1,109 @@
+#include "enlaceserie.h"
+
+#include <QCompleter>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPortInfo>
+
+#include "core/numeros.h"
+#include "core/variablesventana.h"
+#include "serial/puertoserie.h"
+
+namespace enlaceserie {
+
+std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *motivo)
+{
+    const QString texto = txtPuerto.trimmed();
+    if (const auto numero = numeros::leerEntero(texto)) {
+        if (*numero < 1) {
+            *motivo = QStringLiteral("el número de puerto debe ser 1 o mayor");
+            return std::nullopt;
+        }
+#ifdef Q_OS_WIN
+        return QStringLiteral("COM%1").arg(*numero);
+#else
+        return QStringLiteral("/dev/ttyS%1").arg(*numero - 1);
+#endif
+    }
+    if (texto.isEmpty() || numeros::leerReal(texto)) {
+        *motivo = texto.isEmpty() ? QStringLiteral("no se ha indicado ningún puerto")
+                                  : QStringLiteral("el número de puerto es demasiado grande");
+        return std::nullopt;
+    }
+    return texto;
+}
+
+bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
+                    PuertoSerie &puerto, const Avisar &avisar)
+{
+    QString motivo;
+    const auto dispositivo = nombreDispositivo(txtPuerto.text(), &motivo);
+    if (!dispositivo) {
+        avisar(QStringLiteral("No se puede conectar al puerto «%1»: %2.")
+                   .arg(txtPuerto.text(), motivo));
+        return false;
+    }
+    if (!puerto.abrir(*dispositivo, &motivo)) {
+        avisar(QStringLiteral("No se puede abrir el puerto serie %1: %2.")
+                   .arg(*dispositivo, motivo));
+        return false;
+    }
+    btnPuerto.setEnabled(false);
+    btnEnviar.setEnabled(true);
+    return true;
+}
+
+bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
+                    PuertoSerie &puerto, const Avisar &avisar)
+{
+    const auto valor = numeros::leerEntero(txtSetPoint.text());
+    if (!valor) {
+        avisar(QStringLiteral("El set point «%1» no es un número entero válido.")
+                   .arg(txtSetPoint.text()));
+        return false;
+    }
+    const int16_t enLinea = std::min<int16_t>(*valor, 100);
+    if (enLinea < 0) {
+        avisar(QStringLiteral("El set point no puede ser negativo (%1).").arg(*valor));
+        return false;
+    }
+    QString motivo;
+    if (!puerto.enviar(static_cast<uint8_t>(enLinea), &motivo)) {
+        avisar(QStringLiteral("No se pudo enviar el set point por %1: %2.")
+                   .arg(puerto.dispositivo(), motivo));
+        return false;
+    }
+    // The typed value, not the lowered one: the chart and the log show what was typed.
+    // Only once sent, so a failed send does not show a set point the controller never got.
+    variables.setPoint = *valor;
+    return true;
+}
+
+void cerrarPuerto(PuertoSerie &puerto)
+{
+    if (puerto.PortOpen())
+        puerto.cerrar();
+}
+
+void puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &btnEnviar,
+                   const PuertoSerie &puerto, const Avisar &avisar)
+{
+    btnPuerto.setEnabled(true);
+    btnEnviar.setEnabled(false);
+    avisar(QStringLiteral("Se perdió la conexión con el puerto serie %1: %2.\n"
+                          "Compruebe el equipo y pulse «Conectar» de nuevo.")
+               .arg(puerto.dispositivo(), motivo));
+}
+
+void completarPuertos(QLineEdit &txtPuerto)
+{
+    QStringList nombres;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        nombres << info.portName() << info.systemLocation();
+    nombres.removeDuplicates();
+    auto *completer = new QCompleter(nombres, &txtPuerto);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    txtPuerto.setCompleter(completer);
+}
+
+} // namespace enlaceserie

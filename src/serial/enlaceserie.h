@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QString>
+
+class QLineEdit;
+class QPushButton;
+class PuertoSerie;
+struct VariablesVentana;
+
+// Connecting, sending the set point and closing: the handlers of the serial link.
+namespace enlaceserie {
+
+using Avisar = std::function<void(const QString &)>;
+
+// The device a "Puerto Serial" text names: a whole number n is the n-th classic port
+// (COMn on Windows, /dev/ttyS(n-1) elsewhere); any other text is taken as a device name or
+// path. nullopt, with the reason, when the text names no port.
+std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *motivo);
+
+// Click of "Conectar".
+bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
+                    PuertoSerie &puerto, const Avisar &avisar);
+
+// Click of "Enviar": one byte, the typed set point lowered to 100.
+bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
+                    PuertoSerie &puerto, const Avisar &avisar);
+
+// Closing at unload.
+void cerrarPuerto(PuertoSerie &puerto);
+
+// The port failed for good (device gone): it is already closed; "Conectar" is usable again.
+void puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &btnEnviar,
+                   const PuertoSerie &puerto, const Avisar &avisar);
+
+// Offers the serial ports present as completions of the port box.
+void completarPuertos(QLineEdit &txtPuerto);
+
+} // namespace enlaceserie

@@ -1,0 +1,85 @@
+#include "puertoserie.h"
+
+#include "serial/eventoscomm.h"
+
+PuertoSerie::PuertoSerie(QObject *parent) : QObject(parent), entrada_(maxEntrada, Qt::Uninitialized)
+{
+    setObjectName(QStringLiteral("MSComm1"));
+    port_.setBaudRate(baudios);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    // The read buffer is left unbounded: while the UI thread keeps up, nothing is dropped.
+    connect(&port_, &QSerialPort::readyRead, this, &PuertoSerie::leer);
+    connect(&port_, &QSerialPort::errorOccurred, this, &PuertoSerie::error);
+}
+
+PuertoSerie::~PuertoSerie() = default;
+
+bool PuertoSerie::abrir(const QString &dispositivo, QString *motivo)
+{
+    if (port_.isOpen())
+        port_.close();
+    port_.setPortName(dispositivo);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        if (motivo)
+            *motivo = port_.errorString();
+        port_.clearError();
+        return false;
+    }
+    // Pseudo-terminals and some adapters have no modem lines: not being able to set
+    // them is no reason to refuse the port.
+    port_.setDataTerminalReady(true);
+    port_.setRequestToSend(false);
+    port_.clearError();
+    return true;
+}
+
+void PuertoSerie::cerrar()
+{
+    if (port_.isOpen())
+        port_.close();
+}
+
+bool PuertoSerie::enviar(uint8_t byte, QString *motivo)
+{
+    const char c = static_cast<char>(byte);
+    if (!port_.isOpen() || port_.write(&c, 1) != 1) {
+        if (motivo)
+            *motivo = port_.isOpen() ? port_.errorString() : QStringLiteral("el puerto está cerrado");
+        return false;
+    }
+    return true;
+}
+
+void PuertoSerie::leer()
+{
+    while (port_.isOpen()) {
+        const qint64 n = port_.read(entrada_.data(), entrada_.size());
+        if (n <= 0)
+            break;
+        if (receptor_)
+            receptor_(evento::comEvReceive, QByteArrayView(entrada_.constData(), n));
+    }
+}
+
+void PuertoSerie::error(QSerialPort::SerialPortError codigo)
+{
+    if (codigo != QSerialPort::ResourceError && codigo != QSerialPort::ReadError)
+        return;
+    if (!port_.isOpen())
+        return;
+    const QString motivo = port_.errorString();
+    // Closed from the event loop, not from inside the port's own notification.
+    QMetaObject::invokeMethod(
+        this,
+        [this, motivo] {
+            if (!port_.isOpen())
+                return;
+            leer(); // what arrived before the failure is still delivered
+            port_.close();
+            emit perdido(motivo);
+        },
+        Qt::QueuedConnection);
+}

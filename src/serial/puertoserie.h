@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QObject>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+// The serial control: one port with the controller's fixed line settings. Everything that
+// arrives goes to the receptor as a receive event with the bytes then waiting, on the UI
+// thread; the same receptor is what tests and benchmarks feed.
+class PuertoSerie : public QObject
+{
+    Q_OBJECT
+public:
+    using Receptor = std::function<void(int16_t codigo, QByteArrayView entrada)>;
+
+    static constexpr qint32 baudios = 19200;
+    // Largest chunk handed over in one event; what waits beyond it comes in the next one.
+    static constexpr qsizetype maxEntrada = 32766;
+
+    explicit PuertoSerie(QObject *parent = nullptr);
+    ~PuertoSerie() override;
+
+    void setReceptor(Receptor receptor) { receptor_ = std::move(receptor); }
+
+    // PortOpen = True on the named device. On failure the port stays closed and `motivo`
+    // gets the system's reason.
+    bool abrir(const QString &dispositivo, QString *motivo);
+    bool PortOpen() const { return port_.isOpen(); }
+    QString dispositivo() const { return QSerialPortInfo(port_).systemLocation(); }
+    void cerrar();
+
+    // Output: queues one byte; false with the reason when the port refuses it.
+    bool enviar(uint8_t byte, QString *motivo);
+
+signals:
+    // The device went away or failed for good; the port has already been closed.
+    void perdido(const QString &motivo);
+
+private:
+    void leer();
+    void error(QSerialPort::SerialPortError codigo);
+
+    QSerialPort port_;
+    QByteArray entrada_;
+    Receptor receptor_;
+};

@@ -1,0 +1,30 @@
+#include "avisos.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+Avisos::Avisos(QWidget *ventana) : QObject(ventana), ventana_(ventana) {}
+
+void Avisos::avisar(const QString &texto)
+{
+    if (pendientes_.contains(texto))
+        return;
+    for (const auto &caja : abiertos_)
+        if (caja && caja->text() == texto)
+            return;
+    pendientes_.append(texto);
+    QTimer::singleShot(0, this, [this, texto] { mostrar(texto); });
+}
+
+void Avisos::mostrar(const QString &texto)
+{
+    pendientes_.removeOne(texto);
+    abiertos_.removeAll(nullptr);
+    auto *caja = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velmora"), texto,
+                                 QMessageBox::Ok, ventana_);
+    caja->setAttribute(Qt::WA_DeleteOnClose);
+    caja->setWindowModality(Qt::WindowModal);
+    abiertos_.append(caja);
+    mostrados_.append(texto);
+    caja->open();
+}

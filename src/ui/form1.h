@@ -1,0 +1,79 @@
+#pragma once
+
+#include <memory>
+
+#include <QWidget>
+
+#include "chart/ventanamuestras.h"
+#include "core/variablesventana.h"
+
+class QCheckBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class Adquisicion;
+class Avisos;
+class GraficoTendencia;
+class PuertoSerie;
+class Registro;
+
+// The panel's one window: its elements, its variables, load and unload, and which handler
+// each event reaches.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int anchoCliente = 921;
+    static constexpr int altoCliente = 566;
+
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Elements, by the names the handlers use.
+    QLabel *lblPuerto;
+    QLineEdit *txtPuerto;
+    QPushButton *btnPuerto;
+    QLabel *lblSetPoint;
+    QLineEdit *txtSetPoint;
+    QPushButton *btnEnviar;
+    QLabel *lblDato;
+    QLineEdit *txtDato;
+    QLineEdit *txtTiempo;
+    QCheckBox *chkAutoEscala;
+    QLabel *lblEscala;
+    QLineEdit *txtEscala;
+    QLabel *lblMajorDivision;
+    QLineEdit *txtMajorDivision;
+    QLabel *lblAncho;
+    QLineEdit *txtAncho;
+    GraficoTendencia *MSChart1;
+    QGroupBox *Frame1;
+    QCheckBox *chkRegistrar;
+    QLineEdit *txtRegistro;
+    QPushButton *btnCambiarDestino;
+    PuertoSerie *MSComm1;
+    QFileDialog *CommonDialog1;
+
+    VariablesVentana variables;
+    VentanaMuestras ventana;
+
+    Avisos &avisos() { return *avisos_; }
+    Adquisicion &adquisicion() { return *adquisicion_; }
+    Registro &registro() { return *registro_; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void crearElementos();
+    void conectarEventos();
+    void cargar();
+    void descargar();
+
+    Avisos *avisos_;
+    std::unique_ptr<Registro> registro_;
+    std::unique_ptr<Adquisicion> adquisicion_;
+    bool descargado_ = false;
+};

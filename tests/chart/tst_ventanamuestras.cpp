@@ -1,0 +1,153 @@
+#include <QLineEdit>
+#include <QTest>
+
+#include "chart/ventanamuestras.h"
+#include "core/variablesventana.h"
+#include "ui/form1.h"
+
+namespace {
+
+bool todoCeros(const VentanaMuestras &v)
+{
+    for (int r = 1; r <= v.RowCount(); ++r)
+        if (v.fila(r).dato != 0 || v.fila(r).setPoint != 0)
+            return false;
+    return true;
+}
+
+// Append then cut, as the pipeline does for every sample.
+void muestra(VentanaMuestras &v, const VariablesVentana &variables, int dato, int setPoint)
+{
+    QVERIFY(v.agregarMuestra(int16_t(dato), int16_t(setPoint)));
+    QCOMPARE(v.RowCount(), variables.puntosX + 1);
+    v.recortarVentana(variables.puntosX);
+}
+
+} // namespace
+
+class TstVentanaMuestras : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void trasLaCarga()
+    {
+        Form1 f;
+        QCOMPARE(f.variables.puntosX, int16_t(512));
+        QCOMPARE(f.ventana.RowCount(), 512);
+        QVERIFY(todoCeros(f.ventana));
+    }
+
+    void deslizamiento_data()
+    {
+        QTest::addColumn<int>("puntos");
+        QTest::addColumn<int>("k");
+        QTest::newRow("first sample") << 512 << 1;
+        QTest::newRow("k below puntosX") << 512 << 300;
+        QTest::newRow("exactly full") << 512 << 512;
+        QTest::newRow("full then one more") << 512 << 513;
+        QTest::newRow("many windows over") << 101 << 5000;
+        // The store is a ring of 32768 places: cross its wrap point more than once.
+        QTest::newRow("largest window, past the wrap") << 32766 << 70000;
+    }
+    void deslizamiento()
+    {
+        QFETCH(int, puntos);
+        QFETCH(int, k);
+        VariablesVentana variables;
+        variables.puntosX = int16_t(puntos);
+        VentanaMuestras v;
+        llenarVentana(variables, v);
+        for (int i = 0; i < k; ++i)
+            muestra(v, variables, i % 255, i % 7);
+        QCOMPARE(v.RowCount(), puntos);
+        const int ceros = std::max(0, puntos - k);
+        for (int r = 1; r <= puntos; ++r) {
+            const auto fila = v.fila(r);
+            if (r <= ceros) {
+                QCOMPARE(fila.dato, 0);
+                QCOMPARE(fila.setPoint, 0);
+            } else {
+                const int i = k - (puntos - r) - 1; // which sample sits in row r
+                QCOMPARE(fila.dato, i % 255);
+                QCOMPARE(fila.setPoint, i % 7);
+            }
+        }
+    }
+
+    void setPointCambiaEntreMuestras()
+    {
+        VariablesVentana variables;
+        variables.puntosX = 512;
+        VentanaMuestras v;
+        llenarVentana(variables, v);
+        muestra(v, variables, 37, 0);
+        muestra(v, variables, 38, 300); // a set point of 300, as typed and sent
+        QCOMPARE(v.fila(511).setPoint, 0);
+        QCOMPARE(v.fila(512).setPoint, 300);
+        QCOMPARE(v.fila(511).dato, 37);
+    }
+
+    void limiteDeFilas()
+    {
+        VariablesVentana variables;
+        variables.puntosX = 32766;
+        VentanaMuestras v;
+        llenarVentana(variables, v);
+        QVERIFY(v.agregarMuestra(1, 1));
+        QCOMPARE(v.RowCount(), 32767);
+        QVERIFY(!v.agregarMuestra(2, 2)); // the 16-bit row count cannot go further
+        QCOMPARE(v.RowCount(), 32767);
+    }
+
+    // Typing into the real box, one key at a time: puntosX after each key, and whether that
+    // key rebuilt the window (a rebuild is marked by a negative length).
+    void txtAncho_data()
+    {
+        QTest::addColumn<QString>("teclas");
+        QTest::addColumn<QList<int>>("puntos");
+        QTest::newRow("2000") << "2000" << QList<int>{512, 512, -200, -2000};
+        QTest::newRow("100 is not above 100") << "100" << QList<int>{512, 512, 512};
+        QTest::newRow("100.4") << "100.4" << QList<int>{512, 512, 512, 512, -100};
+        QTest::newRow("100.5") << "100.5" << QList<int>{512, 512, 512, 512, -100};
+        QTest::newRow("100.6") << "100.6" << QList<int>{512, 512, 512, 512, -101};
+        QTest::newRow("101") << "101" << QList<int>{512, 512, -101};
+        QTest::newRow("512 over 512") << "512" << QList<int>{512, 512, -512};
+        QTest::newRow("abc") << "abc" << QList<int>{512, 512, 512};
+        QTest::newRow("40000") << "40000" << QList<int>{512, 512, -400, -4000, 4000};
+        QTest::newRow("32766 fits") << "32766" << QList<int>{512, 512, -327, -3276, -32766};
+        QTest::newRow("32767 leaves no room") << "32767" << QList<int>{512, 512, -327, -3276, 3276};
+    }
+    void txtAncho()
+    {
+        QFETCH(QString, teclas);
+        QFETCH(QList<int>, puntos);
+        Form1 f;
+        f.txtAncho->selectAll();
+        for (int i = 0; i < teclas.size(); ++i) {
+            // A sample on show before each key tells whether the key rebuilt the window.
+            f.ventana.agregarMuestra(9, 9);
+            f.ventana.recortarVentana(f.variables.puntosX);
+            QTest::keyClick(f.txtAncho, teclas.at(i).toLatin1());
+            const int esperado = std::abs(puntos.at(i));
+            QCOMPARE(int(f.variables.puntosX), esperado);
+            QCOMPARE(int(f.ventana.RowCount()), esperado);
+            QCOMPARE(todoCeros(f.ventana), puntos.at(i) < 0);
+        }
+    }
+
+    void txtAnchoVacioNoCambiaNada()
+    {
+        Form1 f;
+        f.ventana.agregarMuestra(9, 9);
+        f.ventana.recortarVentana(f.variables.puntosX);
+        f.txtAncho->clear();
+        QCOMPARE(f.variables.puntosX, int16_t(512));
+        QCOMPARE(f.ventana.fila(512).dato, 9);
+    }
+};
+
+QTEST_MAIN(TstVentanaMuestras)
+#include "tst_ventanamuestras.moc"

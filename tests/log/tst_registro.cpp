@@ -1,0 +1,300 @@
+#include <csignal>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "core/adquisicion.h"
+#include "log/formatofecha.h"
+#include "log/registro.h"
+#include "pseudoterminal.h"
+#include "serial/puertoserie.h"
+#include "ui/avisos.h"
+#include "ui/form1.h"
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> valores)
+{
+    QByteArray b;
+    for (int v : valores)
+        b.append(char(v));
+    return b;
+}
+
+QByteArray leerArchivo(const QString &ruta)
+{
+    QFile f(ruta);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The set point and sample of every record, in order.
+QStringList campos(const QByteArray &contenido)
+{
+    QStringList salida;
+    for (const QByteArray &linea : contenido.split('\n')) {
+        if (linea.isEmpty())
+            continue;
+        const QList<QByteArray> partes = linea.split('\t');
+        if (partes.size() == 3)
+            salida << QString::fromUtf8(partes[1] + "," + partes[2].trimmed());
+    }
+    return salida;
+}
+
+void recibir(Form1 &f, const QByteArray &b)
+{
+    f.adquisicion().procesarEntrada(evento::comEvReceive, b);
+}
+
+} // namespace
+
+class TstRegistro : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+    QString ruta(const char *nombre) const { return dir_.filePath(QLatin1String(nombre)); }
+    void registrarEn(Form1 &f, const QString &destino)
+    {
+        f.txtRegistro->setText(destino);
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QVERIFY(f.chkRegistrar->isChecked());
+        QVERIFY(!f.btnCambiarDestino->isEnabled());
+    }
+
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void destinoPorDefecto()
+    {
+        Form1 f;
+        QCOMPARE(f.txtRegistro->text(),
+                 QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + "/registro.xls"));
+        QVERIFY(!f.txtRegistro->text().contains(u'\\'));
+    }
+
+    void formato_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("texto");
+        QTest::newRow("es_ES") << "es_ES" << "6/12/2026 1:38:07";
+        QTest::newRow("en_US") << "en_US" << "12/6/2026 1:38:07 AM";
+        QTest::newRow("de_DE") << "de_DE" << "06.12.2026 01:38:07";
+    }
+    void formato()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, texto);
+        const QDateTime momento(QDate(2026, 12, 6), QTime(1, 38, 7));
+        QCOMPARE(FormatoFecha(QLocale(locale)).texto(momento), texto);
+
+        // A real record, written by the pipeline under that locale.
+        QLocale::setDefault(QLocale(locale));
+        Form1 f;
+        const QString destino = ruta("formato.xls");
+        registrarEn(f, destino);
+        const QDateTime antes = QDateTime::currentDateTime();
+        recibir(f, bytes({255, 50, 37, 0}));
+        const QDateTime despues = QDateTime::currentDateTime();
+        QMetaObject::invokeMethod(f.chkRegistrar, "click"); // logging off closes the file
+        const QByteArray contenido = leerArchivo(destino);
+        const QList<QByteArray> lineas = contenido.split('\n');
+        QCOMPARE(lineas.size(), 3); // two records and what follows the last LF
+        QVERIFY(lineas.last().isEmpty());
+        QVERIFY(contenido.endsWith("\r\n"));
+        QCOMPARE(contenido.count("\r\n"), 2);
+        const QList<QByteArray> partes = lineas.first().chopped(1).split('\t');
+        QCOMPARE(partes.size(), 3);
+        QCOMPARE(partes[1], QByteArray("50"));
+        QCOMPARE(partes[2], QByteArray("37"));
+        QCOMPARE(lineas[1], QByteArray(lineas[1].left(lineas[1].indexOf('\t'))) + "\t50\t0\r");
+        // The date and time read back in the locale's own format, with the year in full.
+        const FormatoFecha formato{QLocale(locale)};
+        const QDateTime leido = QLocale(locale).toDateTime(QString::fromUtf8(partes[0]),
+                                                           formato.formato());
+        QVERIFY2(leido.isValid(), partes[0].constData());
+        QVERIFY(partes[0].contains(QByteArray::number(leido.date().year())));
+        QVERIFY(leido >= antes.addSecs(-1) && leido <= despues.addSecs(1));
+        QVERIFY(!QString::fromUtf8(partes[0]).contains(QRegularExpression("[A-Z]{3,}|UTC|GMT")));
+    }
+
+    void sinMuestrasNoHayArchivo()
+    {
+        Form1 f;
+        const QString destino = ruta("vacio.xls");
+        registrarEn(f, destino);
+        QVERIFY(!QFile::exists(destino));
+        QVERIFY(!f.variables.registroAbierto);
+    }
+
+    void desmarcarYMarcarEmpiezaDeNuevo()
+    {
+        Form1 f;
+        const QString destino = ruta("de-nuevo.xls");
+        registrarEn(f, destino);
+        recibir(f, bytes({1, 2, 3}));
+        QCOMPARE(campos(leerArchivo(destino)), (QStringList{"0,1", "0,2", "0,3"}));
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QVERIFY(!f.variables.registroAbierto);
+        QVERIFY(f.btnCambiarDestino->isEnabled());
+        recibir(f, bytes({4})); // not logged
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        recibir(f, bytes({255, 9, 5}));
+        QCOMPARE(campos(leerArchivo(destino)), QStringList{"9,5"});
+    }
+
+    void valorDosNiRegistraNiCierra()
+    {
+        Form1 f;
+        const QString destino = ruta("gris.xls");
+        registrarEn(f, destino);
+        recibir(f, bytes({1}));
+        f.chkRegistrar->setCheckState(Qt::PartiallyChecked);
+        QMetaObject::invokeMethod(f.chkRegistrar, "clicked", Q_ARG(bool, false));
+        QVERIFY(f.variables.registroAbierto);
+        QVERIFY(!f.btnCambiarDestino->isEnabled());
+        recibir(f, bytes({2}));
+        QCOMPARE(campos(leerArchivo(destino)), QStringList{"0,1"});
+        QCOMPARE(f.ventana.fila(512).dato, 2); // still plotted
+    }
+
+    void cerrarLaVentanaCierraElRegistro()
+    {
+        const QString destino = ruta("cierre.xls");
+        {
+            Form1 f;
+            registrarEn(f, destino);
+            recibir(f, bytes({8, 9}));
+            f.close();
+            QVERIFY(!f.variables.archivoRegistro.isOpen());
+        }
+        QCOMPARE(campos(leerArchivo(destino)), (QStringList{"0,8", "0,9"}));
+    }
+
+    void dialogo_data()
+    {
+        QTest::addColumn<bool>("aceptar");
+        QTest::newRow("accepted") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void dialogo()
+    {
+        QFETCH(bool, aceptar);
+        Pty pty;
+        Form1 f;
+        f.show();
+        f.txtPuerto->setText(pty.ruta());
+        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+        QVERIFY(f.MSComm1->PortOpen());
+        const QString antes = f.txtRegistro->text();
+        bool visible = false;
+        QString datoDurante;
+        int filaDurante = -1;
+        // Runs inside the dialog's own event loop; whatever it finds, it closes the dialog.
+        QTimer::singleShot(100, this, [&] {
+            visible = f.CommonDialog1->isVisible();
+            // Samples keep arriving and being shown while the dialog is open.
+            pty.escribir(bytes({255, 7, 21, 22}));
+            QElapsedTimer reloj;
+            reloj.start();
+            while (f.txtDato->text() != QStringLiteral("22") && reloj.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            datoDurante = f.txtDato->text();
+            filaDurante = f.ventana.fila(512).dato;
+            if (aceptar) {
+                // As a user does: go to a folder, type a name without extension, accept.
+                f.CommonDialog1->setDirectory(dir_.path());
+                if (auto *nombre = f.CommonDialog1->findChild<QLineEdit *>("fileNameEdit"))
+                    nombre->setText(QStringLiteral("elegido"));
+                QMetaObject::invokeMethod(f.CommonDialog1, "accept");
+                if (f.CommonDialog1->isVisible()) // not accepted: fail below, do not hang
+                    f.CommonDialog1->reject();
+            } else {
+                f.CommonDialog1->reject();
+            }
+        });
+        QTest::mouseClick(f.btnCambiarDestino, Qt::LeftButton); // returns when the dialog closes
+        QVERIFY(visible);
+        QCOMPARE(f.CommonDialog1->defaultSuffix(), QStringLiteral("xls"));
+        QCOMPARE(datoDurante, QStringLiteral("22"));
+        QCOMPARE(filaDurante, 22);
+        QCOMPARE(f.txtRegistro->text(),
+                 aceptar ? QDir::toNativeSeparators(ruta("elegido.xls")) : antes);
+    }
+
+    void fallos_data()
+    {
+        QTest::addColumn<QString>("destino");
+        QTest::newRow("missing folder") << "no-existe/registro.xls";
+        QTest::newRow("a file as folder") << "archivo/registro.xls";
+        QTest::newRow("read-only place") << (geteuid() == 0 ? "/proc/velmora-registro.xls"
+                                                           : "solo-lectura/registro.xls");
+        QTest::newRow("full disk") << "/dev/full";
+    }
+    void fallos()
+    {
+        QFETCH(QString, destino);
+        QFile(ruta("archivo")).open(QIODevice::WriteOnly);
+        QDir(dir_.path()).mkdir("solo-lectura");
+        QFile::setPermissions(ruta("solo-lectura"), QFile::ReadOwner | QFile::ExeOwner);
+        const QString completo = destino.startsWith('/') ? destino : ruta(qPrintable(destino));
+
+        Form1 f;
+        registrarEn(f, completo);
+        for (int i = 0; i < 5; ++i)
+            recibir(f, bytes({10, 11, 12}));
+        QTRY_COMPARE(f.avisos().mostrados().size(), 1);
+        QTest::qWait(50);
+        QCOMPARE(f.avisos().mostrados().size(), 1);
+        QVERIFY(f.avisos().mostrados().first().contains(QDir::toNativeSeparators(completo)));
+        QVERIFY(!f.variables.registroAbierto);
+        QVERIFY(!f.chkRegistrar->isChecked());
+        QVERIFY(f.btnCambiarDestino->isEnabled());
+        QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(15));
+        QCOMPARE(f.ventana.fila(512).dato, 12);
+        // Pointing logging somewhere sound works again.
+        registrarEn(f, ruta("despues.xls"));
+        recibir(f, bytes({13}));
+        QCOMPARE(campos(leerArchivo(ruta("despues.xls"))), QStringList{"0,13"});
+    }
+
+    // The panel killed outright keeps every record of the events it had finished.
+    void sobreviveASigkill()
+    {
+        Pty pty;
+        const QString destino = ruta("kill.xls");
+        QProcess panel;
+        panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        panel.start(QStringLiteral(PANEL_REGISTRO), {pty.ruta(), destino});
+        QVERIFY(panel.waitForReadyRead(10000));
+        QCOMPARE(panel.readLine().trimmed(), QByteArray("listo"));
+        QStringList esperado;
+        for (int evento = 0; evento < 20; ++evento) {
+            QByteArray chunk;
+            for (int i = 0; i < 50; ++i) {
+                chunk.append(char((evento + i) % 255));
+                esperado << QStringLiteral("0,%1").arg((evento + i) % 255);
+            }
+            QVERIFY(pty.escribir(chunk));
+            QTest::qWait(20);
+        }
+        QTest::qWait(500); // time to handle the last event; nothing closes the file
+        ::kill(pid_t(panel.processId()), SIGKILL);
+        QVERIFY(panel.waitForFinished(5000));
+        QCOMPARE(panel.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(campos(leerArchivo(destino)), esperado);
+    }
+};
+
+QTEST_MAIN(TstRegistro)
+#include "tst_registro.moc"

@@ -1,0 +1,305 @@
+// A stand-in for the PID controller at the far end of the serial line: a pseudo-terminal
+// whose slave end the panel opens like any serial port.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t terminar = 0;
+
+void alSenal(int) { terminar = 1; }
+
+struct Opciones
+{
+    std::string enlace = "/tmp/velmora-controlador";
+    double tasa = 10.0;             // samples per second, controller mode
+    int setPoint = 50;
+    std::string reproducir;         // replay mode: "10,255,40|12"
+    int pausaMs = 200;              // pause at each '|'
+    long long inundar = -1;         // flood mode: how many samples
+    double bytesPorSegundo = 0.0;   // flood pace; 0 = as fast as the line takes them
+    int bloque = 4096;              // flood write size
+    int esperaMs = 0;               // before replay or flood starts
+    bool salirAlTerminar = false;   // exit once a replay or flood is written
+};
+
+void ayuda()
+{
+    std::puts(
+        "Uso: velmora-simulador [opciones]\n"
+        "Simula el controlador PID al otro lado del puerto serie. Crea un pseudoterminal y lo\n"
+        "publica como enlace simbólico; escriba esa ruta en «Puerto Serial» y pulse «Conectar».\n"
+        "\n"
+        "  --enlace RUTA          ruta del enlace (por defecto /tmp/velmora-controlador)\n"
+        "  --tasa N               muestras por segundo del controlador (por defecto 10)\n"
+        "  --setpoint V           set point inicial, 0 a 254 (por defecto 50)\n"
+        "  --reproducir SEC       envía los bytes SEC (\"10,255,40|12\"); cada '|' es una pausa\n"
+        "  --pausa MS             duración de cada pausa de --reproducir (por defecto 200)\n"
+        "  --inundar N            envía N muestras (i mod 255, i = 0, 1, ...) lo antes posible\n"
+        "  --bytes-por-segundo R  ritmo de --inundar (por defecto, sin límite)\n"
+        "  --bloque B             bytes por escritura de --inundar (por defecto 4096)\n"
+        "  --espera MS            espera antes de --reproducir o --inundar (por defecto 0)\n"
+        "  --salir                termina al acabar --reproducir o --inundar\n"
+        "  --help                 esta ayuda\n"
+        "\n"
+        "En modo controlador, cada byte 0 a 100 que llega por el puerto es el nuevo set point;\n"
+        "el controlador informa de su set point (255 y el valor) al empezar, al cambiar y cada\n"
+        "50 muestras. Termina con SIGINT o SIGTERM y borra el enlace.");
+}
+
+bool leerOpciones(int argc, char **argv, Opciones &o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            ayuda();
+            std::exit(0);
+        }
+        if (a == "--salir") {
+            o.salirAlTerminar = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "Falta el valor de %s\n", a.c_str());
+            return false;
+        }
+        const std::string v = argv[++i];
+        if (a == "--enlace") o.enlace = v;
+        else if (a == "--tasa") o.tasa = std::atof(v.c_str());
+        else if (a == "--setpoint") o.setPoint = std::atoi(v.c_str());
+        else if (a == "--reproducir") o.reproducir = v;
+        else if (a == "--pausa") o.pausaMs = std::atoi(v.c_str());
+        else if (a == "--inundar") o.inundar = std::atoll(v.c_str());
+        else if (a == "--bytes-por-segundo") o.bytesPorSegundo = std::atof(v.c_str());
+        else if (a == "--bloque") o.bloque = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--espera") o.esperaMs = std::atoi(v.c_str());
+        else {
+            std::fprintf(stderr, "Opción desconocida: %s (vea --help)\n", a.c_str());
+            return false;
+        }
+    }
+    if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254) {
+        std::fprintf(stderr, "Valores fuera de rango (vea --help)\n");
+        return false;
+    }
+    return true;
+}
+
+// Writes all of `datos`, waiting for room; false if asked to stop or the line failed.
+bool escribirTodo(int fd, const uint8_t *datos, size_t n)
+{
+    while (n > 0 && !terminar) {
+        const ssize_t k = ::write(fd, datos, n);
+        if (k > 0) {
+            datos += k;
+            n -= size_t(k);
+            continue;
+        }
+        if (k < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 100);
+    }
+    return n == 0;
+}
+
+void dormirMs(int ms)
+{
+    for (int i = 0; i < ms / 10 && !terminar; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+bool reproducir(int maestro, const Opciones &o)
+{
+    std::vector<uint8_t> tramo;
+    std::string numero;
+    auto cerrarNumero = [&] {
+        if (!numero.empty())
+            tramo.push_back(uint8_t(std::atoi(numero.c_str()) & 0xFF));
+        numero.clear();
+    };
+    for (char c : o.reproducir + "|") {
+        if (c == ',' || c == ' ') {
+            cerrarNumero();
+        } else if (c == '|') {
+            cerrarNumero();
+            if (!tramo.empty() && !escribirTodo(maestro, tramo.data(), tramo.size()))
+                return false;
+            tramo.clear();
+            dormirMs(o.pausaMs);
+        } else {
+            numero += c;
+        }
+    }
+    return true;
+}
+
+bool inundar(int maestro, const Opciones &o)
+{
+    std::vector<uint8_t> bloque(size_t(o.bloque));
+    long long enviados = 0;
+    const auto inicio = std::chrono::steady_clock::now();
+    while (enviados < o.inundar && !terminar) {
+        const size_t n = size_t(std::min<long long>(o.bloque, o.inundar - enviados));
+        for (size_t i = 0; i < n; ++i)
+            bloque[i] = uint8_t((enviados + (long long)i) % 255);
+        if (o.bytesPorSegundo > 0) {
+            const auto cuando = inicio + std::chrono::duration<double>(enviados / o.bytesPorSegundo);
+            std::this_thread::sleep_until(cuando);
+        }
+        if (!escribirTodo(maestro, bloque.data(), n))
+            return false;
+        enviados += (long long)n;
+    }
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count();
+    std::fprintf(stderr, "Enviadas %lld muestras en %.3f s\n", enviados, s);
+    return enviados == o.inundar;
+}
+
+// A first-order plant under a PI loop, sampled at the controller's rate.
+class Planta
+{
+public:
+    explicit Planta(int setPoint) : setPoint_(setPoint) {}
+    int setPoint() const { return setPoint_; }
+    void setSetPoint(int v) { setPoint_ = v; }
+
+    uint8_t muestra(double dt)
+    {
+        const double error = setPoint_ - y_;
+        integral_ = std::clamp(integral_ + error * dt, -400.0, 400.0);
+        const double u = std::clamp(kp * error + ki * integral_, 0.0, 254.0);
+        y_ += dt / tau * (u - y_);
+        const double medida = y_ + ruido_(azar_);
+        return uint8_t(std::clamp(std::lround(medida), 0L, 254L));
+    }
+
+private:
+    static constexpr double kp = 1.2, ki = 0.9, tau = 2.5;
+    int setPoint_;
+    double y_ = 0.0, integral_ = 0.0;
+    std::mt19937 azar_{12345};
+    std::normal_distribution<double> ruido_{0.0, 0.6};
+};
+
+void controlador(int maestro, int esclavo, const Opciones &o)
+{
+    Planta planta(o.setPoint);
+    const auto periodo = std::chrono::duration<double>(1.0 / o.tasa);
+    auto siguiente = std::chrono::steady_clock::now();
+    long long n = 0;
+    bool informar = true;
+    while (!terminar) {
+        // Set points sent by the panel.
+        pollfd p{maestro, POLLIN, 0};
+        while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+            uint8_t entrada[64];
+            const ssize_t k = ::read(maestro, entrada, sizeof entrada);
+            if (k <= 0)
+                break;
+            for (ssize_t i = 0; i < k; ++i)
+                if (entrada[i] <= 100 && entrada[i] != planta.setPoint()) {
+                    planta.setSetPoint(entrada[i]);
+                    informar = true;
+                }
+        }
+        // Nobody listening: a real line just loses the bytes, it does not store them.
+        int pendientes = 0;
+        if (::ioctl(esclavo, FIONREAD, &pendientes) == 0 && pendientes > 64)
+            ::tcflush(esclavo, TCIFLUSH);
+
+        uint8_t salida[3];
+        size_t k = 0;
+        if (informar || n % 50 == 0) {
+            salida[k++] = 255;
+            salida[k++] = uint8_t(planta.setPoint());
+            informar = false;
+        }
+        salida[k++] = planta.muestra(periodo.count());
+        escribirTodo(maestro, salida, k);
+        ++n;
+        siguiente += std::chrono::duration_cast<std::chrono::steady_clock::duration>(periodo);
+        while (!terminar && std::chrono::steady_clock::now() < siguiente)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                siguiente - std::chrono::steady_clock::now(), std::chrono::milliseconds(20)));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Opciones o;
+    if (!leerOpciones(argc, argv, o))
+        return 2;
+
+    int maestro = -1, esclavo = -1;
+    char nombre[256] = {};
+    if (::openpty(&maestro, &esclavo, nombre, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    // Raw from the start: no echo back to the controller, no line editing, byte 0 and 255 intact.
+    termios t;
+    ::tcgetattr(esclavo, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(esclavo, TCSANOW, &t);
+    ::fcntl(maestro, F_SETFL, ::fcntl(maestro, F_GETFL) | O_NONBLOCK);
+
+    ::unlink(o.enlace.c_str());
+    if (::symlink(nombre, o.enlace.c_str()) != 0) {
+        std::fprintf(stderr, "No se puede crear el enlace %s: %s\n", o.enlace.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    struct sigaction sa{};
+    sa.sa_handler = alSenal;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("Controlador simulado en %s (%s)\n", o.enlace.c_str(), nombre);
+    std::fflush(stdout);
+
+    bool ok = true;
+    if (!o.reproducir.empty() || o.inundar >= 0) {
+        dormirMs(o.esperaMs);
+        ok = o.reproducir.empty() ? inundar(maestro, o) : reproducir(maestro, o);
+        if (!o.salirAlTerminar)
+            while (!terminar)
+                dormirMs(100);
+        else // let the panel drain what is still in the line before the pty goes away
+            while (!terminar) {
+                int pendientes = 0;
+                if (::ioctl(esclavo, FIONREAD, &pendientes) != 0 || pendientes == 0)
+                    break;
+                dormirMs(20);
+            }
+    } else {
+        controlador(maestro, esclavo, o);
+    }
+
+    ::unlink(o.enlace.c_str());
+    ::close(maestro);
+    ::close(esclavo);
+    return ok ? 0 : 1;
+}
