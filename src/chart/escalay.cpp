@@ -58,21 +58,28 @@ QVector<double> ticksManuales(const ValueScale &escala)
 
 Rango rangoAutomatico(double minimo, double maximo)
 {
-    double inferior = std::min(0.0, minimo);
+    const double inferior = std::min(0.0, minimo);
     double superior = std::max(0.0, maximo);
     if (superior <= inferior)
         superior = inferior + 1.0;
-    // A step of 1, 2, 2.5 or 5 times a power of ten, about five to the range.
-    const double bruto = (superior - inferior) / 5.0;
-    const double potencia = std::pow(10.0, std::floor(std::log10(bruto)));
-    double paso = 10.0 * potencia;
-    for (double m : {1.0, 2.0, 2.5, 5.0}) {
-        if (m * potencia >= bruto) {
-            paso = m * potencia;
-            break;
+    // Of the steps 1, 2, 2.5 and 5 times a power of ten that cut the range into 4 to 12
+    // divisions, the one that wastes least room above the data.
+    const double base = std::pow(10.0, std::floor(std::log10(superior - inferior)) - 2);
+    Rango mejor{inferior, superior};
+    double mejorTramo = INFINITY;
+    for (double potencia = base; potencia <= base * 1000; potencia *= 10) {
+        for (double m : {1.0, 2.0, 2.5, 5.0}) {
+            const double paso = m * potencia;
+            const double bajo = std::floor(inferior / paso) * paso;
+            const double alto = std::ceil(superior / paso) * paso;
+            const double divisiones = std::round((alto - bajo) / paso);
+            if (divisiones >= 4 && divisiones <= 12 && alto - bajo < mejorTramo) {
+                mejorTramo = alto - bajo;
+                mejor = {bajo, alto};
+            }
         }
     }
-    return {std::floor(inferior / paso) * paso, std::ceil(superior / paso) * paso};
+    return mejor;
 }
 
 void clickAutoEscala(const QCheckBox &chkAutoEscala, QLineEdit &txtEscala,

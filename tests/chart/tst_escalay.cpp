@@ -1,0 +1,238 @@
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTest>
+
+#include "chart/escalay.h"
+#include "chart/graficotendencia.h"
+#include "core/adquisicion.h"
+#include "ui/form1.h"
+
+class TstEscalaY : public QObject
+{
+    Q_OBJECT
+
+    static void escribir(QLineEdit *caja, const char *teclas)
+    {
+        caja->selectAll();
+        QTest::keyClicks(caja, teclas);
+    }
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void alEmpezar()
+    {
+        Form1 f;
+        const ValueScale &e = f.MSChart1->valueScale();
+        QVERIFY(!e.Auto);
+        QCOMPARE(e.Minimum, 0.0);
+        QCOMPARE(e.Maximum, 50.0);
+        QCOMPARE(e.MajorDivision, int16_t(25));
+        QCOMPARE(e.MinorDivision, int16_t(1));
+        f.MSChart1->redibujar();
+        QCOMPARE(f.MSChart1->yAxis->range().lower, 0.0);
+        QCOMPARE(f.MSChart1->yAxis->range().upper, 50.0);
+        QCOMPARE(f.MSChart1->yAxis->tickVector().size(), 26);
+        QVERIFY(f.txtEscala->isEnabled());
+        QVERIFY(f.txtMajorDivision->isEnabled());
+    }
+
+    void marcarYDesmarcar()
+    {
+        Form1 f;
+        f.chkAutoEscala->click();
+        QVERIFY(f.MSChart1->valueScale().Auto);
+        QVERIFY(!f.txtEscala->isEnabled());
+        QVERIFY(!f.txtMajorDivision->isEnabled());
+        QCOMPARE(f.MSChart1->valueScale().Maximum, 50.0);
+        QCOMPARE(f.txtEscala->text(), QStringLiteral("50"));
+        f.chkAutoEscala->click();
+        QVERIFY(!f.MSChart1->valueScale().Auto);
+        QVERIFY(f.txtEscala->isEnabled());
+        QVERIFY(f.txtMajorDivision->isEnabled());
+        QCOMPARE(f.MSChart1->valueScale().Maximum, 50.0);
+        QCOMPARE(f.MSChart1->valueScale().MajorDivision, int16_t(25));
+    }
+
+    void desmarcarConMaximoNoValido_data()
+    {
+        QTest::addColumn<QString>("escala");
+        QTest::newRow("0") << "0";
+        QTest::newRow("-10") << "-10";
+        QTest::newRow("letters") << "abc";
+        QTest::newRow("empty") << "";
+    }
+    void desmarcarConMaximoNoValido()
+    {
+        QFETCH(QString, escala);
+        Form1 f;
+        escribir(f.txtEscala, "80");
+        f.chkAutoEscala->click();
+        // Texts can change only while the boxes are editable; set them behind the check box.
+        f.txtEscala->setText(escala);
+        f.txtMajorDivision->setText(QStringLiteral("8"));
+        f.chkAutoEscala->click();
+        QCOMPARE(f.MSChart1->valueScale().Maximum, 80.0);
+        QCOMPARE(f.MSChart1->valueScale().MajorDivision, int16_t(8));
+    }
+
+    void teclaATecla_data()
+    {
+        QTest::addColumn<QString>("caja");
+        QTest::addColumn<QString>("teclas");
+        QTest::addColumn<QList<double>>("maximos");
+        QTest::addColumn<QList<int>>("divisiones");
+        QTest::newRow("75 over the maximum")
+            << "txtEscala" << "75" << QList<double>{7, 75} << QList<int>{25, 25};
+        QTest::newRow("0.5 as a maximum")
+            << "txtEscala" << "0.5" << QList<double>{50, 50, 0.5} << QList<int>{25, 25, 25};
+        QTest::newRow("letters in the maximum")
+            << "txtEscala" << "x1" << QList<double>{50, 50} << QList<int>{25, 25};
+        QTest::newRow("10 divisions")
+            << "txtMajorDivision" << "10" << QList<double>{50, 50} << QList<int>{1, 10};
+        QTest::newRow("2.5 divisions to even")
+            << "txtMajorDivision" << "2.5" << QList<double>{50, 50, 50} << QList<int>{2, 2, 2};
+        QTest::newRow("3.5 divisions to even")
+            << "txtMajorDivision" << "3.5" << QList<double>{50, 50, 50} << QList<int>{3, 3, 4};
+        QTest::newRow("0.4 divisions gives 0")
+            << "txtMajorDivision" << "0.4" << QList<double>{50, 50, 50} << QList<int>{25, 25, 0};
+        QTest::newRow("divisions beyond 16 bits ignored")
+            << "txtMajorDivision" << "40000" << QList<double>{50, 50, 50, 50, 50}
+            << QList<int>{4, 40, 400, 4000, 4000};
+    }
+    void teclaATecla()
+    {
+        QFETCH(QString, caja);
+        QFETCH(QString, teclas);
+        QFETCH(QList<double>, maximos);
+        QFETCH(QList<int>, divisiones);
+        Form1 f;
+        auto *edit = f.findChild<QLineEdit *>(caja);
+        QVERIFY(edit);
+        edit->selectAll();
+        for (int i = 0; i < teclas.size(); ++i) {
+            QTest::keyClick(edit, teclas.at(i).toLatin1());
+            QCOMPARE(f.MSChart1->valueScale().Maximum, maximos.at(i));
+            QCOMPARE(int(f.MSChart1->valueScale().MajorDivision), divisiones.at(i));
+        }
+    }
+
+    void borrarDesdeElFinalDejaSiete()
+    {
+        Form1 f;
+        escribir(f.txtEscala, "75");
+        QTest::keyClick(f.txtEscala, Qt::Key_End);
+        QTest::keyClick(f.txtEscala, Qt::Key_Backspace);
+        QCOMPARE(f.MSChart1->valueScale().Maximum, 7.0);
+        QTest::keyClick(f.txtEscala, Qt::Key_Backspace);
+        QCOMPARE(f.MSChart1->valueScale().Maximum, 7.0);
+    }
+
+    void ticksManuales_data()
+    {
+        QTest::addColumn<double>("maximo");
+        QTest::addColumn<int>("divisiones");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<double>("arriba");
+        QTest::newRow("50 / 25") << 50.0 << 25 << 26 << 50.0;
+        QTest::newRow("0.5 / 3") << 0.5 << 3 << 4 << 0.5;
+        QTest::newRow("1 / 7 ends exactly at 1") << 1.0 << 7 << 8 << 1.0;
+        QTest::newRow("no divisions") << 50.0 << 0 << 2 << 50.0;
+        QTest::newRow("32767 divisions thinned") << 50.0 << 32767 << 201 << 50.0;
+        QTest::newRow("maximum 0") << 0.0 << 5 << 6 << 1.0;
+        QTest::newRow("negative maximum") << -10.0 << 5 << 6 << 0.0;
+        QTest::newRow("tiny maximum") << 1e-300 << 5 << 6 << 1.0;
+    }
+    void ticksManuales()
+    {
+        QFETCH(double, maximo);
+        QFETCH(int, divisiones);
+        QFETCH(int, ticks);
+        QFETCH(double, arriba);
+        ValueScale e;
+        e.Maximum = maximo;
+        e.MajorDivision = int16_t(divisiones);
+        const QVector<double> t = escalay::ticksManuales(e);
+        QCOMPARE(t.size(), ticks);
+        QCOMPARE(t.last(), arriba);
+        QVERIFY(std::is_sorted(t.begin(), t.end()));
+        QCOMPARE(escalay::rangoManual(e).superior, arriba);
+    }
+
+    void ticksDibujados_data()
+    {
+        QTest::addColumn<QString>("maximo");
+        QTest::addColumn<QString>("divisiones");
+        QTest::addColumn<int>("ticks");
+        QTest::newRow("100 / 4") << "100" << "4" << 5;
+        QTest::newRow("0.3 / 3") << "0.3" << "3" << 4;
+        QTest::newRow("0.4 divisions") << "50" << "0.4" << 2;
+        QTest::newRow("32767 divisions") << "50" << "32767" << 201;
+    }
+    void ticksDibujados()
+    {
+        QFETCH(QString, maximo);
+        QFETCH(QString, divisiones);
+        QFETCH(int, ticks);
+        Form1 f;
+        f.txtEscala->setText(maximo);
+        f.txtMajorDivision->setText(divisiones);
+        f.MSChart1->redibujar();
+        QCOMPARE(f.MSChart1->yAxis->tickVector().size(), ticks);
+        QCOMPARE(f.MSChart1->yAxis->range().upper, f.txtEscala->text().toDouble());
+    }
+
+    void rangoAutomatico_data()
+    {
+        QTest::addColumn<double>("minimo");
+        QTest::addColumn<double>("maximo");
+        QTest::addColumn<double>("abajo");
+        QTest::addColumn<double>("arriba");
+        QTest::newRow("all zero") << 0.0 << 0.0 << 0.0 << 1.0;
+        QTest::newRow("0..254") << 0.0 << 254.0 << 0.0 << 275.0;
+        QTest::newRow("3..37") << 3.0 << 37.0 << 0.0 << 40.0;
+        QTest::newRow("0..50") << 0.0 << 50.0 << 0.0 << 50.0;
+        QTest::newRow("a sent set point of 32767") << 0.0 << 32767.0 << 0.0 << 35000.0;
+    }
+    void rangoAutomatico()
+    {
+        QFETCH(double, minimo);
+        QFETCH(double, maximo);
+        QFETCH(double, abajo);
+        QFETCH(double, arriba);
+        const escalay::Rango r = escalay::rangoAutomatico(minimo, maximo);
+        QCOMPARE(r.inferior, abajo);
+        QCOMPARE(r.superior, arriba);
+    }
+
+    void automaticaSigueLosDatos()
+    {
+        Form1 f;
+        f.chkAutoEscala->click();
+        f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray("\xff\x1e\x20", 3));
+        f.MSChart1->redibujar();
+        QCOMPARE(f.MSChart1->yAxis->range().upper, 35.0);
+        f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray("\xc8", 1));
+        f.MSChart1->redibujar();
+        QCOMPARE(f.MSChart1->yAxis->range().upper, 200.0);
+    }
+
+    void redibujoAgrupado()
+    {
+        Form1 f;
+        f.show();
+        QTRY_VERIFY(!f.MSChart1->redibujoPendiente());
+        const uint64_t antes = f.MSChart1->redibujos();
+        for (int i = 0; i < 100; ++i)
+            f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray(1, char(i)));
+        QVERIFY(f.MSChart1->redibujoPendiente());
+        QCOMPARE(f.MSChart1->redibujos(), antes);
+        QTRY_COMPARE(f.MSChart1->redibujos(), antes + 1);
+        QCOMPARE(f.MSChart1->graph(0)->data()->size(), 512);
+        QCOMPARE(f.MSChart1->graph(0)->data()->at(511)->value, 99.0);
+        QCOMPARE(f.MSChart1->graph(0)->data()->at(511)->key, 512.0);
+    }
+};
+
+QTEST_MAIN(TstEscalaY)
+#include "tst_escalay.moc"

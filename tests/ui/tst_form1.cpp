@@ -1,0 +1,234 @@
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "chart/graficotendencia.h"
+#include "core/variablesventana.h"
+#include "serial/puertoserie.h"
+#include "ui/avisos.h"
+#include "ui/form1.h"
+
+class TstForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ventana()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QCOMPARE(f.windowTitle(), QStringLiteral("Velmora - Control PID"));
+        QCOMPARE(f.size(), QSize(921, 566)); // 13815 x 8490 twips
+        QCOMPARE(f.minimumSize(), f.maximumSize());
+        const Qt::WindowFlags flags = f.windowFlags();
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!f.windowIcon().isNull());
+        QCOMPARE(QFontInfo(f.font()).family(), QStringLiteral("Liberation Sans"));
+        QCOMPARE(f.font().pointSizeF(), 8.25);
+    }
+
+    // Every element's place in twips (frame children relative to Frame1), text and state.
+    void elementos_data()
+    {
+        QTest::addColumn<QString>("nombre");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QString>("texto");
+        QTest::addColumn<bool>("visible");
+        QTest::addColumn<bool>("habilitado");
+        const auto fila = [](const char *n, int l, int t, int w, int h, const QString &texto,
+                             bool visible = true, bool habilitado = true) {
+            QTest::newRow(n) << QString::fromLatin1(n) << QRect(l, t, w, h) << texto << visible
+                             << habilitado;
+        };
+        fila("lblPuerto", 120, 120, 975, 255, "Puerto Serial");
+        fila("txtPuerto", 1080, 120, 375, 285, "1");
+        fila("btnPuerto", 1560, 120, 975, 375, "Conectar");
+        fila("lblSetPoint", 120, 600, 975, 255, "Set Point", false);
+        fila("txtSetPoint", 840, 600, 615, 285, "0", false);
+        fila("btnEnviar", 1560, 600, 975, 375, "Enviar", false, false);
+        fila("lblDato", 2760, 600, 1575, 255, "Último dato recibido");
+        fila("txtDato", 4200, 600, 735, 285, "");
+        fila("txtTiempo", 4920, 600, 735, 285, "");
+        fila("chkAutoEscala", 12120, 120, 1335, 255, "Auto escala");
+        fila("lblEscala", 11280, 480, 1530, 195, "Valor máximo de Y");
+        fila("txtEscala", 12960, 480, 495, 285, "50");
+        fila("lblMajorDivision", 11040, 840, 1770, 195, "Cuántas divisiones en Y");
+        fila("txtMajorDivision", 12960, 840, 495, 285, "25");
+        fila("lblAncho", 11160, 1200, 1650, 195, "Cuántos valores en X");
+        fila("txtAncho", 12960, 1200, 495, 285, "512");
+        fila("MSChart1", 240, 1560, 13455, 5895, "");
+        fila("Frame1", 120, 7560, 13575, 735, "Registro de datos");
+        fila("chkRegistrar", 240, 270, 255, 255, "");
+        fila("txtRegistro", 600, 240, 10335, 285, QDir::toNativeSeparators(
+                                                       QCoreApplication::applicationDirPath()
+                                                       + "/registro.xls"));
+        fila("btnCambiarDestino", 11040, 270, 2295, 255, "Cambiar destino...");
+    }
+    void elementos()
+    {
+        QFETCH(QString, nombre);
+        QFETCH(QRect, twips);
+        QFETCH(QString, texto);
+        QFETCH(bool, visible);
+        QFETCH(bool, habilitado);
+        Form1 f;
+        f.show();
+        auto *w = f.findChild<QWidget *>(nombre);
+        QVERIFY(w);
+        QCOMPARE(w->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15,
+                                      twips.height() / 15));
+        QCOMPARE(w->parentWidget(), nombre == "chkRegistrar" || nombre == "txtRegistro"
+                                            || nombre == "btnCambiarDestino"
+                                        ? static_cast<QWidget *>(f.Frame1)
+                                        : static_cast<QWidget *>(&f));
+        QString actual;
+        if (auto *l = qobject_cast<QLabel *>(w))
+            actual = l->text();
+        else if (auto *e = qobject_cast<QLineEdit *>(w))
+            actual = e->text();
+        else if (auto *b = qobject_cast<QAbstractButton *>(w))
+            actual = b->text();
+        else if (auto *g = qobject_cast<QGroupBox *>(w))
+            actual = g->title();
+        QCOMPARE(actual, texto);
+        QCOMPARE(w->isVisible(), visible);
+        QCOMPARE(w->isEnabled(), habilitado);
+        QVERIFY(w->font() == f.font()); // no element has a font of its own
+    }
+
+    void sinTextosCortados()
+    {
+        Form1 f;
+        f.show();
+        for (QLabel *l : f.findChildren<QLabel *>()) {
+            if (l->objectName().isEmpty())
+                continue;
+            QVERIFY2(l->fontMetrics().horizontalAdvance(l->text()) <= l->width(),
+                     qPrintable(l->objectName()));
+            QVERIFY2(l->fontMetrics().height() <= l->height() + 2, qPrintable(l->objectName()));
+        }
+        for (QPushButton *b : {f.btnPuerto, f.btnCambiarDestino})
+            QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + 8 <= b->width(),
+                     qPrintable(b->objectName()));
+        QStyleOptionButton opcion;
+        opcion.initFrom(f.chkAutoEscala);
+        const int indicador = f.chkAutoEscala->style()->pixelMetric(QStyle::PM_IndicatorWidth,
+                                                                   &opcion, f.chkAutoEscala);
+        QVERIFY(f.chkAutoEscala->fontMetrics().horizontalAdvance(f.chkAutoEscala->text())
+                    + indicador + 4 <= f.chkAutoEscala->width());
+    }
+
+    void alineacionYCajaDeAutoEscala()
+    {
+        Form1 f;
+        for (QLabel *l : {f.lblEscala, f.lblMajorDivision, f.lblAncho}) {
+            QVERIFY(l->alignment() & Qt::AlignRight);
+            QCOMPARE(l->geometry().right() + 1, 12810 / 15); // all end at the same x
+        }
+        QCOMPARE(f.chkAutoEscala->layoutDirection(), Qt::RightToLeft); // box after the caption
+        QCOMPARE(f.chkAutoEscala->geometry().right() + 1, 13455 / 15);
+    }
+
+    void ordenDeTabulacion()
+    {
+        Form1 f;
+        f.show();
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QCOMPARE(QApplication::focusWidget(), f.btnPuerto);
+        QStringList recorrido;
+        for (int i = 0; i < 13; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            recorrido << QApplication::focusWidget()->objectName();
+        }
+        // Hidden and disabled elements are skipped: from btnCambiarDestino to txtTiempo.
+        QCOMPARE(recorrido, (QStringList{"txtPuerto", "MSChart1", "txtDato", "chkRegistrar",
+                                         "txtRegistro", "btnCambiarDestino", "txtTiempo",
+                                         "chkAutoEscala", "txtEscala", "txtMajorDivision",
+                                         "txtAncho", "btnPuerto", "txtPuerto"}));
+    }
+
+    void lecturasRechazanEscritura()
+    {
+        Form1 f;
+        f.show();
+        f.txtDato->setText(QStringLiteral("37"));
+        for (QLineEdit *e : {f.txtDato, f.txtTiempo}) {
+            const QString antes = e->text();
+            QTest::keyClicks(e, "99");
+            QCOMPARE(e->text(), antes);
+            QVERIFY(e->isReadOnly());
+        }
+        f.txtDato->selectAll();
+        QCOMPARE(f.txtDato->selectedText(), QStringLiteral("37")); // can still be selected
+    }
+
+    void registrarAgrisaCambiarDestino()
+    {
+        Form1 f;
+        f.show();
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QVERIFY(!f.btnCambiarDestino->isEnabled());
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QVERIFY(f.btnCambiarDestino->isEnabled());
+    }
+
+    void editarPuertoORegistroNoDisparaNada()
+    {
+        QTemporaryDir dir;
+        Form1 f;
+        f.show();
+        QTest::keyClicks(f.txtPuerto, "ttyUSB9");
+        f.txtRegistro->clear();
+        QTest::keyClicks(f.txtRegistro, qPrintable(dir.filePath("x.xls")));
+        QTest::qWait(20);
+        QVERIFY(!f.MSComm1->PortOpen());
+        QVERIFY(f.btnPuerto->isEnabled());
+        QVERIFY(!f.variables.registroAbierto);
+        QVERIFY(!QFile::exists(dir.filePath("x.xls")));
+        QVERIFY(f.avisos().mostrados().isEmpty());
+    }
+
+    void filaDeSetPointSiempreOculta()
+    {
+        Form1 f;
+        f.show();
+        f.txtPuerto->setText(QStringLiteral("/dev/ptmx")); // opens, like any pty master
+        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+        if (!f.MSComm1->PortOpen())
+            QSKIP("no openable serial device here");
+        QVERIFY(!f.btnPuerto->isEnabled());
+        QVERIFY(f.btnEnviar->isEnabled());
+        for (QWidget *w : {static_cast<QWidget *>(f.lblSetPoint),
+                           static_cast<QWidget *>(f.txtSetPoint),
+                           static_cast<QWidget *>(f.btnEnviar)})
+            QVERIFY(!w->isVisible());
+    }
+
+    // A picture of the window for a person to look at, next to the test binary.
+    void imagen()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        const QString ruta = QDir(QCoreApplication::applicationDirPath()).filePath("form1.png");
+        const QImage imagen = f.grab().toImage();
+        QCOMPARE(imagen.size(), QSize(921, 566));
+        QVERIFY(imagen.save(ruta));
+        QVERIFY(QFileInfo(ruta).size() > 1000);
+    }
+};
+
+QTEST_MAIN(TstForm1)
+#include "tst_form1.moc"
