@@ -36,6 +36,12 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     setMouseTracking(true);
     setNoAntialiasingOnDrag(true);
     setNotAntialiasedElements(QCP::aeAll);
+    setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    // One paint buffer instead of one per buffered layer: every extra buffer is another
+    // full-size clear and alpha blend per frame.
+    if (QCPLayer *overlay = layer(QStringLiteral("overlay")))
+        overlay->setMode(QCPLayer::lmLogical);
+    setAttribute(Qt::WA_OpaquePaintEvent);
 
     serieDato_ = addGraph();
     serieDato_->setName(QStringLiteral("Valor"));
@@ -91,6 +97,7 @@ void GraficoTendencia::redibujarPronto()
 void GraficoTendencia::redibujar()
 {
     temporizador_.stop();
+    emit antesDeRedibujar();
     actualizarSeries();
     actualizarEje();
     replot(QCustomPlot::rpQueuedRefresh);

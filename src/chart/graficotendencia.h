@@ -36,6 +36,10 @@ public:
     // Saves what is on show as a PNG; returns an empty string or the reason it failed.
     QString guardarImagen(const QString &ruta);
 
+signals:
+    // Just before a redraw: what else shows the same data can bring itself up to date.
+    void antesDeRedibujar();
+
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

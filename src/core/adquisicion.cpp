@@ -15,6 +15,17 @@ Adquisicion::Adquisicion(VariablesVentana &variables, QLineEdit &txtTiempo, QLin
     : variables_(variables), txtTiempo_(txtTiempo), txtDato_(txtDato),
       chkRegistrar_(chkRegistrar), ventana_(ventana), grafico_(grafico), registro_(registro)
 {
+    QObject::connect(&grafico_, &GraficoTendencia::antesDeRedibujar, &grafico_,
+                     [this] { escribirLecturas(); });
+}
+
+void Adquisicion::escribirLecturas()
+{
+    if (!lecturasPendientes_)
+        return;
+    lecturasPendientes_ = false;
+    txtTiempo_.setText(numeros::textoReal(ultimoTranscurrido_));
+    txtDato_.setText(numeros::textoEntero(ultimoDato_));
 }
 
 void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
@@ -23,7 +34,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
         return;
 
     // The handler runs to completion, so nothing can change the box or see the read-outs
-    // between two samples of this event: read the one once and write the others at the end.
+    // between two samples of this event: read the one once, keep the other for the end.
     bool registrar = chkRegistrar_.checkState() == Qt::Checked;
     bool huboMuestra = false;
     float transcurrido = 0.0f;
@@ -57,7 +68,8 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
         registro_.terminarEvento();
     if (!huboMuestra)
         return;
-    txtTiempo_.setText(numeros::textoReal(transcurrido));
-    txtDato_.setText(numeros::textoEntero(dato));
+    ultimoTranscurrido_ = transcurrido;
+    ultimoDato_ = dato;
+    lecturasPendientes_ = true;
     grafico_.redibujarPronto();
 }

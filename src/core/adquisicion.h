@@ -33,6 +33,11 @@ public:
     // Samples handled since start: every one reached the window (and the log, when on).
     uint64_t muestrasRecibidas() const { return muestras_; }
 
+    // Writes the read-outs for the last sample handled. The pipeline asks for this once per
+    // event and it happens with the chart's next frame: a repaint of the read-outs per event
+    // would cost more than all the rest of the event at high event rates.
+    void escribirLecturas();
+
 private:
     VariablesVentana &variables_;
     QLineEdit &txtTiempo_;
@@ -43,4 +48,7 @@ private:
     Registro &registro_;
     Reloj reloj_;
     uint64_t muestras_ = 0;
+    bool lecturasPendientes_ = false;
+    float ultimoTranscurrido_ = 0.0f;
+    int16_t ultimoDato_ = 0;
 };

@@ -1,0 +1,127 @@
+// The real window, driven the way a person would (type the port, click "Conectar", tick the
+// log), measuring its own CPU time, memory and samples received. For the benchmarks, the
+// soak run and the README's screenshot; it never becomes an option of the product.
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "core/adquisicion.h"
+#include "serial/puertoserie.h"
+#include "ui/avisos.h"
+#include "ui/form1.h"
+
+namespace {
+
+double cpuSegundos()
+{
+    rusage uso{};
+    getrusage(RUSAGE_SELF, &uso);
+    return uso.ru_utime.tv_sec + uso.ru_stime.tv_sec
+           + (uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) * 1e-6;
+}
+
+long residenteKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &linea : status.readAll().split('\n'))
+        if (linea.startsWith("VmRSS:"))
+            return linea.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCommandLineParser p;
+    p.addHelpOption();
+    p.addOptions({
+        {"puerto", "port name to type into «Puerto Serial»", "ruta"},
+        {"segundos", "how long to run after connecting (0: until N samples)", "s", "10"},
+        {"muestras", "stop once this many samples arrived", "n", "0"},
+        {"ancho", "text typed into «Cuántos valores en X»", "n", "512"},
+        {"auto", "tick «Auto escala»"},
+        {"registro", "log to this file", "ruta"},
+        {"captura", "save a picture of the window at the end", "png"},
+        {"informe", "print a line every this many seconds", "s", "0"},
+    });
+    p.process(app);
+
+    Form1 f;
+    f.show();
+    if (!QTest::qWaitForWindowExposed(&f))
+        return 1;
+    f.txtAncho->setText(p.value("ancho"));
+    if (p.isSet("auto"))
+        QTest::mouseClick(f.chkAutoEscala, Qt::LeftButton);
+    if (p.isSet("registro")) {
+        f.txtRegistro->setText(p.value("registro"));
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+    }
+    f.txtPuerto->setText(p.value("puerto"));
+    QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+    if (!f.MSComm1->PortOpen()) {
+        QCoreApplication::processEvents();
+        std::fprintf(stderr, "no conecta: %s\n", qPrintable(f.avisos().mostrados().join(' ')));
+        return 1;
+    }
+
+    const double segundos = p.value("segundos").toDouble();
+    const qulonglong objetivo = p.value("muestras").toULongLong();
+    const double informe = p.value("informe").toDouble();
+    const long rssInicio = residenteKiB();
+    const double cpuInicio = cpuSegundos();
+    QElapsedTimer reloj;
+    reloj.start();
+    qint64 primera = -1, ultima = -1;
+    double siguienteInforme = informe;
+
+    QTimer vigia;
+    vigia.setInterval(5);
+    QObject::connect(&vigia, &QTimer::timeout, [&] {
+        const uint64_t n = f.adquisicion().muestrasRecibidas();
+        if (n > 0 && primera < 0)
+            primera = reloj.nsecsElapsed();
+        if (objetivo > 0 && n >= objetivo && ultima < 0)
+            ultima = reloj.nsecsElapsed();
+        const double t = reloj.nsecsElapsed() * 1e-9;
+        if (informe > 0 && t >= siguienteInforme) {
+            std::printf("t=%.0f s muestras=%llu rss=%ld KiB\n", t, (unsigned long long)n,
+                        residenteKiB());
+            std::fflush(stdout);
+            siguienteInforme += informe;
+        }
+        if ((objetivo > 0 && ultima >= 0) || (objetivo == 0 && t >= segundos)
+            || (segundos > 0 && t >= segundos + (objetivo > 0 ? 60 : 0)))
+            app.quit();
+    });
+    vigia.start();
+    app.exec();
+
+    const double tiempo = reloj.nsecsElapsed() * 1e-9;
+    const double cpu = cpuSegundos() - cpuInicio;
+    const uint64_t n = f.adquisicion().muestrasRecibidas();
+    if (p.isSet("captura"))
+        f.grab().save(p.value("captura"));
+    f.close(); // closes the log, so every record is on disk when we report
+    std::printf("muestras=%llu segundos=%.3f cpu_pct=%.2f rss_inicio_kib=%ld rss_fin_kib=%ld",
+                (unsigned long long)n, tiempo, 100.0 * cpu / tiempo, rssInicio, residenteKiB());
+    if (primera >= 0 && ultima > primera)
+        std::printf(" muestras_por_s=%.0f", n / ((ultima - primera) * 1e-9));
+    std::printf(" avisos=%lld\n", (long long)f.avisos().mostrados().size());
+    return 0;
+}
