@@ -90,8 +90,9 @@ int main(int argc, char *argv[])
     qint64 primera = -1, ultima = -1;
     double siguienteInforme = informe;
 
+    // Waking up costs CPU too: look often only when timing a flood.
     QTimer vigia;
-    vigia.setInterval(5);
+    vigia.setInterval(objetivo > 0 ? 2 : 250);
     QObject::connect(&vigia, &QTimer::timeout, [&] {
         const uint64_t n = f.adquisicion().muestrasRecibidas();
         if (n > 0 && primera < 0)

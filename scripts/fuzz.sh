@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer target with clang and runs it for the given seconds (default 60).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+segundos="${1:-60}"
+bash scripts/setup.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVELMORA_FUZZ=ON -DBUILD_TESTING=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build-fuzz --target fuzz_adquisicion
+mkdir -p build-fuzz/corpus
+export QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
+./build-fuzz/fuzz_adquisicion -max_total_time="$segundos" -max_len=4096 -timeout=20 \
+  -print_final_stats=1 build-fuzz/corpus 2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|invariante|SUMMARY|crash-' || true
+test "${PIPESTATUS[0]}" -eq 0
