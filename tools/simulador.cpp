@@ -33,6 +33,8 @@ struct Opciones
     std::string enlace = "/tmp/velmora-controlador";
     double tasa = 10.0;             // samples per second, controller mode
     int setPoint = 50;
+    int setPointAlterno = -1;       // controller mode: switch to this and back now and then
+    double periodoAlterno = 20.0;   // seconds between switches
     std::string reproducir;         // replay mode: "10,255,40|12"
     int pausaMs = 200;              // pause at each '|'
     long long inundar = -1;         // flood mode: how many samples
@@ -52,6 +54,8 @@ void ayuda()
         "  --enlace RUTA          ruta del enlace (por defecto /tmp/velmora-controlador)\n"
         "  --tasa N               muestras por segundo del controlador (por defecto 10)\n"
         "  --setpoint V           set point inicial, 0 a 254 (por defecto 50)\n"
+        "  --alternar V           alterna el set point entre el inicial y V\n"
+        "  --periodo S            segundos entre cambios de --alternar (por defecto 20)\n"
         "  --reproducir SEC       envía los bytes SEC (\"10,255,40|12\"); cada '|' es una pausa\n"
         "  --pausa MS             duración de cada pausa de --reproducir (por defecto 200)\n"
         "  --inundar N            envía N muestras (i mod 255, i = 0, 1, ...) lo antes posible\n"
@@ -86,6 +90,8 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         if (a == "--enlace") o.enlace = v;
         else if (a == "--tasa") o.tasa = std::atof(v.c_str());
         else if (a == "--setpoint") o.setPoint = std::atoi(v.c_str());
+        else if (a == "--alternar") o.setPointAlterno = std::atoi(v.c_str());
+        else if (a == "--periodo") o.periodoAlterno = std::atof(v.c_str());
         else if (a == "--reproducir") o.reproducir = v;
         else if (a == "--pausa") o.pausaMs = std::atoi(v.c_str());
         else if (a == "--inundar") o.inundar = std::atoll(v.c_str());
@@ -97,7 +103,8 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
             return false;
         }
     }
-    if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254) {
+    if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254 || o.setPointAlterno > 254
+        || o.periodoAlterno <= 0.0) {
         std::fprintf(stderr, "Valores fuera de rango (vea --help)\n");
         return false;
     }
@@ -226,6 +233,12 @@ void controlador(int maestro, int esclavo, const Opciones &o)
         int pendientes = 0;
         if (::ioctl(esclavo, FIONREAD, &pendientes) == 0 && pendientes > 64)
             ::tcflush(esclavo, TCIFLUSH);
+
+        if (o.setPointAlterno >= 0 && n > 0
+            && n % std::max(1LL, std::llround(o.periodoAlterno * o.tasa)) == 0) {
+            planta.setSetPoint(planta.setPoint() == o.setPoint ? o.setPointAlterno : o.setPoint);
+            informar = true;
+        }
 
         uint8_t salida[3];
         size_t k = 0;

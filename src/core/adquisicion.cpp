@@ -24,8 +24,11 @@ void Adquisicion::escribirLecturas()
     if (!lecturasPendientes_)
         return;
     lecturasPendientes_ = false;
+    // Shown from the start, like any read-out too narrow for its text.
     txtTiempo_.setText(numeros::textoReal(ultimoTranscurrido_));
+    txtTiempo_.setCursorPosition(0);
     txtDato_.setText(numeros::textoEntero(ultimoDato_));
+    txtDato_.setCursorPosition(0);
 }
 
 void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Every benchmark of the panel, printed as one table. Needs a build (scripts/build.sh).
+# Usage: bench/run.sh [seconds at line rate, default 30] [flood samples, default 10000000]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+segundos="${1:-30}"
+inundacion="${2:-10000000}"
+build=build
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"; kill $(jobs -p) 2>/dev/null || true' EXIT
+campo() { grep -o "$1=[^ ]*" | head -1 | cut -d= -f2; }
+
+# 1. The pipeline alone, and one chart redraw, offscreen.
+pipeline=$("$build/bench/bench_pipeline" 2 2>/dev/null)
+p_off=($(echo "$pipeline" | grep 'sin registro' | awk '{print $(NF-1), $NF}'))
+p_on=($(echo "$pipeline" | grep 'con registro' | awk '{print $(NF-1), $NF}'))
+p_draw=($(echo "$pipeline" | grep 'redibujo' | awk '{print $(NF-1), $NF}'))
+
+panel() { # simulator options -- panel options
+  local sim=() pan=()
+  while [ "$1" != "--" ]; do sim+=("$1"); shift; done; shift; pan=("$@")
+  "$build/tools/velmora-simulador" --enlace "$tmp/puerto" "${sim[@]}" > /dev/null 2>&1 &
+  local s=$!
+  for _ in $(seq 50); do [ -e "$tmp/puerto" ] && break; sleep 0.1; done
+  xvfb-run -a -s '-screen 0 1280x800x24' "$build/bench/panel_medido" --puerto "$tmp/puerto" "${pan[@]}" 2>/dev/null
+  kill "$s" 2>/dev/null || true; wait "$s" 2>/dev/null || true
+}
+
+# 2. End to end: the simulator floods the panel in 4 KiB writes with logging on; the log is
+#    compared with what was sent, value by value, in order.
+declare -A e2e perdidas
+for ancho in 512 32766; do
+  out=$(panel --inundar "$inundacion" --bloque 4096 --espera 1500 --salir -- \
+        --muestras "$inundacion" --segundos 120 --ancho "$ancho" --registro "$tmp/flood.xls")
+  e2e[$ancho]=$(echo "$out" | campo muestras_por_s)
+  perdidas[$ancho]=$(awk -F'\t' -v n="$inundacion" \
+      '{ if (($3 + 0) == (NR - 1) % 255) ok++ } END { print n - ok }' "$tmp/flood.xls")
+  rm -f "$tmp/flood.xls"
+done
+
+# 3. CPU at the line rate (1920 samples/s) for the given seconds, window shown under Xvfb.
+declare -A cpu rss
+for bloque in 32 1; do
+  for ancho in 512 32766; do
+    out=$(panel --inundar 100000000 --bytes-por-segundo 1920 --bloque "$bloque" -- \
+          --segundos "$segundos" --ancho "$ancho")
+    cpu[$bloque,$ancho]=$(echo "$out" | campo cpu_pct)
+    rss[$bloque,$ancho]=$(echo "$out" | campo rss_fin_kib)
+  done
+done
+
+printf '| %-52s | %12s | %12s |\n' "" "512 puntos" "32766 puntos"
+printf '|%s|%s|%s|\n' "------------------------------------------------------" "--------------" "--------------"
+fila() { printf '| %-52s | %12s | %12s |\n' "$1" "$2" "$3"; }
+fila "pipeline, samples/s, logging off" "${p_off[0]}" "${p_off[1]}"
+fila "pipeline, samples/s, logging on" "${p_on[0]}" "${p_on[1]}"
+fila "one chart redraw, ms (offscreen)" "${p_draw[0]}" "${p_draw[1]}"
+fila "end to end flood, samples/s, logging on" "${e2e[512]}" "${e2e[32766]}"
+fila "end to end flood, samples lost of $inundacion" "${perdidas[512]}" "${perdidas[32766]}"
+fila "CPU % of a core, 1920 B/s in 32-byte writes" "${cpu[32,512]}" "${cpu[32,32766]}"
+fila "CPU % of a core, 1920 B/s in 1-byte writes" "${cpu[1,512]}" "${cpu[1,32766]}"
+fila "resident memory, MiB" "$(( ${rss[32,512]} / 1024 ))" "$(( ${rss[32,32766]} / 1024 ))"
+echo
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(date -u +%F)"
