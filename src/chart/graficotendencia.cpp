@@ -37,18 +37,26 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     setNoAntialiasingOnDrag(true);
     setNotAntialiasedElements(QCP::aeAll);
     setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
-    // One paint buffer instead of one per buffered layer: every extra buffer is another
-    // full-size clear and alpha blend per frame.
+    // No buffer of its own for the (unused) overlay: every buffer is another full-size clear
+    // and alpha blend per frame.
     if (QCPLayer *overlay = layer(QStringLiteral("overlay")))
         overlay->setMode(QCPLayer::lmLogical);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
+    // The series in a buffer of their own (between the axes and the legend), so that a frame
+    // with only new samples redraws two lines instead of the axes, grid, labels and layout.
+    addLayer(QStringLiteral("series"), layer(QStringLiteral("axes")), QCustomPlot::limAbove);
+    capaSeries_ = layer(QStringLiteral("series"));
+    capaSeries_->setMode(QCPLayer::lmBuffered);
+    setCurrentLayer(capaSeries_);
     serieDato_ = addGraph();
     serieDato_->setName(QStringLiteral("Valor"));
     serieDato_->setPen(QPen(QColor(0, 90, 200), 1));
     serieSetPoint_ = addGraph();
     serieSetPoint_->setName(QStringLiteral("Set Point"));
     serieSetPoint_->setPen(QPen(QColor(220, 60, 0), 1, Qt::DashLine));
+
+    setCurrentLayer(QStringLiteral("main"));
 
     legend->setVisible(true);
     legend->setFont(font());
@@ -100,7 +108,13 @@ void GraficoTendencia::redibujar()
     emit antesDeRedibujar();
     actualizarSeries();
     actualizarEje();
-    replot(QCustomPlot::rpQueuedRefresh);
+    const Marco marco = marcoActual();
+    if (marco == marcoDibujado_) {
+        capaSeries_->replot();
+    } else {
+        replot(QCustomPlot::rpQueuedRefresh);
+        marcoDibujado_ = marco;
+    }
     ++redibujos_;
 }
 
@@ -110,39 +124,73 @@ void GraficoTendencia::actualizarSeries()
         return;
     cambiosDibujados_ = ventana_.cambios();
     const int filas = ventana_.RowCount();
+    const int columnas = std::max(1, axisRect()->width());
+    // More rows than pixel columns: each column keeps its lowest and highest point, in the
+    // order they came, which is what can be seen of it, and the chart draws a few thousand
+    // points instead of tens of thousands.
+    const bool reducir = filas > 2 * columnas;
+    const int puntos = reducir ? 2 * columnas : filas;
     auto dato = serieDato_->data();
     auto setPoint = serieSetPoint_->data();
-    if (dato->size() != filas) {
-        // A new length: lay the keys out once; later draws only overwrite the values.
-        QVector<QCPGraphData> ceros(filas);
-        for (int i = 0; i < filas; ++i)
-            ceros[i] = QCPGraphData(i + 1, 0.0);
+    if (dato->size() != puntos) {
+        const QVector<QCPGraphData> ceros(puntos);
         dato->set(ceros, true);
         setPoint->set(ceros, true);
     }
-    auto d = dato->begin();
-    auto s = setPoint->begin();
-    for (int fila = 1; fila <= filas; ++fila, ++d, ++s) {
-        const VentanaMuestras::Fila f = ventana_.fila(fila);
-        d->value = f.dato;
-        s->value = f.setPoint;
-    }
     xAxis->setRange(1, std::max(2, filas));
+    if (puntos == 0)
+        return;
+    QCPGraphData *d = &*dato->begin();
+    QCPGraphData *s = &*setPoint->begin();
+    if (!reducir) {
+        for (int fila = 1; fila <= filas; ++fila) {
+            const VentanaMuestras::Fila f = ventana_.fila(fila);
+            *d++ = QCPGraphData(fila, f.dato);
+            *s++ = QCPGraphData(fila, f.setPoint);
+        }
+    } else {
+        const auto extremos = [](QCPGraphData *&salida, int filaMin, int min, int filaMax,
+                                 int max) {
+            if (filaMax < filaMin) {
+                std::swap(filaMin, filaMax);
+                std::swap(min, max);
+            }
+            *salida++ = QCPGraphData(filaMin, min);
+            *salida++ = QCPGraphData(filaMax, max);
+        };
+        for (int c = 0; c < columnas; ++c) {
+            const int desde = 1 + int(int64_t(c) * filas / columnas);
+            const int hasta = int(int64_t(c + 1) * filas / columnas);
+            int dMin = INT16_MAX, dMax = INT16_MIN, sMin = INT16_MAX, sMax = INT16_MIN;
+            int fdMin = desde, fdMax = desde, fsMin = desde, fsMax = desde;
+            for (int fila = desde; fila <= hasta; ++fila) {
+                const VentanaMuestras::Fila f = ventana_.fila(fila);
+                if (f.dato < dMin) { dMin = f.dato; fdMin = fila; }
+                if (f.dato > dMax) { dMax = f.dato; fdMax = fila; }
+                if (f.setPoint < sMin) { sMin = f.setPoint; fsMin = fila; }
+                if (f.setPoint > sMax) { sMax = f.setPoint; fsMax = fila; }
+            }
+            extremos(d, fdMin, dMin, fdMax, dMax);
+            extremos(s, fsMin, sMin, fsMax, sMax);
+        }
+    }
 }
 
 void GraficoTendencia::actualizarEje()
 {
     if (escala_.Auto) {
         ticker_->manual = false;
-        int minimo = INT16_MAX;
-        int maximo = INT16_MIN;
-        for (int fila = 1; fila <= ventana_.RowCount(); ++fila) {
-            const VentanaMuestras::Fila f = ventana_.fila(fila);
-            minimo = std::min({minimo, int(f.dato), int(f.setPoint)});
-            maximo = std::max({maximo, int(f.dato), int(f.setPoint)});
+        // The points drawn keep every column's extremes, so their range is the data's.
+        double minimo = 0.0;
+        double maximo = 0.0;
+        bool vacio = true;
+        for (const QCPGraph *serie : {serieDato_, serieSetPoint_}) {
+            for (const QCPGraphData &p : *serie->data()) {
+                minimo = vacio ? p.value : std::min(minimo, p.value);
+                maximo = vacio ? p.value : std::max(maximo, p.value);
+                vacio = false;
+            }
         }
-        if (ventana_.RowCount() == 0)
-            minimo = maximo = 0;
         const escalay::Rango rango = escalay::rangoAutomatico(minimo, maximo);
         yAxis->setRange(rango.inferior, rango.superior);
     } else {
@@ -151,6 +199,11 @@ void GraficoTendencia::actualizarEje()
         const escalay::Rango rango = escalay::rangoManual(escala_);
         yAxis->setRange(rango.inferior, rango.superior);
     }
+}
+
+GraficoTendencia::Marco GraficoTendencia::marcoActual() const
+{
+    return {xAxis->range(), yAxis->range(), ticker_->ticksManuales, size(), escala_.Auto};
 }
 
 QString GraficoTendencia::guardarImagen(const QString &ruta)

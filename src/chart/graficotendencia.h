@@ -47,12 +47,24 @@ protected:
 private:
     void actualizarSeries();
     void actualizarEje();
+    // What the static layers (axes, grid, labels, legend) were last drawn for.
+    struct Marco
+    {
+        QCPRange x, y;
+        QVector<double> ticks;
+        QSize tamano;
+        bool automatica;
+        bool operator==(const Marco &) const = default;
+    };
+    Marco marcoActual() const;
 
     const VentanaMuestras &ventana_;
     ValueScale escala_;
     TickerY *ticker_ = nullptr; // owned by the shared pointer the axis holds
     QCPGraph *serieDato_ = nullptr;
     QCPGraph *serieSetPoint_ = nullptr;
+    QCPLayer *capaSeries_ = nullptr; // its own paint buffer: new data redraws only this
+    Marco marcoDibujado_{};
     QTimer temporizador_;
     uint64_t cambiosDibujados_ = UINT64_MAX;
     uint64_t redibujos_ = 0;

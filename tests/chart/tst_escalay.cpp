@@ -217,6 +217,39 @@ private slots:
         QCOMPARE(f.MSChart1->yAxis->range().upper, 200.0);
     }
 
+    // A long window is drawn from fewer points; what can be seen of it must survive.
+    void ventanaLargaConservaExtremos()
+    {
+        Form1 f;
+        f.resize(Form1::anchoCliente, Form1::altoCliente);
+        f.show();
+        f.txtAncho->setText(QStringLiteral("32766"));
+        f.chkAutoEscala->click();
+        QByteArray chunk(32766, char(40));
+        chunk[20000] = char(250); // one spike
+        chunk[30000] = char(3);   // one dip
+        f.adquisicion().procesarEntrada(evento::comEvReceive, chunk);
+        f.MSChart1->redibujar();
+        f.MSChart1->redibujar(); // the first frame lays the chart out
+        const auto datos = f.MSChart1->graph(0)->data();
+        QVERIFY(datos->size() < 4000);
+        double minimo = 1e9, maximo = -1e9, filaMax = 0;
+        for (const QCPGraphData &p : *datos) {
+            minimo = std::min(minimo, p.value);
+            if (p.value > maximo) {
+                maximo = p.value;
+                filaMax = p.key;
+            }
+        }
+        QCOMPARE(maximo, 250.0);
+        QCOMPARE(minimo, 3.0);
+        QCOMPARE(filaMax, 20001.0); // at its own row
+        QVERIFY(std::is_sorted(datos->begin(), datos->end(), [](const auto &a, const auto &b) {
+            return a.key < b.key;
+        }));
+        QCOMPARE(f.MSChart1->yAxis->range().upper, 250.0);
+    }
+
     void redibujoAgrupado()
     {
         Form1 f;
