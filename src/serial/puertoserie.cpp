@@ -2,6 +2,8 @@
 
 #include "serial/eventoscomm.h"
 
+#include <sys/ioctl.h>
+
 PuertoSerie::PuertoSerie(QObject *parent) : QObject(parent), entrada_(maxEntrada, Qt::Uninitialized)
 {
     setObjectName(QStringLiteral("MSComm1"));
@@ -13,6 +15,9 @@ PuertoSerie::PuertoSerie(QObject *parent) : QObject(parent), entrada_(maxEntrada
     // The read buffer is left unbounded: while the UI thread keeps up, nothing is dropped.
     connect(&port_, &QSerialPort::readyRead, this, &PuertoSerie::leer);
     connect(&port_, &QSerialPort::errorOccurred, this, &PuertoSerie::error);
+    pausa_.setSingleShot(true);
+    pausa_.setInterval(pausaMs);
+    connect(&pausa_, &QTimer::timeout, this, &PuertoSerie::reanudar);
 }
 
 PuertoSerie::~PuertoSerie() = default;
@@ -38,6 +43,9 @@ bool PuertoSerie::abrir(const QString &dispositivo, QString *motivo)
 
 void PuertoSerie::cerrar()
 {
+    pausa_.stop();
+    pausado_ = false;
+    port_.setReadBufferSize(0);
     if (port_.isOpen())
         port_.close();
 }
@@ -55,13 +63,39 @@ bool PuertoSerie::enviar(uint8_t byte, QString *motivo)
 
 void PuertoSerie::leer()
 {
+    if (pausado_)
+        return; // Qt holds at most one byte now; the rest waits in the kernel
+    qint64 total = 0;
     while (port_.isOpen()) {
         const qint64 n = port_.read(entrada_.data(), entrada_.size());
         if (n <= 0)
             break;
+        total += n;
         if (receptor_)
             receptor_(evento::comEvReceive, QByteArrayView(entrada_.constData(), n));
     }
+    const bool rafaga = desdeUltimoEvento_.isValid()
+                        && desdeUltimoEvento_.nsecsElapsed() < rafagaNs && total > 0
+                        && total < rafagaBytes;
+    desdeUltimoEvento_.start();
+    if (rafaga && port_.isOpen()) {
+        // A full one-byte buffer makes QSerialPort stop watching the port.
+        pausado_ = true;
+        port_.setReadBufferSize(1);
+        pausa_.start();
+    }
+}
+
+void PuertoSerie::reanudar()
+{
+    pausado_ = false;
+    if (!port_.isOpen())
+        return;
+    port_.setReadBufferSize(0); // watches the port again
+    // If the kernel has nothing more, the byte Qt may hold would wait for the next one.
+    int pendientes = 0;
+    if (::ioctl(int(port_.handle()), FIONREAD, &pendientes) != 0 || pendientes == 0)
+        leer();
 }
 
 void PuertoSerie::error(QSerialPort::SerialPortError codigo)
@@ -77,8 +111,9 @@ void PuertoSerie::error(QSerialPort::SerialPortError codigo)
         [this, motivo] {
             if (!port_.isOpen())
                 return;
+            pausado_ = false;
             leer(); // what arrived before the failure is still delivered
-            port_.close();
+            cerrar();
             emit perdido(motivo);
         },
         Qt::QueuedConnection);

@@ -7,7 +7,9 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <QSerialPort>
+#include <QElapsedTimer>
 #include <QSerialPortInfo>
+#include <QTimer>
 
 // The serial control: one port with the controller's fixed line settings. Everything that
 // arrives goes to the receptor as a receive event with the bytes then waiting, on the UI
@@ -21,6 +23,12 @@ public:
     static constexpr qint32 baudios = 19200;
     // Largest chunk handed over in one event; what waits beyond it comes in the next one.
     static constexpr qsizetype maxEntrada = 32766;
+    // Bytes trickling in one at a time (a UART at full speed) would wake the program for
+    // every byte. While events this small come this close together, reading pauses briefly
+    // and the kernel gathers the bytes; nothing is lost, they come in the next event.
+    static constexpr qint64 rafagaNs = 2'000'000;
+    static constexpr qsizetype rafagaBytes = 64;
+    static constexpr int pausaMs = 5;
 
     explicit PuertoSerie(QObject *parent = nullptr);
     ~PuertoSerie() override;
@@ -43,9 +51,13 @@ signals:
 
 private:
     void leer();
+    void reanudar();
     void error(QSerialPort::SerialPortError codigo);
 
     QSerialPort port_;
     QByteArray entrada_;
     Receptor receptor_;
+    QTimer pausa_;
+    QElapsedTimer desdeUltimoEvento_;
+    bool pausado_ = false;
 };

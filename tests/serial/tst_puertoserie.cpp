@@ -1,8 +1,10 @@
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
+#include "core/adquisicion.h"
 #include "core/variablesventana.h"
 #include "pseudoterminal.h"
 #include "serial/enlaceserie.h"
@@ -81,6 +83,43 @@ private slots:
         QCOMPARE(filas[2].setPoint, 60);
         QCOMPARE(f.ventana.RowCount(), 512);
         QVERIFY(f.avisos().mostrados().isEmpty());
+    }
+
+    // A UART at full speed hands bytes over one at a time; reading pauses to gather them,
+    // and none may be lost, reordered or kept waiting.
+    void bytesSueltosSeguidos()
+    {
+        Pty pty;
+        Form1 f;
+        conectar(f, pty.ruta());
+        QVERIFY(f.MSComm1->PortOpen());
+        QByteArray esperado;
+        for (int i = 0; i < 300; ++i) {
+            const char b = char(i % 250);
+            esperado.append(b);
+            QVERIFY(pty.escribir(QByteArray(1, b)));
+            QTest::qWait(0);
+            ::usleep(300);
+        }
+        QElapsedTimer reloj;
+        reloj.start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.adquisicion().muestrasRecibidas(), uint64_t(300), 2000);
+        QVERIFY2(reloj.elapsed() < 500, qPrintable(QString::number(reloj.elapsed())));
+        QByteArray recibido;
+        for (int r = 512 - 299; r <= 512; ++r)
+            recibido.append(char(f.ventana.fila(r).dato));
+        QCOMPARE(recibido, esperado);
+        // A lone byte that comes while reading pauses is not held back for the next one.
+        for (int ronda = 0; ronda < 20; ++ronda) {
+            for (int k = 0; k < 2; ++k) { // two events close together start a pause
+                const uint64_t antes = f.adquisicion().muestrasRecibidas();
+                QVERIFY(pty.escribir(QByteArray(1, char(k))));
+                while (f.adquisicion().muestrasRecibidas() == antes && reloj.elapsed() < 10000)
+                    QCoreApplication::processEvents();
+            }
+            QVERIFY(pty.escribir(QByteArray(1, char(77))));
+            QTRY_COMPARE_WITH_TIMEOUT(f.ventana.fila(512).dato, 77, 100);
+        }
     }
 
     void enviarSetPoint_data()
