@@ -121,6 +121,10 @@ void Form1::crearElementos()
     txtTiempo = caja(this, "txtTiempo", QString());
     colocar(txtTiempo, 4920, 600, 735, 285);
     txtTiempo->setReadOnly(true);
+    // They change with every frame; as opaque boxes their repaint leaves the label they
+    // overlap and the window behind them alone.
+    for (QLineEdit *lectura : {txtDato, txtTiempo})
+        lectura->setAttribute(Qt::WA_OpaquePaintEvent);
 
     chkAutoEscala = crear<QCheckBox>(this, "chkAutoEscala");
     chkAutoEscala->setText(QStringLiteral("Auto escala"));
