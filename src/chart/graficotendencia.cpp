@@ -43,9 +43,9 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
         overlay->setMode(QCPLayer::lmLogical);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    // The series in a buffer of their own (between the axes and the legend), so that a frame
-    // with only new samples redraws two lines instead of the axes, grid, labels and layout.
-    addLayer(QStringLiteral("series"), layer(QStringLiteral("axes")), QCustomPlot::limAbove);
+    // The series on top, in a buffer of their own, so that a frame with only new samples
+    // redraws two lines instead of the axes, grid, labels, legend and layout.
+    addLayer(QStringLiteral("series"), layer(QStringLiteral("overlay")), QCustomPlot::limAbove);
     capaSeries_ = layer(QStringLiteral("series"));
     capaSeries_->setMode(QCPLayer::lmBuffered);
     setCurrentLayer(capaSeries_);
@@ -58,11 +58,22 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
 
     setCurrentLayer(QStringLiteral("main"));
 
+    // The legend in a row of its own above the plot, where the series never cross it: with
+    // nothing drawn over the series, the whole picture takes two paint buffers.
     legend->setVisible(true);
     legend->setFont(font());
-    legend->setRowSpacing(0);
     legend->setIconSize(18, 8);
-    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    legend->setBorderPen(Qt::NoPen);
+    legend->setBrush(Qt::NoBrush);
+    legend->setMargins(QMargins(4, 2, 4, 0));
+    legend->setFillOrder(QCPLegend::foColumnsFirst);
+    auto *filaLeyenda = new QCPLayoutGrid;
+    plotLayout()->insertRow(0);
+    plotLayout()->addElement(0, 0, filaLeyenda);
+    plotLayout()->setRowStretchFactor(0, 0.001);
+    filaLeyenda->addElement(0, 0, legend);
+    filaLeyenda->addElement(0, 1, new QCPLayoutElement(this)); // keeps the legend at the left
+    filaLeyenda->setColumnStretchFactor(0, 0.001);
 
     auto ticker = QSharedPointer<TickerY>::create();
     ticker_ = ticker.data();

@@ -121,10 +121,12 @@ void Form1::crearElementos()
     txtTiempo = caja(this, "txtTiempo", QString());
     colocar(txtTiempo, 4920, 600, 735, 285);
     txtTiempo->setReadOnly(true);
-    // They change with every frame; as opaque boxes their repaint leaves the label they
-    // overlap and the window behind them alone.
-    for (QLineEdit *lectura : {txtDato, txtTiempo})
-        lectura->setAttribute(Qt::WA_OpaquePaintEvent);
+    // They change with every frame; as opaque boxes (corners filled like the window) their
+    // repaint leaves the label they overlap and the window behind them alone.
+    for (QLineEdit *lectura : {txtDato, txtTiempo}) {
+        lectura->setBackgroundRole(QPalette::Window);
+        lectura->setAutoFillBackground(true);
+    }
 
     chkAutoEscala = crear<QCheckBox>(this, "chkAutoEscala");
     chkAutoEscala->setText(QStringLiteral("Auto escala"));
