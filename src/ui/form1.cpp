@@ -69,7 +69,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velmora - Control PID"));
-    setWindowIcon(QIcon(QStringLiteral(":/velmora.svg")));
+    setWindowIcon(QIcon(QStringLiteral(":/velmora.png")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(anchoCliente, altoCliente);

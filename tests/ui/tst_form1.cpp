@@ -12,6 +12,7 @@
 
 #include "chart/graficotendencia.h"
 #include "core/variablesventana.h"
+#include "pseudoterminal.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
@@ -33,7 +34,7 @@ private slots:
         QVERIFY(flags & Qt::WindowCloseButtonHint);
         QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
         QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!f.windowIcon().isNull());
+        QVERIFY(!f.windowIcon().pixmap(32).isNull());
         QCOMPARE(QFontInfo(f.font()).family(), QStringLiteral("Liberation Sans"));
         QCOMPARE(f.font().pointSizeF(), 8.25);
     }
@@ -202,18 +203,42 @@ private slots:
 
     void filaDeSetPointSiempreOculta()
     {
+        Pty pty;
         Form1 f;
         f.show();
-        f.txtPuerto->setText(QStringLiteral("/dev/ptmx")); // opens, like any pty master
+        QVERIFY(!f.lblSetPoint->isVisible());
+        f.txtPuerto->setText(pty.ruta());
         QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
-        if (!f.MSComm1->PortOpen())
-            QSKIP("no openable serial device here");
+        QVERIFY(f.MSComm1->PortOpen());
         QVERIFY(!f.btnPuerto->isEnabled());
         QVERIFY(f.btnEnviar->isEnabled());
         for (QWidget *w : {static_cast<QWidget *>(f.lblSetPoint),
                            static_cast<QWidget *>(f.txtSetPoint),
                            static_cast<QWidget *>(f.btnEnviar)})
             QVERIFY(!w->isVisible());
+    }
+
+    void guardarImagen_data()
+    {
+        QTest::addColumn<QString>("carpeta");
+        QTest::addColumn<bool>("bien");
+        QTest::newRow("temporary folder") << "" << true;
+        QTest::newRow("missing folder") << "no-existe/" << false;
+    }
+    void guardarImagen()
+    {
+        QFETCH(QString, carpeta);
+        QFETCH(bool, bien);
+        QTemporaryDir dir;
+        Form1 f;
+        f.show();
+        const QString ruta = dir.filePath(carpeta + "tendencia.png");
+        const QString fallo = f.MSChart1->guardarImagen(ruta);
+        QCOMPARE(fallo.isEmpty(), bien);
+        if (bien) {
+            const QImage imagen(ruta);
+            QCOMPARE(imagen.size(), f.MSChart1->size());
+        }
     }
 
     // A picture of the window for a person to look at, next to the test binary.
