@@ -42,10 +42,10 @@ public:
     {
         if (!variables_.registroAbierto && !abrir())
             return false;
-        if (usados_ + maxRegistro > buffer_.size() && !volcar())
+        const QByteArray &fecha = formatoFecha_->bytes(segundoEpoca);
+        if (usados_ + size_t(fecha.size()) + maxCampos > buffer_.size() && !volcar())
             return false;
         char *p = buffer_.data() + usados_;
-        const QByteArray &fecha = formatoFecha_->bytes(segundoEpoca);
         std::memcpy(p, fecha.constData(), fecha.size());
         p += fecha.size();
         *p++ = '\t';
@@ -66,8 +66,8 @@ public:
 
 private:
     static constexpr size_t tamanoBuffer = 256 * 1024;
-    // A date-time text far longer than any locale writes, plus two numbers and separators.
-    static constexpr size_t maxRegistro = 256;
+    // Two tabs, two numbers of up to six characters, CR and LF.
+    static constexpr size_t maxCampos = 16;
 
     static int escribirNumero(int16_t valor, char *p);
     bool abrir();

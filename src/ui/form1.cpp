@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <type_traits>
+
 #include "chart/escalay.h"
 #include "chart/graficotendencia.h"
 #include "core/adquisicion.h"
@@ -25,33 +27,18 @@ void colocar(QWidget *w, int left, int top, int width, int height)
     w->setGeometry(left / 15, top / 15, width / 15, height / 15);
 }
 
+// A named element with its text, placed by its twips rectangle.
 template <typename W>
-W *crear(QWidget *padre, const char *nombre)
+W *crear(QWidget *padre, const char *nombre, const QString &texto, QRect twips)
 {
     auto *w = new W(padre);
     w->setObjectName(QLatin1String(nombre));
+    if constexpr (std::is_same_v<W, QGroupBox>)
+        w->setTitle(texto);
+    else
+        w->setText(texto);
+    colocar(w, twips.x(), twips.y(), twips.width(), twips.height());
     return w;
-}
-
-QLabel *etiqueta(QWidget *padre, const char *nombre, const QString &texto)
-{
-    auto *l = crear<QLabel>(padre, nombre);
-    l->setText(texto);
-    return l;
-}
-
-QLineEdit *caja(QWidget *padre, const char *nombre, const QString &texto)
-{
-    auto *t = crear<QLineEdit>(padre, nombre);
-    t->setText(texto);
-    return t;
-}
-
-QPushButton *boton(QWidget *padre, const char *nombre, const QString &texto)
-{
-    auto *b = crear<QPushButton>(padre, nombre);
-    b->setText(texto);
-    return b;
 }
 
 QFont fuenteVentana()
@@ -94,71 +81,57 @@ Form1::~Form1()
 
 void Form1::crearElementos()
 {
-    lblPuerto = etiqueta(this, "lblPuerto", QStringLiteral("Puerto Serial"));
-    colocar(lblPuerto, 120, 120, 975, 255);
-    txtPuerto = caja(this, "txtPuerto", QStringLiteral("1"));
-    colocar(txtPuerto, 1080, 120, 375, 285);
-    btnPuerto = boton(this, "btnPuerto", QStringLiteral("Conectar"));
-    colocar(btnPuerto, 1560, 120, 975, 375);
+    const auto texto = [](const char *t) { return QString::fromUtf8(t); };
+    lblPuerto = crear<QLabel>(this, "lblPuerto", texto("Puerto Serial"), {120, 120, 975, 255});
+    txtPuerto = crear<QLineEdit>(this, "txtPuerto", texto("1"), {1080, 120, 375, 285});
+    btnPuerto = crear<QPushButton>(this, "btnPuerto", texto("Conectar"), {1560, 120, 975, 375});
 
     // The set-point row exists but is hidden for good.
-    lblSetPoint = etiqueta(this, "lblSetPoint", QStringLiteral("Set Point"));
-    colocar(lblSetPoint, 120, 600, 975, 255);
-    txtSetPoint = caja(this, "txtSetPoint", QStringLiteral("0"));
-    colocar(txtSetPoint, 840, 600, 615, 285);
-    btnEnviar = boton(this, "btnEnviar", QStringLiteral("Enviar"));
-    colocar(btnEnviar, 1560, 600, 975, 375);
+    lblSetPoint = crear<QLabel>(this, "lblSetPoint", texto("Set Point"), {120, 600, 975, 255});
+    txtSetPoint = crear<QLineEdit>(this, "txtSetPoint", texto("0"), {840, 600, 615, 285});
+    btnEnviar = crear<QPushButton>(this, "btnEnviar", texto("Enviar"), {1560, 600, 975, 375});
     btnEnviar->setEnabled(false);
     for (QWidget *w : {static_cast<QWidget *>(lblSetPoint), static_cast<QWidget *>(txtSetPoint),
                        static_cast<QWidget *>(btnEnviar)})
         w->setVisible(false);
 
-    lblDato = etiqueta(this, "lblDato", QStringLiteral("Último dato recibido"));
-    colocar(lblDato, 2760, 600, 1575, 255);
-    txtDato = caja(this, "txtDato", QString());
-    colocar(txtDato, 4200, 600, 735, 285);
-    txtDato->setReadOnly(true);
-    txtTiempo = caja(this, "txtTiempo", QString());
-    colocar(txtTiempo, 4920, 600, 735, 285);
-    txtTiempo->setReadOnly(true);
+    lblDato = crear<QLabel>(this, "lblDato", texto("Último dato recibido"),
+                            {2760, 600, 1575, 255});
+    txtDato = crear<QLineEdit>(this, "txtDato", QString(), {4200, 600, 735, 285});
+    txtTiempo = crear<QLineEdit>(this, "txtTiempo", QString(), {4920, 600, 735, 285});
     // They change with every frame; as opaque boxes (corners filled like the window) their
     // repaint leaves the label they overlap and the window behind them alone.
     for (QLineEdit *lectura : {txtDato, txtTiempo}) {
+        lectura->setReadOnly(true);
         lectura->setBackgroundRole(QPalette::Window);
         lectura->setAutoFillBackground(true);
     }
 
-    chkAutoEscala = crear<QCheckBox>(this, "chkAutoEscala");
-    chkAutoEscala->setText(QStringLiteral("Auto escala"));
+    chkAutoEscala = crear<QCheckBox>(this, "chkAutoEscala", texto("Auto escala"),
+                                     {12120, 120, 1335, 255});
     chkAutoEscala->setLayoutDirection(Qt::RightToLeft); // the box after its caption
-    colocar(chkAutoEscala, 12120, 120, 1335, 255);
-    lblEscala = etiqueta(this, "lblEscala", QStringLiteral("Valor máximo de Y"));
-    colocar(lblEscala, 11280, 480, 1530, 195);
-    txtEscala = caja(this, "txtEscala", QStringLiteral("50"));
-    colocar(txtEscala, 12960, 480, 495, 285);
-    lblMajorDivision = etiqueta(this, "lblMajorDivision", QStringLiteral("Cuántas divisiones en Y"));
-    colocar(lblMajorDivision, 11040, 840, 1770, 195);
-    txtMajorDivision = caja(this, "txtMajorDivision", QStringLiteral("25"));
-    colocar(txtMajorDivision, 12960, 840, 495, 285);
-    lblAncho = etiqueta(this, "lblAncho", QStringLiteral("Cuántos valores en X"));
-    colocar(lblAncho, 11160, 1200, 1650, 195);
-    txtAncho = caja(this, "txtAncho", QStringLiteral("512"));
-    colocar(txtAncho, 12960, 1200, 495, 285);
+    lblEscala = crear<QLabel>(this, "lblEscala", texto("Valor máximo de Y"),
+                              {11280, 480, 1530, 195});
+    txtEscala = crear<QLineEdit>(this, "txtEscala", texto("50"), {12960, 480, 495, 285});
+    lblMajorDivision = crear<QLabel>(this, "lblMajorDivision", texto("Cuántas divisiones en Y"),
+                                     {11040, 840, 1770, 195});
+    txtMajorDivision = crear<QLineEdit>(this, "txtMajorDivision", texto("25"),
+                                        {12960, 840, 495, 285});
+    lblAncho = crear<QLabel>(this, "lblAncho", texto("Cuántos valores en X"),
+                             {11160, 1200, 1650, 195});
+    txtAncho = crear<QLineEdit>(this, "txtAncho", texto("512"), {12960, 1200, 495, 285});
     for (QLabel *l : {lblEscala, lblMajorDivision, lblAncho})
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     MSChart1 = new GraficoTendencia(ventana, this);
     colocar(MSChart1, 240, 1560, 13455, 5895);
 
-    Frame1 = crear<QGroupBox>(this, "Frame1");
-    Frame1->setTitle(QStringLiteral("Registro de datos"));
-    colocar(Frame1, 120, 7560, 13575, 735);
-    chkRegistrar = crear<QCheckBox>(Frame1, "chkRegistrar");
-    colocar(chkRegistrar, 240, 270, 255, 255);
-    txtRegistro = caja(Frame1, "txtRegistro", QString());
-    colocar(txtRegistro, 600, 240, 10335, 285);
-    btnCambiarDestino = boton(Frame1, "btnCambiarDestino", QStringLiteral("Cambiar destino..."));
-    colocar(btnCambiarDestino, 11040, 270, 2295, 255);
+    Frame1 = crear<QGroupBox>(this, "Frame1", texto("Registro de datos"),
+                              {120, 7560, 13575, 735});
+    chkRegistrar = crear<QCheckBox>(Frame1, "chkRegistrar", QString(), {240, 270, 255, 255});
+    txtRegistro = crear<QLineEdit>(Frame1, "txtRegistro", QString(), {600, 240, 10335, 285});
+    btnCambiarDestino = crear<QPushButton>(Frame1, "btnCambiarDestino",
+                                           texto("Cambiar destino..."), {11040, 270, 2295, 255});
 
     MSComm1 = new PuertoSerie(this);
     CommonDialog1 = new QFileDialog(this);

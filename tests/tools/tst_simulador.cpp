@@ -18,8 +18,8 @@ class TstSimulador : public QObject
     // Starts the simulator and waits for its link to the pseudo-terminal.
     bool arrancar(QProcess &sim, const QStringList &opciones, QString *enlace)
     {
-        *enlace = dir_.filePath(QStringLiteral("controlador-%1").arg(QTest::currentDataTag()
-                                                                       + QString(QTest::currentTestFunction())));
+        *enlace = dir_.filePath(QStringLiteral("controlador-%1")
+                                    .arg(QString::fromLatin1(QTest::currentTestFunction())));
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         sim.start(QStringLiteral(SIMULADOR), QStringList{"--enlace", *enlace} + opciones);
         return sim.waitForReadyRead(5000) && QFileInfo(*enlace).isSymLink();
