@@ -118,7 +118,7 @@ private slots:
                     QCoreApplication::processEvents();
             }
             QVERIFY(pty.escribir(QByteArray(1, char(77))));
-            QTRY_COMPARE_WITH_TIMEOUT(f.ventana.fila(512).dato, 77, 100);
+            QTRY_COMPARE_WITH_TIMEOUT(f.ventana.fila(512).dato, 77, 1000);
         }
     }
 
