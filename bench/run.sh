@@ -5,36 +5,25 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 segundos="${1:-30}"
 inundacion="${2:-10000000}"
-build=build
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"; kill $(jobs -p) 2>/dev/null || true' EXIT
+source scripts/comun.sh
 campo() { grep -o "$1=[^ ]*" | head -1 | cut -d= -f2; }
 
 # 1. The pipeline alone, and one chart redraw, offscreen.
-pipeline=$("$build/bench/bench_pipeline" 2 2>/dev/null)
+pipeline=$(./build/bench/bench_pipeline 2 2>/dev/null)
 p_off=($(echo "$pipeline" | grep 'sin registro' | awk '{print $(NF-1), $NF}'))
 p_on=($(echo "$pipeline" | grep 'con registro' | awk '{print $(NF-1), $NF}'))
 p_draw=($(echo "$pipeline" | grep 'redibujo' | awk '{print $(NF-1), $NF}'))
-
-panel() { # simulator options -- panel options
-  local sim=() pan=()
-  while [ "$1" != "--" ]; do sim+=("$1"); shift; done; shift; pan=("$@")
-  "$build/tools/velmora-simulador" --enlace "$tmp/puerto" "${sim[@]}" > /dev/null 2>&1 &
-  local s=$!
-  for _ in $(seq 50); do [ -e "$tmp/puerto" ] && break; sleep 0.1; done
-  xvfb-run -a -s '-screen 0 1280x800x24' "$build/bench/panel_medido" --puerto "$tmp/puerto" "${pan[@]}" 2>/dev/null
-  kill "$s" 2>/dev/null || true; wait "$s" 2>/dev/null || true
-}
 
 # 2. End to end: the simulator floods the panel in 4 KiB writes with logging on; the log is
 #    compared with what was sent, value by value, in order.
 declare -A e2e perdidas
 for ancho in 512 32766; do
-  out=$(panel --inundar "$inundacion" --bloque 4096 --espera 1500 --salir -- \
-        --muestras "$inundacion" --segundos 120 --ancho "$ancho" --registro "$tmp/flood.xls")
+  simulador --inundar "$inundacion" --bloque 4096 --espera 1500 --salir
+  out=$(panel --muestras "$inundacion" --segundos 120 --ancho "$ancho" --registro "$tmp/flood.xls")
   e2e[$ancho]=$(echo "$out" | campo muestras_por_s)
-  perdidas[$ancho]=$(awk -F'\t' -v n="$inundacion" \
-      '{ if (($3 + 0) == (NR - 1) % 255) ok++ } END { print n - ok }' "$tmp/flood.xls")
+  perdidas[$ancho]=$(( inundacion - $(en_orden "$tmp/flood.xls") ))
+  kill $(jobs -p) 2>/dev/null || true
+  wait 2>/dev/null || true
   rm -f "$tmp/flood.xls"
 done
 
@@ -42,8 +31,10 @@ done
 declare -A cpu rss
 for bloque in 32 1; do
   for ancho in 512 32766; do
-    out=$(panel --inundar 100000000 --bytes-por-segundo 1920 --bloque "$bloque" -- \
-          --segundos "$segundos" --ancho "$ancho")
+    simulador --inundar 100000000 --bytes-por-segundo 1920 --bloque "$bloque"
+    out=$(panel --segundos "$segundos" --ancho "$ancho")
+    kill $(jobs -p) 2>/dev/null || true
+    wait 2>/dev/null || true
     cpu[$bloque,$ancho]=$(echo "$out" | campo cpu_pct)
     rss[$bloque,$ancho]=$(echo "$out" | campo rss_fin_kib)
   done

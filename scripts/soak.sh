@@ -5,16 +5,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 minutos="${1:-10}"
 bash scripts/build.sh > /dev/null
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"; kill $(jobs -p) 2>/dev/null || true' EXIT
+source scripts/comun.sh
 segundos=$(( minutos * 60 ))
 muestras=$(( segundos * 1920 ))
-./build/tools/velmora-simulador --enlace "$tmp/puerto" --inundar "$muestras" \
-  --bytes-por-segundo 1920 --bloque 32 --espera 2000 > /dev/null 2>&1 &
-for _ in $(seq 50); do [ -e "$tmp/puerto" ] && break; sleep 0.1; done
-xvfb-run -a -s '-screen 0 1280x800x24' ./build/bench/panel_medido --puerto "$tmp/puerto" \
-  --muestras "$muestras" --segundos $(( segundos + 30 )) --registro "$tmp/soak.xls" \
-  --informe 60 2>/dev/null
+simulador --inundar "$muestras" --bytes-por-segundo 1920 --bloque 32 --espera 2000
+panel --muestras "$muestras" --segundos $(( segundos + 30 )) --registro "$tmp/soak.xls" \
+  --informe 60
 registrados=$(wc -l < "$tmp/soak.xls")
-enOrden=$(awk -F'\t' '{ if (($3 + 0) == (NR - 1) % 255) ok++ } END { print ok + 0 }' "$tmp/soak.xls")
+enOrden=$(en_orden "$tmp/soak.xls")
 echo "enviadas=$muestras registradas=$registrados en_orden=$enOrden perdidas=$(( muestras - enOrden ))"
