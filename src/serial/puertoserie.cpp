@@ -2,9 +2,12 @@
 
 #include "serial/eventoscomm.h"
 
+#ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
+#endif
 
-PuertoSerie::PuertoSerie(QObject *parent) : QObject(parent), entrada_(maxEntrada, Qt::Uninitialized)
+PuertoSerie::PuertoSerie(QObject *parent)
+    : QObject(parent), entrada_(maxEntrada, Qt::Uninitialized)
 {
     setObjectName(QStringLiteral("MSComm1"));
     port_.setBaudRate(baudios);
@@ -55,7 +58,8 @@ bool PuertoSerie::enviar(uint8_t byte, QString *motivo)
     const char c = static_cast<char>(byte);
     if (!port_.isOpen() || port_.write(&c, 1) != 1) {
         if (motivo)
-            *motivo = port_.isOpen() ? port_.errorString() : QStringLiteral("el puerto está cerrado");
+            *motivo = port_.isOpen() ? port_.errorString()
+                                     : QStringLiteral("el puerto está cerrado");
         return false;
     }
     return true;
@@ -93,9 +97,12 @@ void PuertoSerie::reanudar()
         return;
     port_.setReadBufferSize(0); // watches the port again
     // If the kernel has nothing more, the byte Qt may hold would wait for the next one.
+#ifdef Q_OS_UNIX
     int pendientes = 0;
-    if (::ioctl(int(port_.handle()), FIONREAD, &pendientes) != 0 || pendientes == 0)
-        leer();
+    if (::ioctl(int(port_.handle()), FIONREAD, &pendientes) == 0 && pendientes > 0)
+        return; // the port's notifier brings it all in the next event
+#endif
+    leer();
 }
 
 void PuertoSerie::error(QSerialPort::SerialPortError codigo)
