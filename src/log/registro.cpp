@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "core/numeros.h"
 #include "core/variablesventana.h"
 
 Registro::Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBox &chkRegistrar,
@@ -55,11 +54,6 @@ void Registro::cerrarRegistro()
     if (usados_ > 0 && !volcar())
         return; // volcar failed and has already closed the file and told the user
     variables_.archivoRegistro.close();
-}
-
-int Registro::escribirNumero(int16_t valor, char *p)
-{
-    return numeros::escribirEntero(valor, p);
 }
 
 bool Registro::abrir()

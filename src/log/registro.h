@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include "core/numeros.h"
 #include "core/variablesventana.h"
 #include "log/formatofecha.h"
 
@@ -49,9 +50,9 @@ public:
         std::memcpy(p, fecha.constData(), fecha.size());
         p += fecha.size();
         *p++ = '\t';
-        p += escribirNumero(setPoint, p);
+        p += numeros::escribirEntero(setPoint, p);
         *p++ = '\t';
-        p += escribirNumero(dato, p);
+        p += numeros::escribirEntero(dato, p);
         *p++ = '\r';
         *p++ = '\n';
         usados_ = p - buffer_.data();
@@ -69,7 +70,6 @@ private:
     // Two tabs, two numbers of up to six characters, CR and LF.
     static constexpr size_t maxCampos = 16;
 
-    static int escribirNumero(int16_t valor, char *p);
     bool abrir();
     bool volcar();
     void fallar(const QString &motivo);
