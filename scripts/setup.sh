@@ -3,12 +3,11 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
-  libqcustomplot-dev
-  fonts-liberation
-  xvfb xauth x11-apps imagemagick
-  clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config  # toolchain
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libqcustomplot-dev
+  fonts-liberation                              # the window's font, also in look tests
+  xvfb xauth                                    # benchmarks, soak and screenshot under X
+  clang libclang-rt-dev                         # libFuzzer for the fuzz target
 )
 
 missing=()
