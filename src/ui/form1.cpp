@@ -134,8 +134,6 @@ void Form1::crearElementos()
                                            texto("Cambiar destino..."), {11040, 270, 2295, 255});
 
     MSComm1 = new PuertoSerie(this);
-    CommonDialog1 = new QFileDialog(this);
-    CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
 
     const QList<QWidget *> orden = {btnPuerto,    txtPuerto,     MSChart1,
                                     txtDato,      chkRegistrar,  txtRegistro,
@@ -177,7 +175,14 @@ void Form1::conectarEventos()
     connect(txtMajorDivision, &QLineEdit::textChanged, this,
             [this](const QString &texto) { escalay::cambioMajorDivision(texto, *MSChart1); });
     connect(btnCambiarDestino, &QPushButton::clicked, this,
-            [this] { registro_->cambiarDestino(*CommonDialog1); });
+            [this] {
+                // Made on first use: a file dialog watches its folder from a thread of its own.
+                if (!CommonDialog1) {
+                    CommonDialog1 = new QFileDialog(this);
+                    CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
+                }
+                registro_->cambiarDestino(*CommonDialog1);
+            });
     connect(chkRegistrar, &QCheckBox::clicked, this, [this] { registro_->clickRegistrar(); });
 }
 

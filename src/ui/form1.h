@@ -54,7 +54,7 @@ public:
     QLineEdit *txtRegistro;
     QPushButton *btnCambiarDestino;
     PuertoSerie *MSComm1;
-    QFileDialog *CommonDialog1;
+    QFileDialog *CommonDialog1 = nullptr; // made when first shown
 
     VariablesVentana variables;
     VentanaMuestras ventana;
