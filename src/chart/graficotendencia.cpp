@@ -84,27 +84,26 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     temporizador_.setInterval(intervaloRedibujoMs);
     connect(&temporizador_, &QTimer::timeout, this, &GraficoTendencia::redibujar);
 
-    actualizarEje();
+    aplicarEscala();
 }
 
-GraficoTendencia::~GraficoTendencia() = default;
 
 void GraficoTendencia::setAuto(bool automatica)
 {
     escala_.Auto = automatica;
-    redibujarPronto();
+    aplicarEscala();
 }
 
 void GraficoTendencia::setMaximum(double maximo)
 {
     escala_.Maximum = maximo;
-    redibujarPronto();
+    aplicarEscala();
 }
 
 void GraficoTendencia::setMajorDivision(int16_t divisiones)
 {
     escala_.MajorDivision = divisiones;
-    redibujarPronto();
+    aplicarEscala();
 }
 
 void GraficoTendencia::redibujarPronto()
@@ -118,7 +117,8 @@ void GraficoTendencia::redibujar()
     temporizador_.stop();
     emit antesDeRedibujar();
     actualizarSeries();
-    actualizarEje();
+    if (escala_.Auto)
+        actualizarRangoAutomatico();
     const Marco marco = marcoActual();
     if (marco == marcoDibujado_) {
         capaSeries_->replot();
@@ -187,34 +187,39 @@ void GraficoTendencia::actualizarSeries()
     }
 }
 
-void GraficoTendencia::actualizarEje()
+void GraficoTendencia::aplicarEscala()
 {
-    if (escala_.Auto) {
-        ticker_->manual = false;
-        // The points drawn keep every column's extremes, so their range is the data's.
-        double minimo = 0.0;
-        double maximo = 0.0;
-        bool vacio = true;
-        for (const QCPGraph *serie : {serieDato_, serieSetPoint_}) {
-            for (const QCPGraphData &p : *serie->data()) {
-                minimo = vacio ? p.value : std::min(minimo, p.value);
-                maximo = vacio ? p.value : std::max(maximo, p.value);
-                vacio = false;
-            }
-        }
-        const escalay::Rango rango = escalay::rangoAutomatico(minimo, maximo);
-        yAxis->setRange(rango.inferior, rango.superior);
-    } else {
-        ticker_->manual = true;
+    // Ticks and range of the hand-set axis change only here, not with every frame.
+    ticker_->manual = !escala_.Auto;
+    if (!escala_.Auto) {
         ticker_->ticksManuales = escalay::ticksManuales(escala_);
         const escalay::Rango rango = escalay::rangoManual(escala_);
         yAxis->setRange(rango.inferior, rango.superior);
     }
+    ++versionEscala_;
+    redibujarPronto();
+}
+
+void GraficoTendencia::actualizarRangoAutomatico()
+{
+    // The points drawn keep every column's extremes, so their range is the data's.
+    double minimo = 0.0;
+    double maximo = 0.0;
+    bool vacio = true;
+    for (const QCPGraph *serie : {serieDato_, serieSetPoint_}) {
+        for (const QCPGraphData &p : *serie->data()) {
+            minimo = vacio ? p.value : std::min(minimo, p.value);
+            maximo = vacio ? p.value : std::max(maximo, p.value);
+            vacio = false;
+        }
+    }
+    const escalay::Rango rango = escalay::rangoAutomatico(minimo, maximo);
+    yAxis->setRange(rango.inferior, rango.superior);
 }
 
 GraficoTendencia::Marco GraficoTendencia::marcoActual() const
 {
-    return {xAxis->range(), yAxis->range(), ticker_->ticksManuales, size(), escala_.Auto};
+    return {xAxis->range(), yAxis->range(), size(), versionEscala_};
 }
 
 QString GraficoTendencia::guardarImagen(const QString &ruta)

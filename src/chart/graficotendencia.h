@@ -18,7 +18,6 @@ public:
     static constexpr int intervaloRedibujoMs = 50;
 
     GraficoTendencia(const VentanaMuestras &ventana, QWidget *parent = nullptr);
-    ~GraficoTendencia() override;
 
     const ValueScale &valueScale() const { return escala_; }
     void setAuto(bool automatica);
@@ -46,14 +45,14 @@ protected:
 
 private:
     void actualizarSeries();
-    void actualizarEje();
+    void aplicarEscala();
+    void actualizarRangoAutomatico();
     // What the static layers (axes, grid, labels, legend) were last drawn for.
     struct Marco
     {
         QCPRange x, y;
-        QVector<double> ticks;
         QSize tamano;
-        bool automatica;
+        uint64_t versionEscala;
         bool operator==(const Marco &) const = default;
     };
     Marco marcoActual() const;
@@ -65,6 +64,7 @@ private:
     QCPGraph *serieSetPoint_ = nullptr;
     QCPLayer *capaSeries_ = nullptr; // its own paint buffer: new data redraws only this
     Marco marcoDibujado_{};
+    uint64_t versionEscala_ = 0;
     QTimer temporizador_;
     uint64_t cambiosDibujados_ = UINT64_MAX;
     uint64_t redibujos_ = 0;

@@ -3,7 +3,6 @@
 #include "core/numeros.h"
 #include "core/variablesventana.h"
 
-VentanaMuestras::VentanaMuestras() = default;
 
 void VentanaMuestras::llenar(int16_t n)
 {

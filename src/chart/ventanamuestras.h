@@ -22,7 +22,6 @@ public:
     // One more than the largest window, for the row appended before the cut.
     static constexpr int16_t maxFilas = INT16_MAX;
 
-    VentanaMuestras();
 
     int16_t RowCount() const { return filas_; }
     Fila fila(int numero) const { return store_[(inicio_ + numero - 1) & mascara]; }

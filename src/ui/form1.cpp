@@ -65,9 +65,9 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     avisos_ = new Avisos(this);
     crearElementos();
 
-    const auto avisar = [this](const QString &texto) { avisos_->avisar(texto); };
+    avisar_ = [this](const QString &texto) { avisos_->avisar(texto); };
     registro_ = std::make_unique<Registro>(variables, *txtRegistro, *chkRegistrar,
-                                           *btnCambiarDestino, avisar);
+                                           *btnCambiarDestino, avisar_);
     adquisicion_ = std::make_unique<Adquisicion>(variables, *txtTiempo, *txtDato,
                                                  *chkRegistrar, ventana, *MSChart1, *registro_);
     conectarEventos();
@@ -149,19 +149,17 @@ void Form1::crearElementos()
 
 void Form1::conectarEventos()
 {
-    const auto avisar = [this](const QString &texto) { avisos_->avisar(texto); };
-
     MSComm1->setReceptor([this](int16_t codigo, QByteArrayView entrada) {
         adquisicion_->procesarEntrada(codigo, entrada);
     });
-    connect(MSComm1, &PuertoSerie::perdido, this, [this, avisar](const QString &motivo) {
-        enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar);
+    connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
+        enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
-    connect(btnPuerto, &QPushButton::clicked, this, [this, avisar] {
-        enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar);
+    connect(btnPuerto, &QPushButton::clicked, this, [this] {
+        enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
-    connect(btnEnviar, &QPushButton::clicked, this, [this, avisar] {
-        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar);
+    connect(btnEnviar, &QPushButton::clicked, this, [this] {
+        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_);
     });
     connect(txtAncho, &QLineEdit::textChanged, this, [this](const QString &texto) {
         if (reiniciarVentana(texto, variables, ventana))

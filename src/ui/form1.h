@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QWidget>
@@ -73,6 +74,7 @@ private:
     void descargar();
 
     Avisos *avisos_;
+    std::function<void(const QString &)> avisar_; // what every handler reports failures through
     std::unique_ptr<Registro> registro_;
     std::unique_ptr<Adquisicion> adquisicion_;
     bool descargado_ = false;
