@@ -11,7 +11,7 @@
 #include <QTest>
 
 #include "chart/graficotendencia.h"
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
 #include "ui/form1.h"
 
 namespace {

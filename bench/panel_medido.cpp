@@ -16,7 +16,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"

@@ -39,14 +39,6 @@ std::optional<int16_t> leerEntero(const QString &texto)
     return valor ? redondearEntero(*valor) : std::nullopt;
 }
 
-float tiempoTranscurrido(float ahora, float anterior)
-{
-    float diferencia = ahora - anterior;
-    if (diferencia < 0.0f)
-        diferencia += 86400.0f;
-    return diferencia;
-}
-
 QString textoReal(float valor)
 {
     if (!std::isfinite(valor))

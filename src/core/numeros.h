@@ -19,10 +19,6 @@ std::optional<int16_t> redondearEntero(double valor);
 // A text read as a whole number: leerReal then redondearEntero.
 std::optional<int16_t> leerEntero(const QString &texto);
 
-// Seconds elapsed between two clock readings in seconds since midnight. Single-precision
-// like the readings; a negative difference means midnight passed in between.
-float tiempoTranscurrido(float ahora, float anterior);
-
 // At most seven significant digits, no exponent, trailing zeros dropped, the locale's
 // decimal separator, no thousands separator.
 QString textoReal(float valor);

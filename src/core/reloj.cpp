@@ -1,15 +1,31 @@
 #include "reloj.h"
 
-Reloj::Lectura Reloj::leer()
+#include <QDateTime>
+
+namespace {
+
+class RelojSistema : public Reloj::Fuente
 {
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    if (ts.tv_sec != segundoCache_) {
-        tm local;
-        localtime_r(&ts.tv_sec, &local);
-        segundoCache_ = ts.tv_sec;
-        segundosDiaCache_ = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-    }
-    const double segundos = segundosDiaCache_ + ts.tv_nsec * 1e-9;
-    return {static_cast<int64_t>(ts.tv_sec), static_cast<float>(segundos)};
+public:
+    Reloj::Instante estable() override { return std::chrono::steady_clock::now(); }
+    Reloj::Pared pared() override { return std::chrono::system_clock::now(); }
+};
+
+RelojSistema relojSistema;
+
+} // namespace
+
+Reloj::Reloj() : fuente_(&relojSistema) {}
+
+void Reloj::setFuente(Fuente *fuente)
+{
+    fuente_ = fuente ? fuente : &relojSistema;
+}
+
+double Reloj::segundosMedianoche(Pared momento)
+{
+    const auto ms = std::chrono::floor<std::chrono::milliseconds>(momento.time_since_epoch());
+    const QTime hora = QDateTime::fromMSecsSinceEpoch(ms.count()).time();
+    const auto fraccion = momento.time_since_epoch() - ms;
+    return hora.msecsSinceStartOfDay() / 1000.0 + std::chrono::duration<double>(fraccion).count();
 }

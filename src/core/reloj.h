@@ -1,22 +1,58 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 
-// The local clock as seconds since midnight, read once per sample. The calendar
-// conversion (time zone, summer time) runs once per second, not per reading.
+// Two clocks, read once per sample. The time between samples comes from a steady clock, so
+// wall-clock steps (an NTP correction, the end of summer time, midnight) never reach it; the
+// wall clock serves the log's date and the first sample's seconds since midnight.
 class Reloj
 {
 public:
-    struct Lectura
+    using Instante = std::chrono::steady_clock::time_point;
+    using Pared = std::chrono::system_clock::time_point;
+
+    // Where the readings come from: the system's clocks, or a test's own.
+    class Fuente
     {
-        int64_t segundoEpoca;        // whole seconds since the Unix epoch
-        float segundosMedianoche;    // local seconds since midnight, fraction included
+    public:
+        virtual ~Fuente() = default;
+        virtual Instante estable() = 0;
+        virtual Pared pared() = 0;
     };
 
-    Lectura leer();
+    struct Lectura
+    {
+        Instante instante;
+        int64_t segundoEpoca; // wall clock, whole seconds since the Unix epoch
+        Pared pared;
+    };
+
+    Reloj();
+
+    Lectura leer()
+    {
+        const Pared pared = fuente_->pared();
+        return {fuente_->estable(), segundoEpoca(pared), pared};
+    }
+
+    // nullptr restores the system's clocks.
+    void setFuente(Fuente *fuente);
+
+    // Seconds from one reading to a later one, single precision like the read-out.
+    static float segundosEntre(Instante desde, Instante hasta)
+    {
+        return static_cast<float>(std::chrono::duration<double>(hasta - desde).count());
+    }
+
+    // Local seconds since midnight, fraction included (time zone and summer time applied).
+    static double segundosMedianoche(Pared momento);
 
 private:
-    time_t segundoCache_ = -1;
-    int segundosDiaCache_ = 0;
+    static int64_t segundoEpoca(Pared momento)
+    {
+        return std::chrono::floor<std::chrono::seconds>(momento.time_since_epoch()).count();
+    }
+
+    Fuente *fuente_;
 };

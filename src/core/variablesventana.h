@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QFile>
+
+#include "core/reloj.h"
 
 // The window's own variables, read and written by the handlers of every subsystem.
 struct VariablesVentana
@@ -10,7 +13,7 @@ struct VariablesVentana
     int16_t puntosX = 0;          // length of the sample window
     int16_t setPoint = 0;         // carried by every sample to the chart and the log
     bool esperaSetPoint = false;  // the next received byte is a set point
-    float tiempoAnterior = 0.0f;  // clock reading (s since midnight) of the previous sample
+    std::optional<Reloj::Instante> tiempoAnterior; // steady clock at the previous sample
     bool registroAbierto = false; // archivoRegistro is open
     QFile archivoRegistro;        // the open log file
 };

@@ -13,7 +13,7 @@
 
 #include "chart/escalay.h"
 #include "chart/graficotendencia.h"
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
 #include "log/registro.h"
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"

@@ -4,7 +4,7 @@
 
 #include "chart/escalay.h"
 #include "chart/graficotendencia.h"
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
 #include "ui/form1.h"
 
 class TstEscalaY : public QObject

@@ -85,29 +85,6 @@ private slots:
         QCOMPARE(numeros::textoReal(valor), texto);
     }
 
-    void tiempoTranscurrido_data()
-    {
-        QTest::addColumn<float>("ahora");
-        QTest::addColumn<float>("anterior");
-        QTest::addColumn<QString>("texto");
-        QTest::newRow("first sample shows the reading") << 3600.5f << 0.0f << "3600.5";
-        QTest::newRow("quarter second") << 100.5f << 100.25f << "0.25";
-        QTest::newRow("same tick") << 100.5f << 100.5f << "0";
-        // Readings past 65536 s are 1/128 s apart: 1/256 s vanishes, 1/128 s stays.
-        QTest::newRow("grain after 18:12:16")
-            << float(65537.0 + 1.0 / 256) << 65537.0f << "0";
-        QTest::newRow("1/128 s after 18:12:16") << 65537.0078125f << 65537.0f << "0.0078125";
-        QTest::newRow("across midnight") << 1.5f << 86399.0f << "2.5";
-        QTest::newRow("just after midnight") << 0.0f << 86399.75f << "0.25";
-    }
-    void tiempoTranscurrido()
-    {
-        QFETCH(float, ahora);
-        QFETCH(float, anterior);
-        QFETCH(QString, texto);
-        QCOMPARE(numeros::textoReal(numeros::tiempoTranscurrido(ahora, anterior)), texto);
-    }
-
     void escribirEntero_data()
     {
         QTest::addColumn<int>("valor");

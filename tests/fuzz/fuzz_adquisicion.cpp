@@ -12,7 +12,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
 #include "log/registro.h"
 #include "ui/form1.h"
 

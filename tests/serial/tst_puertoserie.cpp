@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
 #include "core/variablesventana.h"
 #include "pseudoterminal.h"
 #include "serial/enlaceserie.h"

@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "chart/graficotendencia.h"
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
 #include "pseudoterminal.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"

@@ -38,6 +38,8 @@ public:
     // would cost more than all the rest of the event at high event rates.
     void escribirLecturas();
 
+    Reloj &reloj() { return reloj_; }
+
 private:
     VariablesVentana &variables_;
     QLineEdit &txtTiempo_;

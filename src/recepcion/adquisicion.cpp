@@ -57,8 +57,11 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
         }
         dato = b;
         const Reloj::Lectura t = reloj_.leer();
-        transcurrido = numeros::tiempoTranscurrido(t.segundosMedianoche, v.tiempoAnterior);
-        v.tiempoAnterior = t.segundosMedianoche;
+        // Before any sample the read-out shows the time of day, as the panel always has.
+        transcurrido = v.tiempoAnterior
+                           ? Reloj::segundosEntre(*v.tiempoAnterior, t.instante)
+                           : static_cast<float>(Reloj::segundosMedianoche(t.pared));
+        v.tiempoAnterior = t.instante;
         ventana_.agregarMuestra(dato, v.setPoint);
         if (registrar && !registro_.escribirRegistro(dato, v.setPoint, t.segundoEpoca))
             registrar = false;

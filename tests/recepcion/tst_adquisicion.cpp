@@ -4,7 +4,8 @@
 #include <QTime>
 
 #include "chart/graficotendencia.h"
-#include "core/adquisicion.h"
+#include "recepcion/adquisicion.h"
+#include "relojprueba.h"
 #include "ui/form1.h"
 
 using Filas = QList<QPair<int, int>>;
@@ -92,14 +93,14 @@ private slots:
         Form1 f;
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({11}));
         f.MSChart1->redibujar();
-        const float anterior = f.variables.tiempoAnterior;
+        const auto anterior = f.variables.tiempoAnterior;
         const QString tiempo = f.txtTiempo->text();
         const uint64_t cambios = f.ventana.cambios();
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 255, 31, 255, 32}));
         QVERIFY(!f.MSChart1->redibujoPendiente());
         f.MSChart1->redibujar();
         QCOMPARE(f.variables.setPoint, int16_t(32));
-        QCOMPARE(f.variables.tiempoAnterior, anterior);
+        QVERIFY(f.variables.tiempoAnterior == anterior);
         QCOMPARE(f.txtTiempo->text(), tiempo);
         QCOMPARE(f.txtDato->text(), QStringLiteral("11"));
         QCOMPARE(f.ventana.cambios(), cambios);
@@ -147,28 +148,49 @@ private slots:
         QCOMPARE(f.ventana.cambios(), cambios);
         QVERIFY(f.variables.esperaSetPoint);
         QCOMPARE(f.variables.setPoint, int16_t(0));
-        QCOMPARE(f.variables.tiempoAnterior, 0.0f);
+        QVERIFY(!f.variables.tiempoAnterior);
         QVERIFY(f.txtDato->text().isEmpty());
         QVERIFY(f.txtTiempo->text().isEmpty());
     }
 
-    void primerMuestraMuestraSegundosDesdeMedianoche()
+    // The first sample shows the local time of day; later ones the time since the previous
+    // sample on the steady clock, whatever the wall clock does in between.
+    void tiempoEntreMuestras_data()
     {
+        QTest::addColumn<QTime>("inicio"); // local time of the first sample
+        QTest::addColumn<qint64>("pasoUs");
+        QTest::addColumn<qint64>("saltoUs"); // wall clock alone
+        QTest::addColumn<QString>("primera");
+        QTest::addColumn<QString>("segunda");
+        QTest::newRow("wall clock set back 0.25 s")
+            << QTime(12, 0) << qint64(1'000'000) << qint64(-1'250'000) << "43200" << "1";
+        QTest::newRow("summer time ends")
+            << QTime(2, 59, 59) << qint64(2'000'000) << qint64(-3'600'000'000) << "10799" << "2";
+        QTest::newRow("midnight")
+            << QTime(23, 59, 59, 500) << qint64(1'000'000) << qint64(0) << "86399.5" << "1";
+        QTest::newRow("wall clock jumps forward")
+            << QTime(0, 30) << qint64(500'000) << qint64(3'600'000'000) << "1800" << "0.5";
+        QTest::newRow("1 ms apart at 23:59:59")
+            << QTime(23, 59, 59) << qint64(1000) << qint64(0) << "86399" << "0.001";
+    }
+    void tiempoEntreMuestras()
+    {
+        QFETCH(QTime, inicio);
+        QFETCH(qint64, pasoUs);
+        QFETCH(qint64, saltoUs);
+        QFETCH(QString, primera);
+        QFETCH(QString, segunda);
+        RelojPrueba reloj(QDateTime(QDate(2026, 12, 6), inicio));
         Form1 f;
-        const double antes = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+        f.adquisicion().reloj().setFuente(&reloj);
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({5}));
         f.MSChart1->redibujar();
-        const double despues = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
-        const double mostrado = f.txtTiempo->text().toDouble();
-        if (despues < antes)
-            QSKIP("midnight passed during the test");
-        QVERIFY2(mostrado >= antes - 0.01 && mostrado <= despues + 0.01,
-                 qPrintable(f.txtTiempo->text()));
-        QCOMPARE(f.variables.tiempoAnterior, f.txtTiempo->text().toFloat());
-        // The next sample shows only the time since this one.
-        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({6}));
+        QCOMPARE(f.txtTiempo->text(), primera);
+        reloj.avanzar(std::chrono::microseconds(pasoUs), std::chrono::microseconds(saltoUs));
+        // A set point in between is no arrival.
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 9, 6}));
         f.MSChart1->redibujar();
-        QVERIFY(f.txtTiempo->text().toDouble() < 1.0);
+        QCOMPARE(f.txtTiempo->text(), segunda);
     }
 
     void setPointEnviadoLlegaALaSiguienteMuestra()
