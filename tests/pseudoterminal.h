@@ -52,6 +52,14 @@ public:
         return true;
     }
 
+    // The line's settings as the panel left them, read from the test's own end.
+    termios atributos() const
+    {
+        termios t{};
+        ::tcgetattr(esclavo_, &t);
+        return t;
+    }
+
     // What the panel wrote to the line so far.
     QByteArray leer()
     {

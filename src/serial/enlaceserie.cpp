@@ -43,9 +43,9 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
                    .arg(txtPuerto.text(), motivo));
         return false;
     }
-    if (!puerto.abrir(*dispositivo, &motivo)) {
+    if (!puerto.abrir(txtPuerto.text(), *dispositivo, &motivo)) {
         avisar(QStringLiteral("No se puede abrir el puerto serie %1: %2.")
-                   .arg(*dispositivo, motivo));
+                   .arg(PuertoSerie::describir(txtPuerto.text(), *dispositivo), motivo));
         return false;
     }
     btnPuerto.setEnabled(false);
@@ -69,8 +69,8 @@ bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
     }
     QString motivo;
     if (!puerto.enviar(static_cast<uint8_t>(enLinea), &motivo)) {
-        avisar(QStringLiteral("No se pudo enviar el set point por %1: %2.")
-                   .arg(puerto.dispositivo(), motivo));
+        avisar(QStringLiteral("No se pudo enviar el set point por el puerto serie %1: %2.")
+                   .arg(puerto.descripcion(), motivo));
         return false;
     }
     // The typed value, not the lowered one: the chart and the log show what was typed.
@@ -92,7 +92,7 @@ void puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &b
     btnEnviar.setEnabled(false);
     avisar(QStringLiteral("Se perdió la conexión con el puerto serie %1: %2.\n"
                           "Compruebe el equipo y pulse «Conectar» de nuevo.")
-               .arg(puerto.dispositivo(), motivo));
+               .arg(puerto.descripcion(), motivo));
 }
 
 void completarPuertos(QLineEdit &txtPuerto)

@@ -2,8 +2,12 @@
 
 #include "serial/eventoscomm.h"
 
+#include <QFileInfo>
+
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #endif
 
 PuertoSerie::PuertoSerie(QObject *parent)
@@ -25,7 +29,7 @@ PuertoSerie::PuertoSerie(QObject *parent)
 
 PuertoSerie::~PuertoSerie() = default;
 
-bool PuertoSerie::abrir(const QString &dispositivo, QString *motivo)
+bool PuertoSerie::abrir(const QString &nombre, const QString &dispositivo, QString *motivo)
 {
     if (port_.isOpen())
         port_.close();
@@ -36,12 +40,45 @@ bool PuertoSerie::abrir(const QString &dispositivo, QString *motivo)
         port_.clearError();
         return false;
     }
-    // Pseudo-terminals and some adapters have no modem lines: not being able to set
-    // them is no reason to refuse the port.
-    port_.setDataTerminalReady(true);
-    port_.setRequestToSend(false);
+    nombre_ = nombre.trimmed();
+    dispositivo_ = dispositivo;
+    ajustarLinea();
+    pedirLineas({true, false});
     port_.clearError();
     return true;
+}
+
+QString PuertoSerie::describir(const QString &nombre, const QString &dispositivo)
+{
+    const QString escrito = nombre.trimmed();
+    if (escrito == dispositivo || escrito.isEmpty())
+        return dispositivo;
+    return QStringLiteral("%1 (%2)").arg(escrito, dispositivo);
+}
+
+void PuertoSerie::pedirLineas(Lineas lineas)
+{
+    lineas_ = lineas;
+    // Pseudo-terminals and some adapters have no modem lines: not being able to set
+    // them is no reason to refuse the port.
+    port_.setDataTerminalReady(lineas.dtr);
+    port_.setRequestToSend(lineas.rts);
+}
+
+void PuertoSerie::ajustarLinea()
+{
+#ifdef Q_OS_UNIX
+    // Qt's raw mode reads a line break (a cable pulled, a controller resetting) as a byte 0,
+    // and a framing or parity error as a byte of whatever was heard: none of them is a
+    // sample. Elsewhere line errors come as events, never as bytes.
+    const int fd = int(port_.handle());
+    termios t;
+    if (::tcgetattr(fd, &t) != 0)
+        return;
+    t.c_iflag |= IGNBRK | IGNPAR;
+    t.c_iflag &= ~tcflag_t(BRKINT | PARMRK);
+    ::tcsetattr(fd, TCSANOW, &t);
+#endif
 }
 
 void PuertoSerie::cerrar()
@@ -111,7 +148,16 @@ void PuertoSerie::error(QSerialPort::SerialPortError codigo)
         return;
     if (!port_.isOpen())
         return;
-    const QString motivo = port_.errorString();
+    QString motivo = port_.errorString();
+    // A hang-up reads as an end of file, which leaves errno as some earlier call set it:
+    // that says nothing of the port, the hang-up does.
+    bool colgado = false;
+#ifdef Q_OS_UNIX
+    pollfd p{int(port_.handle()), POLLIN, 0};
+    colgado = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+#endif
+    if (colgado || motivo.isEmpty() || !QFileInfo::exists(dispositivo_))
+        motivo = QStringLiteral("el dispositivo se ha desconectado");
     // Closed from the event loop, not from inside the port's own notification.
     QMetaObject::invokeMethod(
         this,

@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QElapsedTimer>
-#include <QSerialPortInfo>
 #include <QTimer>
 
 // The serial control: one port with the controller's fixed line settings. Everything that
@@ -35,11 +34,24 @@ public:
 
     void setReceptor(Receptor receptor) { receptor_ = std::move(receptor); }
 
-    // PortOpen = True on the named device. On failure the port stays closed and `motivo`
-    // gets the system's reason.
-    bool abrir(const QString &dispositivo, QString *motivo);
+    // The modem lines asked for at every opening.
+    struct Lineas
+    {
+        bool dtr;
+        bool rts;
+    };
+
+    // PortOpen = True on `dispositivo`, the device `nombre` (as the user typed it) resolved
+    // to. On failure the port stays closed and `motivo` gets the system's reason.
+    bool abrir(const QString &nombre, const QString &dispositivo, QString *motivo);
     bool PortOpen() const { return port_.isOpen(); }
-    QString dispositivo() const { return QSerialPortInfo(port_).systemLocation(); }
+    // The port for messages: as typed, and the device it was resolved to where they differ.
+    // Kept after a loss, when the system can no longer tell what the device was.
+    QString descripcion() const { return describir(nombre_, dispositivo_); }
+    static QString describir(const QString &nombre, const QString &dispositivo);
+    const QString &nombre() const { return nombre_; }
+    const QString &dispositivo() const { return dispositivo_; }
+    Lineas lineasPedidas() const { return lineas_; }
     void cerrar();
 
     // Output: queues one byte; false with the reason when the port refuses it.
@@ -53,8 +65,13 @@ private:
     void leer();
     void reanudar();
     void error(QSerialPort::SerialPortError codigo);
+    void pedirLineas(Lineas lineas);
+    void ajustarLinea();
 
     QSerialPort port_;
+    QString nombre_;
+    QString dispositivo_;
+    Lineas lineas_{false, false};
     QByteArray entrada_;
     Receptor receptor_;
     QTimer pausa_;

@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "recepcion/adquisicion.h"
@@ -66,6 +67,21 @@ private slots:
         QVERIFY(f.btnEnviar->isEnabled());
         QVERIFY(f.btnEnviar->isHidden()); // enabling does not show the hidden row
 
+        // The controller's line: 19200 8N1, no flow control, DTR raised, RTS low; a break or
+        // a framing error never becomes a byte.
+        const termios t = pty.atributos();
+        QCOMPARE(cfgetispeed(&t), speed_t(B19200));
+        QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+        QCOMPARE(t.c_iflag & (IXON | IXOFF | IXANY | BRKINT | PARMRK), tcflag_t(0));
+        QCOMPARE(t.c_iflag & (IGNBRK | IGNPAR), tcflag_t(IGNBRK | IGNPAR));
+        QVERIFY(f.MSComm1->lineasPedidas().dtr);
+        QVERIFY(!f.MSComm1->lineasPedidas().rts);
+
+        QVERIFY(pty.escribir(QByteArray::fromHex("fffffe")));
+        QTRY_COMPARE(f.txtDato->text(), QStringLiteral("254"));
+        QCOMPARE(f.variables.setPoint, int16_t(255));
         QVERIFY(pty.escribir(QByteArray::fromHex("0aff28")));
         QTRY_COMPARE(f.variables.setPoint, int16_t(40));
         QVERIFY(f.variables.esperaSetPoint == false);
@@ -76,7 +92,7 @@ private slots:
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("0"));
         const auto filas = ultimas(f.ventana, 3);
         QCOMPARE(filas[0].dato, 10);
-        QCOMPARE(filas[0].setPoint, 0);
+        QCOMPARE(filas[0].setPoint, 255);
         QCOMPARE(filas[1].dato, 12);
         QCOMPARE(filas[1].setPoint, 40);
         QCOMPARE(filas[2].dato, 0);
@@ -188,15 +204,27 @@ private slots:
         QTRY_COMPARE(segundo.avisos().mostrados().size(), 1);
     }
 
+    // The far end goes away right after a block of bytes (a hang-up empties the kernel's own
+    // queue, so the test lets the panel read them first): every byte read is shown and logged,
+    // one message names the port and says what happened, and "Conectar" works again.
     void extremoCerradoYReconexion()
     {
+        QTemporaryDir dir;
+        const QString destino = dir.filePath(QStringLiteral("perdida.xls"));
         Form1 f;
+        f.txtRegistro->setText(destino);
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QString ruta;
+        QByteArray enviados = QByteArray::fromHex("ff05");
+        for (int i = 0; i < 3000; ++i)
+            enviados.append(char(i % 255));
         {
             Pty pty;
-            conectar(f, pty.ruta());
+            ruta = pty.ruta();
+            conectar(f, ruta);
             QVERIFY(f.MSComm1->PortOpen());
-            QVERIFY(pty.escribir(QByteArray::fromHex("ff0511")));
-            QTRY_COMPARE(f.txtDato->text(), QStringLiteral("17"));
+            QVERIFY(pty.escribir(enviados));
+            QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(3000));
             pty.cerrarMaestro();
             QTRY_VERIFY(!f.MSComm1->PortOpen());
         }
@@ -205,16 +233,28 @@ private slots:
         QTRY_COMPARE(f.avisos().mostrados().size(), 1);
         QTest::qWait(200);
         QCOMPARE(f.avisos().mostrados().size(), 1);
-        // What was on show and the set point stay.
-        QCOMPARE(f.ventana.fila(512).dato, 17);
+        const QString aviso = f.avisos().mostrados().first();
+        QVERIFY2(aviso.contains(ruta) && aviso.contains(QStringLiteral("desconectado")),
+                 qPrintable(aviso));
+        // Everything sent before the loss is on show and in the log; the set point stays.
+        QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(3000));
+        QCOMPARE(f.ventana.fila(512).dato, 2999 % 255);
         QCOMPARE(f.variables.setPoint, int16_t(5));
+        QVERIFY(f.variables.registroAbierto);
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QFile log(destino);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lineas = log.readAll().split('\n');
+        QCOMPARE(lineas.size(), 3001);
+        for (int i = 0; i < 3000; ++i)
+            QVERIFY(lineas[i].endsWith("\t5\t" + QByteArray::number(i % 255) + "\r"));
 
         Pty otra;
         conectar(f, otra.ruta());
         QVERIFY(f.MSComm1->PortOpen());
         QVERIFY(otra.escribir(QByteArray::fromHex("2a")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("42"));
-        QCOMPARE(f.ventana.fila(511).dato, 17);
+        QCOMPARE(f.ventana.fila(511).dato, 2999 % 255);
         QCOMPARE(f.ventana.fila(512).setPoint, 5);
     }
 
@@ -223,9 +263,8 @@ private slots:
         Pty pty;
         Form1 f;
         conectar(f, pty.ruta());
-        const QString abierto = f.MSComm1->dispositivo();
         QTest::keyClicks(f.txtPuerto, "3");
-        QCOMPARE(f.MSComm1->dispositivo(), abierto);
+        QCOMPARE(f.MSComm1->dispositivo(), pty.ruta());
         QVERIFY(f.MSComm1->PortOpen());
     }
 };
