@@ -13,12 +13,10 @@ namespace escalay {
 
 namespace {
 
+// What the chart can draw: it refuses axes too small or too large for its arithmetic.
 bool rangoValido(double inferior, double superior)
 {
-    // QCustomPlot refuses ranges whose size or bounds are beyond these.
-    const double size = superior - inferior;
-    return std::isfinite(size) && size > 1e-200 && std::fabs(inferior) < 1e200
-           && std::fabs(superior) < 1e200;
+    return QCPRange::validRange(inferior, superior);
 }
 
 // A value above 0 read from a scale box, or nothing.
@@ -97,7 +95,10 @@ void clickAutoEscala(const QCheckBox &chkAutoEscala, QLineEdit &txtEscala,
 
 void cambioEscala(const QString &txtEscala, GraficoTendencia &grafico)
 {
-    if (const auto maximo = leerPositivo(txtEscala))
+    // A maximum the chart cannot draw is ignored like a text that is not a number, so
+    // what is stored is always what is drawn.
+    const auto maximo = leerPositivo(txtEscala);
+    if (maximo && rangoValido(grafico.valueScale().Minimum, *maximo))
         grafico.setMaximum(*maximo);
 }
 

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -60,6 +61,14 @@ bool Registro::abrir()
 {
     QFile &archivo = variables_.archivoRegistro;
     archivo.setFileName(QDir::fromNativeSeparators(txtRegistro_.text()));
+    // Opening a FIFO or a device can wait without end (for a reader, for the device) and
+    // freeze the panel; a log is a regular file, or a new one.
+    const QFileInfo destino(archivo.fileName());
+    if (destino.exists() && !destino.isFile()) {
+        fallar(destino.isDir() ? QStringLiteral("es una carpeta")
+                               : QStringLiteral("no es un archivo normal"));
+        return false;
+    }
     // Unbuffered: our own buffer already gathers the records of an event.
     if (!archivo.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         fallar(archivo.errorString());

@@ -168,6 +168,8 @@ private slots:
         QTest::newRow("0.3 / 3") << "0.3" << "3" << 4;
         QTest::newRow("0.4 divisions") << "50" << "0.4" << 2;
         QTest::newRow("32767 divisions") << "50" << "32767" << 201;
+        QTest::newRow("huge maximum") << "1e201" << "4" << 5;
+        QTest::newRow("tiny maximum") << "1e-201" << "4" << 5;
     }
     void ticksDibujados()
     {

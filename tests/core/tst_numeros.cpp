@@ -43,6 +43,11 @@ private slots:
         QTest::newRow("comma locale 3,5") << "es_ES" << "3,5" << 4;
         QTest::newRow("comma locale refuses 1.000") << "es_ES" << "1.000" << nada;
         QTest::newRow("point locale refuses 2,5") << "en_US" << "2,5" << nada;
+        // Group separators would turn a decimal typed the other way into thousands.
+        QTest::newRow("es_ES refuses 10.000") << "es_ES" << "10.000" << nada;
+        QTest::newRow("de_DE refuses 1.000") << "de_DE" << "1.000" << nada;
+        QTest::newRow("de_DE 3,5 to even") << "de_DE" << "3,5" << 4;
+        QTest::newRow("en_US refuses 1,000") << "en_US" << "1,000" << nada;
     }
     void leerEntero()
     {

@@ -1,4 +1,6 @@
 #include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -217,24 +219,40 @@ private slots:
     void fallos_data()
     {
         QTest::addColumn<QString>("destino");
-        QTest::newRow("missing folder") << "no-existe/registro.xls";
-        QTest::newRow("a file as folder") << "archivo/registro.xls";
+        QTest::addColumn<int>("limite"); // largest file the system lets the panel write
+        QTest::newRow("missing folder") << "no-existe/registro.xls" << 0;
+        QTest::newRow("a file as folder") << "archivo/registro.xls" << 0;
         QTest::newRow("read-only place") << (geteuid() == 0 ? "/proc/velmora-registro.xls"
-                                                           : "solo-lectura/registro.xls");
-        QTest::newRow("full disk") << "/dev/full";
+                                                           : "solo-lectura/registro.xls") << 0;
+        QTest::newRow("a device") << "/dev/full" << 0;
+        // Opening a FIFO for writing waits for a reader: it would freeze the panel.
+        QTest::newRow("a FIFO with no reader") << "fifo" << 0;
+        QTest::newRow("a folder") << "solo-lectura" << 0;
+        QTest::newRow("writes fail midway") << "limitado.xls" << 100;
     }
     void fallos()
     {
         QFETCH(QString, destino);
+        QFETCH(int, limite);
         QFile(ruta("archivo")).open(QIODevice::WriteOnly);
+        ::mkfifo(qPrintable(ruta("fifo")), 0600);
         QDir(dir_.path()).mkdir("solo-lectura");
         QFile::setPermissions(ruta("solo-lectura"), QFile::ReadOwner | QFile::ExeOwner);
         const QString completo = destino.startsWith('/') ? destino : ruta(qPrintable(destino));
 
         Form1 f;
         registrarEn(f, completo);
+        rlimit antes{};
+        ::getrlimit(RLIMIT_FSIZE, &antes);
+        if (limite) {
+            ::signal(SIGXFSZ, SIG_IGN); // the write fails instead of ending the process
+            rlimit r = antes;
+            r.rlim_cur = rlim_t(limite);
+            ::setrlimit(RLIMIT_FSIZE, &r);
+        }
         for (int i = 0; i < 5; ++i)
             recibir(f, bytes({10, 11, 12}));
+        ::setrlimit(RLIMIT_FSIZE, &antes);
         QTRY_COMPARE(f.avisos().mostrados().size(), 1);
         QTest::qWait(50);
         QCOMPARE(f.avisos().mostrados().size(), 1);
