@@ -222,10 +222,17 @@ GraficoTendencia::Marco GraficoTendencia::marcoActual() const
     return {xAxis->range(), yAxis->range(), size(), versionEscala_};
 }
 
+QString GraficoTendencia::rutaPng(const QString &ruta)
+{
+    if (ruta.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
+        return ruta;
+    return ruta + QStringLiteral(".png");
+}
+
 QString GraficoTendencia::guardarImagen(const QString &ruta)
 {
     redibujar();
-    QFile archivo(ruta);
+    QFile archivo(rutaPng(ruta));
     if (!archivo.open(QIODevice::WriteOnly))
         return archivo.errorString();
     if (!toPixmap().save(&archivo, "PNG"))
@@ -239,24 +246,23 @@ void GraficoTendencia::contextMenuEvent(QContextMenuEvent *event)
     QAction *guardar = menu.addAction(QStringLiteral("Guardar imagen..."));
     if (menu.exec(event->globalPos()) != guardar)
         return;
-    QString ruta = QFileDialog::getSaveFileName(this, QStringLiteral("Guardar imagen"),
-                                                QString(), QStringLiteral("PNG (*.png)"));
+    const QString ruta = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Guardar imagen"), QString(), QStringLiteral("PNG (*.png)"));
     if (ruta.isEmpty())
         return;
-    if (!ruta.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
-        ruta += QStringLiteral(".png");
     const QString fallo = guardarImagen(ruta);
     if (!fallo.isEmpty())
         QMessageBox::warning(this, QStringLiteral("Velmora"),
                              QStringLiteral("No se pudo guardar la imagen en %1: %2.")
-                                 .arg(QDir::toNativeSeparators(ruta), fallo));
+                                 .arg(QDir::toNativeSeparators(rutaPng(ruta)), fallo));
 }
 
 void GraficoTendencia::mouseMoveEvent(QMouseEvent *event)
 {
     QCustomPlot::mouseMoveEvent(event);
     const int fila = qRound(xAxis->pixelToCoord(event->position().x()));
-    if (!axisRect()->rect().contains(event->position().toPoint()) || fila < 1
+    // The newest row sits on the plot's right edge line, one pixel past QRect::right().
+    if (!axisRect()->rect().adjusted(0, 0, 1, 1).contains(event->position().toPoint()) || fila < 1
         || fila > ventana_.RowCount()) {
         QToolTip::hideText();
         return;

@@ -32,8 +32,11 @@ public:
     bool redibujoPendiente() const { return temporizador_.isActive(); }
     uint64_t redibujos() const { return redibujos_; }
 
-    // Saves what is on show as a PNG; returns an empty string or the reason it failed.
+    // Saves what is on show as a PNG at rutaPng(ruta); returns an empty string or the reason
+    // it failed.
     QString guardarImagen(const QString &ruta);
+    // The name with ".png" added where it has no such ending, so the picture opens anywhere.
+    static QString rutaPng(const QString &ruta);
 
 signals:
     // Just before a redraw: what else shows the same data can bring itself up to date.

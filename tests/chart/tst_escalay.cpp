@@ -29,10 +29,6 @@ private slots:
         QCOMPARE(e.Maximum, 50.0);
         QCOMPARE(e.MajorDivision, int16_t(25));
         QCOMPARE(e.MinorDivision, int16_t(1));
-        f.MSChart1->redibujar();
-        QCOMPARE(f.MSChart1->yAxis->range().lower, 0.0);
-        QCOMPARE(f.MSChart1->yAxis->range().upper, 50.0);
-        QCOMPARE(f.MSChart1->yAxis->tickVector().size(), 26);
         QVERIFY(f.txtEscala->isEnabled());
         QVERIFY(f.txtMajorDivision->isEnabled());
     }
@@ -126,6 +122,64 @@ private slots:
         QCOMPARE(f.MSChart1->valueScale().Maximum, 7.0);
         QTest::keyClick(f.txtEscala, Qt::Key_Backspace);
         QCOMPARE(f.MSChart1->valueScale().Maximum, 7.0);
+    }
+
+    // The Y axis as drawn after each scale action: range and tick labels. Actions: "auto"
+    // clicks «Auto escala»; "max T" and "div T" type T into a box (set directly while the box
+    // is greyed out).
+    void ejeDibujado_data()
+    {
+        QTest::addColumn<QStringList>("acciones");
+        QTest::addColumn<int>("datos"); // samples 0..datos-1, stepping by one, then a plateau
+        QTest::addColumn<QString>("eje");
+        const QString de0a50 = "0..50: 0 2 4 6 8 10 12 14 16 18 20 22 24 26 28 30 32 34 36 38 40 "
+                               "42 44 46 48 50";
+        QTest::newRow("at start") << QStringList{} << 30 << de0a50;
+        QTest::newRow("automatic, full scale")
+            << QStringList{"auto"} << 255 << "0..275: 0 50 100 150 200 250";
+        QTest::newRow("automatic, 0..23 takes 12 divisions")
+            << QStringList{"auto"} << 24 << "0..24: 0 5 10 15 20";
+        QTest::newRow("automatic, only zeros")
+            << QStringList{"auto"} << 0 << "0..1: 0 0.2 0.4 0.6 0.8 1";
+        QTest::newRow("divisions typed") << QStringList{"div 5"} << 255 << "0..50: 0 10 20 30 40 50";
+        QTest::newRow("maximum typed keeps the divisions")
+            << QStringList{"div 5", "max 10"} << 255 << "0..10: 0 2 4 6 8 10";
+        QTest::newRow("automatic on and off again") << QStringList{"auto", "auto"} << 255 << de0a50;
+        QTest::newRow("boxes applied when automatic goes off")
+            << QStringList{"auto", "max 200", "div 8", "auto"} << 255
+            << "0..200: 0 25 50 75 100 125 150 175 200";
+        QTest::newRow("boxes changed while automatic leave it automatic")
+            << QStringList{"auto", "max 200", "div 8"} << 24 << "0..24: 0 5 10 15 20";
+    }
+    void ejeDibujado()
+    {
+        QFETCH(QStringList, acciones);
+        QFETCH(int, datos);
+        QFETCH(QString, eje);
+        Form1 f;
+        QByteArray muestras;
+        for (int i = 0; i < 512; ++i)
+            muestras.append(char(std::min(i, std::max(datos - 1, 0))));
+        if (datos > 0)
+            f.adquisicion().procesarEntrada(evento::comEvReceive, muestras);
+        for (const QString &accion : acciones) {
+            if (accion == QLatin1String("auto")) {
+                QTest::mouseClick(f.chkAutoEscala, Qt::LeftButton);
+                continue;
+            }
+            QLineEdit *caja = accion.startsWith(QLatin1String("max")) ? f.txtEscala
+                                                                       : f.txtMajorDivision;
+            if (caja->isEnabled())
+                escribir(caja, qPrintable(accion.mid(4)));
+            else
+                caja->setText(accion.mid(4));
+        }
+        f.MSChart1->redibujar();
+        const QCPAxis *y = f.MSChart1->yAxis;
+        const QString dibujado = QStringLiteral("%1..%2: %3")
+                                     .arg(y->range().lower).arg(y->range().upper)
+                                     .arg(y->tickVectorLabels().join(u' '));
+        QCOMPARE(dibujado, eje);
     }
 
     void ticksManuales_data()

@@ -1,8 +1,11 @@
 #include <QLineEdit>
 #include <QTest>
+#include <QToolTip>
 
+#include "chart/graficotendencia.h"
 #include "chart/ventanamuestras.h"
 #include "core/variablesventana.h"
+#include "recepcion/adquisicion.h"
 #include "ui/form1.h"
 
 namespace {
@@ -135,6 +138,40 @@ private slots:
             QCOMPARE(int(f.variables.puntosX), esperado);
             QCOMPARE(int(f.ventana.RowCount()), esperado);
             QCOMPARE(todoCeros(f.ventana), puntos.at(i) < 0);
+        }
+    }
+
+    // The chart shows rows 1 to N, oldest at the left; pointing at the first and the last
+    // row tells their values.
+    void ejeXYFilasSenaladas_data()
+    {
+        QTest::addColumn<QString>("ancho");
+        QTest::newRow("101") << "101";
+        QTest::newRow("512") << "512";
+        QTest::newRow("32766") << "32766";
+    }
+    void ejeXYFilasSenaladas()
+    {
+        QFETCH(QString, ancho);
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.txtAncho->setText(ancho);
+        const int n = f.variables.puntosX;
+        QByteArray entrada = QByteArray::fromHex("ff1e07"); // first row: 7 with set point 30
+        entrada.append(QByteArray(n - 2, char(100)));
+        entrada.append(QByteArray::fromHex("ff2809")); // last row: 9 with set point 40
+        f.adquisicion().procesarEntrada(evento::comEvReceive, entrada);
+        f.MSChart1->redibujar();
+        QCOMPARE(f.MSChart1->xAxis->range().lower, 1.0);
+        QCOMPARE(f.MSChart1->xAxis->range().upper, double(n));
+        const QRect area = f.MSChart1->axisRect()->rect();
+        for (const auto &[fila, texto] : {std::pair{1, "Fila 1\nValor: 7\nSet Point: 30"},
+                                          std::pair{n, "Fila %1\nValor: 9\nSet Point: 40"}}) {
+            const QPoint punto(qRound(f.MSChart1->xAxis->coordToPixel(fila)), area.center().y());
+            QToolTip::hideText();
+            QTest::mouseMove(f.MSChart1, punto);
+            QTRY_COMPARE(QToolTip::text(), QString::fromLatin1(texto).arg(n));
         }
     }
 

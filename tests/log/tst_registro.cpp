@@ -112,6 +112,22 @@ private slots:
         QCOMPARE(leerArchivo(destino), (texto + "\t50\t37\r\n" + texto + "\t50\t0\r\n").toUtf8());
     }
 
+    // The largest event holds several buffers' worth of records: every one reaches the file.
+    void eventoMaximoRegistraTodo()
+    {
+        Form1 f;
+        const QString destino = ruta("maximo.xls");
+        registrarEn(f, destino);
+        QByteArray entrada;
+        QStringList esperado;
+        for (int i = 0; i < PuertoSerie::maxEntrada; ++i) {
+            entrada.append(char(i % 255));
+            esperado << QStringLiteral("0,%1").arg(i % 255);
+        }
+        recibir(f, entrada);
+        QCOMPARE(campos(leerArchivo(destino)), esperado);
+    }
+
     void sinMuestrasNoHayArchivo()
     {
         Form1 f;

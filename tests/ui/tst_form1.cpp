@@ -8,6 +8,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
+#include <QImageReader>
 #include <QTest>
 
 #include "chart/graficotendencia.h"
@@ -220,24 +221,29 @@ private slots:
 
     void guardarImagen_data()
     {
-        QTest::addColumn<QString>("carpeta");
-        QTest::addColumn<bool>("bien");
-        QTest::newRow("temporary folder") << "" << true;
-        QTest::newRow("missing folder") << "no-existe/" << false;
+        QTest::addColumn<QString>("nombre");
+        QTest::addColumn<QString>("guardado"); // empty: it fails
+        QTest::newRow("with .png") << "tendencia.png" << "tendencia.png";
+        QTest::newRow("no ending gets .png") << "tendencia" << "tendencia.png";
+        QTest::newRow("another ending gets .png") << "tendencia.jpg" << "tendencia.jpg.png";
+        QTest::newRow("upper case .PNG kept") << "tendencia.PNG" << "tendencia.PNG";
+        QTest::newRow("missing folder") << "no-existe/tendencia" << "";
     }
     void guardarImagen()
     {
-        QFETCH(QString, carpeta);
-        QFETCH(bool, bien);
+        QFETCH(QString, nombre);
+        QFETCH(QString, guardado);
         QTemporaryDir dir;
         Form1 f;
         f.show();
-        const QString ruta = dir.filePath(carpeta + "tendencia.png");
-        const QString fallo = f.MSChart1->guardarImagen(ruta);
-        QCOMPARE(fallo.isEmpty(), bien);
-        if (bien) {
-            const QImage imagen(ruta);
-            QCOMPARE(imagen.size(), f.MSChart1->size());
+        const QString fallo = f.MSChart1->guardarImagen(dir.filePath(nombre));
+        QCOMPARE(fallo.isEmpty(), !guardado.isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), guardado.isEmpty() ? QStringList()
+                                                                           : QStringList{guardado});
+        if (!guardado.isEmpty()) {
+            QImageReader lector(dir.filePath(guardado));
+            QCOMPARE(lector.format(), QByteArray("png"));
+            QCOMPARE(lector.read().size(), f.MSChart1->size());
         }
     }
 
