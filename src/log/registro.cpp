@@ -6,7 +6,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 
 #include "core/variablesventana.h"
 
@@ -20,11 +22,26 @@ Registro::Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBo
 
 Registro::~Registro() = default;
 
-QString Registro::rutaPorDefecto()
+bool Registro::carpetaEscribible(const QString &carpeta)
 {
+    return QFileInfo(carpeta).isWritable();
+}
+
+QString Registro::rutaPorDefecto(const Escribible &escribible)
+{
+    QString carpeta = QCoreApplication::applicationDirPath();
+    if (!escribible(carpeta)) {
+        carpeta = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (carpeta.isEmpty() || !QFileInfo(carpeta).isDir())
+            carpeta = QDir::homePath();
+    }
     // The native separator: a backslash in a Linux file name would be part of the name.
-    return QDir::toNativeSeparators(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("registro.xls")));
+    return QDir::toNativeSeparators(QDir(carpeta).filePath(QStringLiteral("registro.xls")));
+}
+
+QString Registro::destino() const
+{
+    return QDir::fromNativeSeparators(txtRegistro_.text());
 }
 
 void Registro::clickRegistrar()
@@ -35,6 +52,53 @@ void Registro::clickRegistrar()
         cerrarRegistro();
         variables_.registroAbierto = false;
     }
+    if (valor != Qt::Checked || variables_.registroAbierto || preguntando_)
+        return;
+
+    const QString ruta = destino();
+    const bool confirmado = !destinoElegido_.isEmpty() && ruta == destinoElegido_;
+    destinoElegido_.clear();
+    empezarDeNuevo_.clear();
+    const QFileInfo info(ruta);
+    if (confirmado) {
+        empezarDeNuevo_ = ruta;
+        return;
+    }
+    if (!info.isFile() || info.size() == 0)
+        return;
+    const std::optional<bool> anadir = preguntarAnadir(ruta);
+    if (!anadir) {
+        chkRegistrar_.setCheckState(Qt::Unchecked);
+        btnCambiarDestino_.setEnabled(true);
+    } else if (!*anadir) {
+        empezarDeNuevo_ = ruta;
+    }
+}
+
+std::optional<bool> Registro::preguntarAnadir(const QString &ruta)
+{
+    // Shown like the save dialog: window-modal, in its own event loop, so receive events
+    // keep being handled; the pipeline does not log while it is open.
+    QMessageBox caja(QMessageBox::Question, QStringLiteral("Velmora"),
+                     QStringLiteral("El archivo %1 ya contiene datos. ¿Añadir los nuevos "
+                                    "registros al final?")
+                         .arg(QDir::toNativeSeparators(ruta)),
+                     QMessageBox::NoButton, btnCambiarDestino_.window());
+    caja.setObjectName(QStringLiteral("preguntaAnadir"));
+    caja.setWindowModality(Qt::WindowModal);
+    QPushButton *si = caja.addButton(QStringLiteral("Sí"), QMessageBox::YesRole);
+    QPushButton *no = caja.addButton(QStringLiteral("No"), QMessageBox::NoRole);
+    QPushButton *cancelar = caja.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
+    caja.setDefaultButton(si);
+    caja.setEscapeButton(cancelar);
+    preguntando_ = true;
+    caja.exec();
+    preguntando_ = false;
+    if (caja.clickedButton() == si)
+        return true;
+    if (caja.clickedButton() == no)
+        return false;
+    return std::nullopt;
 }
 
 void Registro::cambiarDestino(QFileDialog &dialogo)
@@ -44,8 +108,10 @@ void Registro::cambiarDestino(QFileDialog &dialogo)
     if (dialogo.exec() != QDialog::Accepted)
         return;
     const QStringList elegidos = dialogo.selectedFiles();
-    if (!elegidos.isEmpty() && !elegidos.first().isEmpty())
+    if (!elegidos.isEmpty() && !elegidos.first().isEmpty()) {
         txtRegistro_.setText(QDir::toNativeSeparators(elegidos.first()));
+        destinoElegido_ = destino();
+    }
 }
 
 void Registro::cerrarRegistro()
@@ -60,7 +126,7 @@ void Registro::cerrarRegistro()
 bool Registro::abrir()
 {
     QFile &archivo = variables_.archivoRegistro;
-    archivo.setFileName(QDir::fromNativeSeparators(txtRegistro_.text()));
+    archivo.setFileName(destino());
     // Opening a FIFO or a device can wait without end (for a reader, for the device) and
     // freeze the panel; a log is a regular file, or a new one.
     const QFileInfo destino(archivo.fileName());
@@ -69,8 +135,11 @@ bool Registro::abrir()
                                : QStringLiteral("no es un archivo normal"));
         return false;
     }
+    const QIODevice::OpenMode modo = archivo.fileName() == empezarDeNuevo_ ? QIODevice::Truncate
+                                                                            : QIODevice::Append;
+    empezarDeNuevo_.clear();
     // Unbuffered: our own buffer already gathers the records of an event.
-    if (!archivo.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    if (!archivo.open(QIODevice::WriteOnly | modo | QIODevice::Unbuffered)) {
         fallar(archivo.errorString());
         return false;
     }

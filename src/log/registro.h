@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QString>
@@ -29,13 +30,20 @@ public:
              QPushButton &btnCambiarDestino, Avisar avisar);
     ~Registro();
 
-    // The program's folder and "registro.xls".
-    static QString rutaPorDefecto();
+    using Escribible = std::function<bool(const QString &carpeta)>;
+    static bool carpetaEscribible(const QString &carpeta);
+    // "registro.xls" in the program's folder where the user can write there (not so once
+    // installed system-wide), otherwise in the user's documents folder.
+    static QString rutaPorDefecto(const Escribible &escribible = carpetaEscribible);
 
-    // Click of the "log" check box.
+    // Click of the "log" check box. Switching logging on where the destination already
+    // holds records asks whether to add to them; meanwhile samples are plotted, not logged.
     void clickRegistrar();
     // Click of "Cambiar destino...": a modal save dialog.
     void cambiarDestino(QFileDialog &dialogo);
+
+    // The question about the records already in the destination is open.
+    bool preguntando() const { return preguntando_; }
 
     // One record; opens the file first if it is not open. Returns false when logging has
     // just been switched off because the file cannot be opened or written.
@@ -73,6 +81,9 @@ private:
     bool abrir();
     bool volcar();
     void fallar(const QString &motivo);
+    QString destino() const;
+    // Whether records go after those already at `ruta`: asks the user. nullopt: cancelled.
+    std::optional<bool> preguntarAnadir(const QString &ruta);
 
     VariablesVentana &variables_;
     QLineEdit &txtRegistro_;
@@ -82,4 +93,10 @@ private:
     std::unique_ptr<FormatoFecha> formatoFecha_;
     std::vector<char> buffer_;
     size_t usados_ = 0;
+    bool preguntando_ = false;
+    // Records are never thrown away without the user's say: the file starts anew only where
+    // the user said so for this destination (answering "No", or confirming the replacement
+    // in the save dialog); any other opening adds to what is there.
+    QString destinoElegido_; // chosen in the save dialog, replacement confirmed there
+    QString empezarDeNuevo_;
 };

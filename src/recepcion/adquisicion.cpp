@@ -38,7 +38,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
 
     // The handler runs to completion, so nothing can change the box or see the read-outs
     // between two samples of this event: read the one once, keep the other for the end.
-    bool registrar = chkRegistrar_.checkState() == Qt::Checked;
+    bool registrar = chkRegistrar_.checkState() == Qt::Checked && !registro_.preguntando();
     bool huboMuestra = false;
     float transcurrido = 0.0f;
     int16_t dato = 0;

@@ -7,7 +7,9 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,11 +79,27 @@ class TstRegistro : public QObject
 private slots:
     void cleanup() { QLocale::setDefault(QLocale::c()); }
 
+    // Beside the program where the user may write there; installed system-wide it is not
+    // so, and the log goes to the user's documents.
     void destinoPorDefecto()
     {
         Form1 f;
-        QCOMPARE(f.txtRegistro->text(),
+        QCOMPARE(f.txtRegistro->text(), Registro::rutaPorDefecto());
+        QStringList preguntadas;
+        const auto escribible = [&](bool si) {
+            return [&preguntadas, si](const QString &carpeta) {
+                preguntadas << carpeta;
+                return si;
+            };
+        };
+        QCOMPARE(Registro::rutaPorDefecto(escribible(true)),
                  QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + "/registro.xls"));
+        QCOMPARE(preguntadas, QStringList{QCoreApplication::applicationDirPath()});
+        QString documentos = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (!QFileInfo(documentos).isDir())
+            documentos = QDir::homePath();
+        QCOMPARE(Registro::rutaPorDefecto(escribible(false)),
+                 QDir::toNativeSeparators(documentos + "/registro.xls"));
         QVERIFY(!f.txtRegistro->text().contains(u'\\'));
     }
 
@@ -105,7 +123,7 @@ private slots:
         RelojPrueba reloj(momento);
         Form1 f;
         f.adquisicion().reloj().setFuente(&reloj);
-        const QString destino = ruta("formato.xls");
+        const QString destino = ruta(qPrintable(locale + ".xls"));
         registrarEn(f, destino);
         recibir(f, bytes({255, 50, 37, 0}));
         QMetaObject::invokeMethod(f.chkRegistrar, "click"); // logging off closes the file
@@ -137,20 +155,67 @@ private slots:
         QVERIFY(!f.variables.registroAbierto);
     }
 
-    void desmarcarYMarcarEmpiezaDeNuevo()
+    // Logging switched on again where records already are: the user says whether to add to
+    // them. Samples that come while the question is open are plotted, not logged.
+    void marcarDeNuevo_data()
     {
+        QTest::addColumn<QString>("respuesta"); // the button pressed, or Enter
+        QTest::addColumn<QStringList>("registros");
+        QTest::newRow("Sí adds after them") << "Sí" << QStringList{"0,1", "0,2", "0,4"};
+        QTest::newRow("Enter is Sí") << "Enter" << QStringList{"0,1", "0,2", "0,4"};
+        QTest::newRow("No starts anew") << "No" << QStringList{"0,4"};
+        QTest::newRow("Cancelar leaves logging off") << "Cancelar" << QStringList{"0,1", "0,2"};
+    }
+    void marcarDeNuevo()
+    {
+        QFETCH(QString, respuesta);
+        QFETCH(QStringList, registros);
+        Pty pty;
         Form1 f;
-        const QString destino = ruta("de-nuevo.xls");
+        f.show();
+        f.txtPuerto->setText(pty.ruta());
+        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+        const QString destino = ruta(qPrintable("de-nuevo-" + respuesta + ".xls"));
         registrarEn(f, destino);
-        recibir(f, bytes({1, 2, 3}));
-        QCOMPARE(campos(leerArchivo(destino)), (QStringList{"0,1", "0,2", "0,3"}));
+        QVERIFY(pty.escribir(bytes({1, 2})));
+        QTRY_COMPARE(campos(leerArchivo(destino)), (QStringList{"0,1", "0,2"}));
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
         QVERIFY(!f.variables.registroAbierto);
-        QVERIFY(f.btnCambiarDestino->isEnabled());
-        recibir(f, bytes({4})); // not logged
-        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
-        recibir(f, bytes({255, 9, 5}));
-        QCOMPARE(campos(leerArchivo(destino)), QStringList{"9,5"});
+
+        QString pregunta;
+        int filaDurante = -1;
+        // Runs inside the question's own event loop.
+        QTimer::singleShot(50, this, [&] {
+            auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir"));
+            if (!caja)
+                return;
+            pregunta = caja->text();
+            pty.escribir(bytes({3}));
+            QElapsedTimer reloj;
+            reloj.start();
+            while (f.ventana.fila(512).dato != 3 && reloj.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            filaDurante = f.ventana.fila(512).dato;
+            if (respuesta == QLatin1String("Enter")) {
+                QTest::keyClick(caja, Qt::Key_Return);
+                return;
+            }
+            for (QAbstractButton *boton : caja->buttons())
+                if (boton->text() == respuesta)
+                    boton->click();
+        });
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton); // returns when the question closes
+        QCOMPARE(pregunta, QStringLiteral("El archivo %1 ya contiene datos. ¿Añadir los nuevos "
+                                          "registros al final?")
+                               .arg(QDir::toNativeSeparators(destino)));
+        QCOMPARE(filaDurante, 3);
+        const bool cancelado = respuesta == QLatin1String("Cancelar");
+        QCOMPARE(f.chkRegistrar->isChecked(), !cancelado);
+        QCOMPARE(f.btnCambiarDestino->isEnabled(), cancelado);
+        QVERIFY(pty.escribir(bytes({4})));
+        QTRY_COMPARE(f.ventana.fila(512).dato, 4);
+        f.close();
+        QCOMPARE(campos(leerArchivo(destino)), registros);
     }
 
     void valorDosNiRegistraNiCierra()
@@ -190,6 +255,12 @@ private slots:
     void dialogo()
     {
         QFETCH(bool, aceptar);
+        {
+            // The user picks a file that already holds records and confirms its replacement.
+            QFile viejo(ruta("elegido.xls"));
+            QVERIFY(viejo.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            viejo.write("viejo\t1\t2\r\n");
+        }
         Pty pty;
         Form1 f;
         f.show();
@@ -216,6 +287,10 @@ private slots:
                 f.CommonDialog1->setDirectory(dir_.path());
                 if (auto *nombre = f.CommonDialog1->findChild<QLineEdit *>("fileNameEdit"))
                     nombre->setText(QStringLiteral("elegido"));
+                QTimer::singleShot(50, this, [] {
+                    if (auto *caja = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                        caja->button(QMessageBox::Yes)->click();
+                });
                 QMetaObject::invokeMethod(f.CommonDialog1, "accept");
                 if (f.CommonDialog1->isVisible()) // not accepted: fail below, do not hang
                     f.CommonDialog1->reject();
@@ -230,6 +305,21 @@ private slots:
         QCOMPARE(filaDurante, 22);
         QCOMPARE(f.txtRegistro->text(),
                  aceptar ? QDir::toNativeSeparators(ruta("elegido.xls")) : antes);
+        if (!aceptar)
+            return;
+        // Its replacement was confirmed in the dialog: no second question, the file starts anew.
+        bool preguntado = false;
+        QTimer::singleShot(50, this, [&] {
+            if (auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir"))) {
+                preguntado = true;
+                caja->reject();
+            }
+        });
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QVERIFY(!preguntado);
+        recibir(f, bytes({23}));
+        f.close();
+        QCOMPARE(campos(leerArchivo(ruta("elegido.xls"))), QStringList{"7,23"});
     }
 
     void fallos_data()
@@ -279,9 +369,9 @@ private slots:
         QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(15));
         QCOMPARE(f.ventana.fila(512).dato, 12);
         // Pointing logging somewhere sound works again.
-        registrarEn(f, ruta("despues.xls"));
+        registrarEn(f, ruta(QTest::currentDataTag()));
         recibir(f, bytes({13}));
-        QCOMPARE(campos(leerArchivo(ruta("despues.xls"))), QStringList{"0,13"});
+        QCOMPARE(campos(leerArchivo(ruta(QTest::currentDataTag()))), QStringList{"0,13"});
     }
 
     // The panel killed outright keeps every record of the events it had finished.
