@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTemporaryDir>
 
 #include "recepcion/adquisicion.h"
@@ -149,12 +151,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
                 m.filas.clear(); // rebuilt: all zeros at the new length
             break;
         }
-        case 4: // the user clicks the log box
+        case 4: { // the user clicks the log box, and answers if asked about the old records
+            const int respuesta = siguiente() % 3; // Sí, No, Cancelar
+            const bool pregunta = !f.chkRegistrar->isChecked() && !m.registros.empty();
+            bool preguntada = false;
+            QTimer::singleShot(0, &f, [&] {
+                auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir"));
+                if (!caja)
+                    return;
+                preguntada = true;
+                const QString texto = QString::fromUtf8(
+                    respuesta == 0 ? "Sí" : respuesta == 1 ? "No" : "Cancelar");
+                for (QAbstractButton *boton : caja->buttons())
+                    if (boton->text() == texto)
+                        boton->click();
+            });
             f.chkRegistrar->click();
+            QCoreApplication::processEvents(); // the answer's timer, had no question come
+            if (preguntada != pregunta)
+                fallo("the question about old records came when it should not, or not at all");
             m.registrando = f.chkRegistrar->isChecked();
-            if (m.registrando)
+            if (m.registrando && !(pregunta && respuesta == 0))
                 m.abrirAlSiguiente = true;
             break;
+        }
         }
         comprobarVentana(f, m);
     }
