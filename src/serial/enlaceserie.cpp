@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QStringListModel>
 
 #include "core/numeros.h"
 #include "core/variablesventana.h"
@@ -36,6 +37,7 @@ std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *moti
 bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
                     PuertoSerie &puerto, const Avisar &avisar)
 {
+    puerto.cancelarVuelta(); // the user chose: no port reopens behind their back
     QString motivo;
     const auto dispositivo = nombreDispositivo(txtPuerto.text(), &motivo);
     if (!dispositivo) {
@@ -48,9 +50,14 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
                    .arg(PuertoSerie::describir(txtPuerto.text(), *dispositivo), motivo));
         return false;
     }
+    puertoRecuperado(btnPuerto, btnEnviar);
+    return true;
+}
+
+void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar)
+{
     btnPuerto.setEnabled(false);
     btnEnviar.setEnabled(true);
-    return true;
 }
 
 bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
@@ -81,6 +88,7 @@ bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
 
 void cerrarPuerto(PuertoSerie &puerto)
 {
+    puerto.cancelarVuelta();
     if (puerto.PortOpen())
         puerto.cerrar();
 }
@@ -91,7 +99,8 @@ void puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &b
     btnPuerto.setEnabled(true);
     btnEnviar.setEnabled(false);
     avisar(QStringLiteral("Se perdió la conexión con el puerto serie %1: %2.\n"
-                          "Compruebe el equipo y pulse «Conectar» de nuevo.")
+                          "Se reconectará sola cuando el dispositivo vuelva; para usar otro "
+                          "puerto, escríbalo y pulse «Conectar».")
                .arg(puerto.descripcion(), motivo));
 }
 
@@ -101,6 +110,11 @@ void completarPuertos(QLineEdit &txtPuerto)
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         nombres << info.portName() << info.systemLocation();
     nombres.removeDuplicates();
+    if (QCompleter *completer = txtPuerto.completer()) {
+        if (auto *modelo = qobject_cast<QStringListModel *>(completer->model()))
+            modelo->setStringList(nombres);
+        return;
+    }
     auto *completer = new QCompleter(nombres, &txtPuerto);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     txtPuerto.setCompleter(completer);

@@ -28,14 +28,18 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
 bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
                     PuertoSerie &puerto, const Avisar &avisar);
 
-// Closing at unload.
+// Closing at unload; also ends a wait for a lost device.
 void cerrarPuerto(PuertoSerie &puerto);
 
-// The port failed for good (device gone): it is already closed; "Conectar" is usable again.
+// The port failed for good (device gone): it is already closed and waits for the device to
+// come back; "Conectar" is usable meanwhile and ends the wait.
 void puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &btnEnviar,
                    const PuertoSerie &puerto, const Avisar &avisar);
 
-// Offers the serial ports present as completions of the port box.
+// The lost device came back and the port is open again, as after "Conectar".
+void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar);
+
+// Offers the serial ports present now as completions of the port box.
 void completarPuertos(QLineEdit &txtPuerto);
 
 } // namespace enlaceserie

@@ -25,12 +25,15 @@ PuertoSerie::PuertoSerie(QObject *parent)
     pausa_.setSingleShot(true);
     pausa_.setInterval(pausaMs);
     connect(&pausa_, &QTimer::timeout, this, &PuertoSerie::reanudar);
+    vuelta_.setInterval(intervaloVueltaMs);
+    connect(&vuelta_, &QTimer::timeout, this, &PuertoSerie::buscarVuelta);
 }
 
 PuertoSerie::~PuertoSerie() = default;
 
 bool PuertoSerie::abrir(const QString &nombre, const QString &dispositivo, QString *motivo)
 {
+    vuelta_.stop();
     if (port_.isOpen())
         port_.close();
     port_.setPortName(dispositivo);
@@ -81,8 +84,27 @@ void PuertoSerie::ajustarLinea()
 #endif
 }
 
+void PuertoSerie::buscarVuelta()
+{
+#ifdef Q_OS_UNIX
+    // A look at the name costs less than an opening that fails (and its lock file). A link
+    // (/dev/serial/by-id/...) counts once it points at a device again.
+    const QString ubicacion = dispositivo_.startsWith(u'/') || dispositivo_.startsWith(u'.')
+                                  ? dispositivo_
+                                  : QStringLiteral("/dev/") + dispositivo_;
+    if (!QFileInfo::exists(ubicacion))
+        return;
+#endif
+    if (!abrir(nombre_, dispositivo_, nullptr)) {
+        vuelta_.start(); // there, but not ready or held by another program: try again
+        return;
+    }
+    emit reconectado();
+}
+
 void PuertoSerie::cerrar()
 {
+    vuelta_.stop();
     pausa_.stop();
     pausado_ = false;
     port_.setReadBufferSize(0);
@@ -167,6 +189,7 @@ void PuertoSerie::error(QSerialPort::SerialPortError codigo)
             pausado_ = false;
             leer(); // what arrived before the failure is still delivered
             cerrar();
+            vuelta_.start();
             emit perdido(motivo);
         },
         Qt::QueuedConnection);

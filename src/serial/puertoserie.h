@@ -57,15 +57,25 @@ public:
     // Output: queues one byte; false with the reason when the port refuses it.
     bool enviar(uint8_t byte, QString *motivo);
 
+    // After a loss the port looks once a second for the same device (by the name it was
+    // opened with) and reopens it with the same settings. Opening or closing ends the wait.
+    static constexpr int intervaloVueltaMs = 1000;
+    bool esperandoVuelta() const { return vuelta_.isActive(); }
+    void cancelarVuelta() { vuelta_.stop(); }
+
 signals:
-    // The device went away or failed for good; the port has already been closed.
+    // The device went away or failed for good; the port has already been closed and waits
+    // for the device to come back.
     void perdido(const QString &motivo);
+    // The device came back and the port is open again.
+    void reconectado();
 
 private:
     void leer();
     void reanudar();
     void error(QSerialPort::SerialPortError codigo);
     void pedirLineas(Lineas lineas);
+    void buscarVuelta();
     void ajustarLinea();
 
     QSerialPort port_;
@@ -75,6 +85,7 @@ private:
     QByteArray entrada_;
     Receptor receptor_;
     QTimer pausa_;
+    QTimer vuelta_;
     QElapsedTimer desdeUltimoEvento_;
     bool pausado_ = false;
 };

@@ -155,6 +155,10 @@ void Form1::conectarEventos()
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
         enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
+    connect(MSComm1, &PuertoSerie::reconectado, this,
+            [this] { enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar); });
+    // Ports plugged in after start are offered too.
+    txtPuerto->installEventFilter(this);
     connect(btnPuerto, &QPushButton::clicked, this, [this] {
         enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
@@ -201,6 +205,13 @@ void Form1::descargar()
     if (variables.registroAbierto)
         registro_->cerrarRegistro();
     enlaceserie::cerrarPuerto(*MSComm1);
+}
+
+bool Form1::eventFilter(QObject *objeto, QEvent *evento)
+{
+    if (objeto == txtPuerto && evento->type() == QEvent::FocusIn)
+        enlaceserie::completarPuertos(*txtPuerto);
+    return QWidget::eventFilter(objeto, evento);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

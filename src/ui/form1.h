@@ -66,6 +66,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *objeto, QEvent *evento) override;
 
 private:
     void crearElementos();

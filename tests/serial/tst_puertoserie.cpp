@@ -258,6 +258,71 @@ private slots:
         QCOMPARE(f.ventana.fila(512).setPoint, 5);
     }
 
+    // Unattended runs: after a loss the panel reopens the same name (here a link, as
+    // /dev/serial/by-id gives) when a device is behind it again, and everything carries on:
+    // the decoder's state, the trend, the log. Connecting elsewhere meanwhile ends the wait.
+    void vueltaDelDispositivo_data()
+    {
+        QTest::addColumn<bool>("otroPuerto");
+        QTest::newRow("the device comes back") << false;
+        QTest::newRow("the user connects elsewhere meanwhile") << true;
+    }
+    void vueltaDelDispositivo()
+    {
+        QFETCH(bool, otroPuerto);
+        QTemporaryDir dir;
+        const QString enlace = dir.filePath(QStringLiteral("controlador"));
+        const QString destino = dir.filePath(QStringLiteral("vuelta.xls"));
+        Form1 f;
+        f.txtRegistro->setText(destino);
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        {
+            Pty antes;
+            QVERIFY(QFile::link(antes.ruta(), enlace));
+            conectar(f, enlace);
+            QVERIFY(f.MSComm1->PortOpen());
+            QVERIFY(antes.escribir(QByteArray::fromHex("ff050aff"))); // a marker last
+            QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(1));
+            antes.cerrarMaestro();
+            QTRY_VERIFY(!f.MSComm1->PortOpen());
+        }
+        QTRY_COMPARE(f.avisos().mostrados().size(), 1);
+        QVERIFY(f.avisos().mostrados().first().contains(QStringLiteral("Se reconectará sola")));
+        QVERIFY(f.btnPuerto->isEnabled());
+        QTest::qWait(1200); // a look or two while nothing is there
+        QVERIFY(!f.MSComm1->PortOpen());
+
+        Pty otra;
+        if (otroPuerto) {
+            conectar(f, otra.ruta());
+            QVERIFY(f.MSComm1->PortOpen());
+        }
+        Pty despues;
+        QVERIFY(QFile::remove(enlace));
+        QVERIFY(QFile::link(despues.ruta(), enlace));
+        if (otroPuerto) {
+            QTest::qWait(2500);
+            QCOMPARE(f.MSComm1->dispositivo(), otra.ruta());
+            QVERIFY(otra.escribir(QByteArray::fromHex("0c0d")));
+            QTRY_COMPARE(f.txtDato->text(), QStringLiteral("13"));
+            QCOMPARE(f.variables.setPoint, int16_t(12)); // the marker came before the loss
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->PortOpen(), 3000);
+        QVERIFY(!f.btnPuerto->isEnabled());
+        QVERIFY(f.btnEnviar->isEnabled());
+        QVERIFY(despues.escribir(QByteArray::fromHex("280b")));
+        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(2));
+        QCOMPARE(f.avisos().mostrados().size(), 1);
+        f.close();
+        QFile log(destino);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lineas = log.readAll().split('\n');
+        QCOMPARE(lineas.size(), 3);
+        QVERIFY(lineas[0].endsWith("\t5\t10\r"));
+        QVERIFY(lineas[1].endsWith("\t40\t11\r"));
+    }
+
     void editarPuertoTrasConectarNoHaceNada()
     {
         Pty pty;
