@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds, and starts the panel with the controller simulator on a pseudo-terminal.
+# Sets up, builds, and starts the panel connected to the controller simulator on a
+# pseudo-terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -10,7 +11,5 @@ simulador=$!
 trap 'kill "$simulador" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$enlace" ] && break; sleep 0.1; done
 
-echo
-echo "Escriba $enlace en «Puerto Serial» y pulse «Conectar»."
-echo
-./build/src/velmora
+# The panel opens on the simulator's port, already connected.
+./build/src/velmora --conectar "$enlace"

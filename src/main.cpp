@@ -1,11 +1,20 @@
 #include <QApplication>
 
 #include "ui/form1.h"
+#include "ui/lineaordenes.h"
 
 int main(int argc, char *argv[])
 {
+    QStringList argumentos;
+    for (int i = 0; i < argc; ++i)
+        argumentos << QString::fromLocal8Bit(argv[i]);
+    lineaordenes::Ordenes ordenes;
+    if (const auto salida = lineaordenes::leer(argumentos, ordenes))
+        return lineaordenes::terminar(*salida);
+
     QApplication app(argc, argv);
     Form1 ventana;
     ventana.show();
+    lineaordenes::aplicar(ordenes, ventana);
     return app.exec();
 }

@@ -159,6 +159,9 @@ void Form1::conectarEventos()
             [this] { enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar); });
     // Ports plugged in after start are offered too.
     txtPuerto->installEventFilter(this);
+    // The box is narrow: the whole name, as typed, in its tooltip.
+    txtPuerto->setToolTip(txtPuerto->text());
+    connect(txtPuerto, &QLineEdit::textChanged, txtPuerto, &QWidget::setToolTip);
     connect(btnPuerto, &QPushButton::clicked, this, [this] {
         enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });

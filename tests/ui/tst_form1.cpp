@@ -7,16 +7,18 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <QTemporaryDir>
 #include <QImageReader>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "chart/graficotendencia.h"
 #include "core/variablesventana.h"
 #include "pseudoterminal.h"
 #include "serial/puertoserie.h"
+#include "recepcion/adquisicion.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
+#include "ui/lineaordenes.h"
 
 class TstForm1 : public QObject
 {
@@ -245,6 +247,58 @@ private slots:
             QCOMPARE(lector.format(), QByteArray("png"));
             QCOMPARE(lector.read().size(), f.MSChart1->size());
         }
+    }
+
+    // The command line, for shortcuts and scripts: a port to fill in, and --conectar.
+    void lineaDeOrdenes_data()
+    {
+        QTest::addColumn<QStringList>("argumentos");
+        QTest::addColumn<int>("codigo"); // -1: the window opens
+        QTest::addColumn<QString>("texto"); // what is printed starts so, or the port
+        QTest::addColumn<bool>("conectar");
+        QTest::newRow("nothing") << QStringList{} << -1 << "" << false;
+        QTest::newRow("a port") << QStringList{"COM3"} << -1 << "COM3" << false;
+        QTest::newRow("a path and --conectar")
+            << QStringList{"--conectar", "/dev/serial/by-id/usb-x"} << -1
+            << "/dev/serial/by-id/usb-x" << true;
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Uso: velmora" << false;
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "velmora 1.0\n" << false;
+        QTest::newRow("unknown option") << QStringList{"--rapido"} << 2 << "Opción desconocida"
+                                        << false;
+        QTest::newRow("two ports") << QStringList{"1", "2"} << 2 << "Sobra «2»" << false;
+    }
+    void lineaDeOrdenes()
+    {
+        QFETCH(QStringList, argumentos);
+        QFETCH(int, codigo);
+        QFETCH(QString, texto);
+        QFETCH(bool, conectar);
+        lineaordenes::Ordenes ordenes;
+        const auto salida = lineaordenes::leer(QStringList{"velmora"} + argumentos, ordenes);
+        QCOMPARE(salida ? salida->codigo : -1, codigo);
+        if (salida) {
+            QVERIFY2(salida->texto.startsWith(texto), qPrintable(salida->texto));
+            return;
+        }
+        QCOMPARE(ordenes.puerto, texto);
+        QCOMPARE(ordenes.conectar, conectar);
+        Form1 f;
+        lineaordenes::aplicar(ordenes, f);
+        QCOMPARE(f.txtPuerto->text(), texto.isEmpty() ? QStringLiteral("1") : texto);
+        QCOMPARE(f.txtPuerto->toolTip(), f.txtPuerto->text());
+    }
+
+    // --conectar presses «Conectar» once the window is up: the trend moves at once.
+    void conectarAlAbrir()
+    {
+        Pty pty;
+        Form1 f;
+        f.show();
+        lineaordenes::aplicar({pty.ruta(), true}, f);
+        QTRY_VERIFY(f.MSComm1->PortOpen());
+        QVERIFY(!f.btnPuerto->isEnabled());
+        QVERIFY(pty.escribir(QByteArray(1, char(33))));
+        QTRY_COMPARE(f.txtDato->text(), QStringLiteral("33"));
     }
 
     // A picture of the window for a person to look at, next to the test binary.

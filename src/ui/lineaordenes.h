@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+#include <QStringList>
+
+class Form1;
+
+// The command line: an entry for shortcuts and scripts. `velmora [PUERTO] [--conectar]`
+// fills «Puerto Serial» and, with --conectar, presses «Conectar» once the window is up.
+namespace lineaordenes {
+
+struct Ordenes
+{
+    QString puerto;
+    bool conectar = false;
+};
+
+// What to print and the exit code, when the program ends without opening the window
+// (--help, --version, a mistake on the line).
+struct Salida
+{
+    int codigo;
+    QString texto;
+};
+
+// Reads the arguments (the program's name first). Needs no QApplication, so --help and
+// --version answer without a display.
+std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes);
+
+// Prints the text (help and version on standard output, mistakes on standard error) and
+// gives the exit code.
+int terminar(const Salida &salida);
+
+void aplicar(const Ordenes &ordenes, Form1 &ventana);
+
+} // namespace lineaordenes
