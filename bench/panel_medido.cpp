@@ -56,6 +56,7 @@ int main(int argc, char *argv[])
         {"ancho", "text typed into «Cuántos valores en X»", "n", "512"},
         {"auto", "tick «Auto escala»"},
         {"registro", "log to this file", "ruta"},
+        {"destino", "text left in the log box, logging off (for pictures)", "ruta"},
         {"captura", "save a picture of the window at the end", "png"},
         {"informe", "print a line every this many seconds", "s", "0"},
     });
@@ -68,6 +69,8 @@ int main(int argc, char *argv[])
     f.txtAncho->setText(p.value("ancho"));
     if (p.isSet("auto"))
         QTest::mouseClick(f.chkAutoEscala, Qt::LeftButton);
+    if (p.isSet("destino"))
+        f.txtRegistro->setText(p.value("destino"));
     if (p.isSet("registro")) {
         f.txtRegistro->setText(p.value("registro"));
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);

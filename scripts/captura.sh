@@ -7,5 +7,6 @@ salida="${1:-docs/velmora.png}"
 bash scripts/build.sh > /dev/null
 source scripts/comun.sh
 simulador --tasa 25 --setpoint 60 --alternar 120 --periodo 8
-panel --segundos 24 --auto --captura "$salida"
+# A neutral log path: the picture shows no build folder of this machine.
+panel --segundos 24 --auto --destino /home/usuario/registro.xls --captura "$salida"
 echo "$salida"
