@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "chart/graficotendencia.h"
 #include "recepcion/adquisicion.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
@@ -59,6 +60,7 @@ int main(int argc, char *argv[])
         {"destino", "text left in the log box, logging off (for pictures)", "ruta"},
         {"captura", "save a picture of the window at the end", "png"},
         {"informe", "print a line every this many seconds", "s", "0"},
+        {"minimizar", "minimise the window once connected"},
     });
     p.process(app);
 
@@ -83,11 +85,14 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    if (p.isSet("minimizar"))
+        f.showMinimized();
     const double segundos = p.value("segundos").toDouble();
     const qulonglong objetivo = p.value("muestras").toULongLong();
     const double informe = p.value("informe").toDouble();
     const long rssInicio = residenteKiB();
     const double cpuInicio = cpuSegundos();
+    const uint64_t framesInicio = f.MSChart1->redibujos();
     QElapsedTimer reloj;
     reloj.start();
     qint64 primera = -1, ultima = -1;
@@ -118,6 +123,7 @@ int main(int argc, char *argv[])
 
     const double tiempo = reloj.nsecsElapsed() * 1e-9;
     const double cpu = cpuSegundos() - cpuInicio;
+    const uint64_t frames = f.MSChart1->redibujos() - framesInicio;
     const uint64_t n = f.adquisicion().muestrasRecibidas();
     if (p.isSet("captura"))
         f.grab().save(p.value("captura"));
@@ -126,6 +132,7 @@ int main(int argc, char *argv[])
                 (unsigned long long)n, tiempo, 100.0 * cpu / tiempo, rssInicio, residenteKiB());
     if (primera >= 0 && ultima > primera)
         std::printf(" muestras_por_s=%.0f", n / ((ultima - primera) * 1e-9));
-    std::printf(" avisos=%lld\n", (long long)f.avisos().mostrados().size());
+    std::printf(" frames_por_s=%.1f avisos=%lld\n", frames / tiempo,
+                (long long)f.avisos().mostrados().size());
     return 0;
 }

@@ -41,6 +41,7 @@ struct Opciones
     double bytesPorSegundo = 0.0;   // flood pace; 0 = as fast as the line takes them
     int bloque = 4096;              // flood write size
     int esperaMs = 0;               // before replay or flood starts
+    double seno = 0.0;              // flood as a full-scale sine of this period (samples)
     bool salirAlTerminar = false;   // exit once a replay or flood is written
 };
 
@@ -61,6 +62,7 @@ void ayuda()
         "  --inundar N            envía N muestras (i mod 255, i = 0, 1, ...) lo antes posible\n"
         "  --bytes-por-segundo R  ritmo de --inundar (por defecto, sin límite)\n"
         "  --bloque B             bytes por escritura de --inundar (por defecto 4096)\n"
+        "  --seno P               --inundar envía un seno de 0 a 254 de P muestras de periodo\n"
         "  --espera MS            espera antes de --reproducir o --inundar (por defecto 0)\n"
         "  --salir                termina al acabar --reproducir o --inundar\n"
         "  --help                 esta ayuda\n"
@@ -98,6 +100,7 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         else if (a == "--bytes-por-segundo") o.bytesPorSegundo = std::atof(v.c_str());
         else if (a == "--bloque") o.bloque = std::max(1, std::atoi(v.c_str()));
         else if (a == "--espera") o.esperaMs = std::atoi(v.c_str());
+        else if (a == "--seno") o.seno = std::atof(v.c_str());
         else {
             std::fprintf(stderr, "Opción desconocida: %s (vea --help)\n", a.c_str());
             return false;
@@ -167,8 +170,12 @@ bool inundar(int maestro, const Opciones &o)
     const auto inicio = std::chrono::steady_clock::now();
     while (enviados < o.inundar && !terminar) {
         const size_t n = size_t(std::min<long long>(o.bloque, o.inundar - enviados));
-        for (size_t i = 0; i < n; ++i)
-            bloque[i] = uint8_t((enviados + (long long)i) % 255);
+        for (size_t i = 0; i < n; ++i) {
+            const long long k = enviados + (long long)i;
+            bloque[i] = o.seno > 0
+                            ? uint8_t(std::lround(127.0 + 127.0 * std::sin(2 * M_PI * double(k) / o.seno)))
+                            : uint8_t(k % 255);
+        }
         if (o.bytesPorSegundo > 0) {
             const auto cuando = inicio + std::chrono::duration<double>(enviados / o.bytesPorSegundo);
             std::this_thread::sleep_until(cuando);

@@ -4,6 +4,8 @@
 
 #include <QFileDialog>
 #include <QMenu>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QMessageBox>
 #include <QToolTip>
 
@@ -37,18 +39,19 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     setNoAntialiasingOnDrag(true);
     setNotAntialiasedElements(QCP::aeAll);
     setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
-    // No buffer of its own for the (unused) overlay: every buffer is another full-size clear
-    // and alpha blend per frame.
+    // One paint buffer for everything QCustomPlot draws: every buffer is another full-size
+    // clear and alpha blend.
     if (QCPLayer *overlay = layer(QStringLiteral("overlay")))
         overlay->setMode(QCPLayer::lmLogical);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    // The series on top, in a buffer of their own, so that a frame with only new samples
-    // redraws two lines instead of the axes, grid, labels, legend and layout.
+    // The series hold the data and give the legend its entries; their layer is never drawn
+    // by QCustomPlot: paintEvent draws them.
     addLayer(QStringLiteral("series"), layer(QStringLiteral("overlay")), QCustomPlot::limAbove);
-    capaSeries_ = layer(QStringLiteral("series"));
-    capaSeries_->setMode(QCPLayer::lmBuffered);
-    setCurrentLayer(capaSeries_);
+    QCPLayer *capaSeries = layer(QStringLiteral("series"));
+    capaSeries->setMode(QCPLayer::lmLogical);
+    capaSeries->setVisible(false);
+    setCurrentLayer(capaSeries);
     serieDato_ = addGraph();
     serieDato_->setName(QStringLiteral("Valor"));
     serieDato_->setPen(QPen(QColor(0, 90, 200), 1));
@@ -81,8 +84,9 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     xAxis->ticker()->setTickCount(8);
 
     temporizador_.setSingleShot(true);
-    temporizador_.setInterval(intervaloRedibujoMs);
-    connect(&temporizador_, &QTimer::timeout, this, &GraficoTendencia::redibujar);
+    temporizador_.setTimerType(Qt::PreciseTimer);
+    connect(&temporizador_, &QTimer::timeout, this, &GraficoTendencia::fotograma);
+    connect(this, &QCustomPlot::afterReplot, this, &GraficoTendencia::guardarFondo);
 
     aplicarEscala();
 }
@@ -108,25 +112,118 @@ void GraficoTendencia::setMajorDivision(int16_t divisiones)
 
 void GraficoTendencia::redibujarPronto()
 {
-    if (!temporizador_.isActive())
-        temporizador_.start();
+    if (temporizador_.isActive())
+        return;
+    // A steady cadence while samples keep coming: the next frame one interval after the
+    // last one started, not one interval after this call.
+    const qint64 pasado = desdeFotograma_.isValid() ? desdeFotograma_.elapsed() : intervaloRedibujoMs;
+    temporizador_.start(int(std::clamp<qint64>(intervaloRedibujoMs - pasado, 0, intervaloRedibujoMs)));
 }
 
 void GraficoTendencia::redibujar()
 {
     temporizador_.stop();
+    pendienteAlMostrar_ = false;
+    desdeFotograma_.start();
     emit antesDeRedibujar();
+    dibujar();
+}
+
+bool GraficoTendencia::oculto() const
+{
+    return !isVisible() || window()->isMinimized();
+}
+
+void GraficoTendencia::fotograma()
+{
+    // Nobody can see it: no frame, and the picture is brought up to date when shown again.
+    if (oculto()) {
+        pendienteAlMostrar_ = true;
+        return;
+    }
+    // Started first: samples read just before this frame ask for the next one a whole
+    // interval from now.
+    desdeFotograma_.start();
+    emit antesDeFotograma();
+    dibujar();
+}
+
+void GraficoTendencia::showEvent(QShowEvent *event)
+{
+    QCustomPlot::showEvent(event);
+    // The window's minimising and restoring reach the chart here.
+    window()->removeEventFilter(this);
+    window()->installEventFilter(this);
+    if (pendienteAlMostrar_)
+        redibujar();
+}
+
+bool GraficoTendencia::eventFilter(QObject *objeto, QEvent *evento)
+{
+    if (evento->type() == QEvent::WindowStateChange && pendienteAlMostrar_ && !oculto())
+        redibujar(); // up to date the moment it is seen again
+    return QCustomPlot::eventFilter(objeto, evento);
+}
+
+void GraficoTendencia::dibujar()
+{
     actualizarSeries();
     if (escala_.Auto)
         actualizarRangoAutomatico();
     const Marco marco = marcoActual();
     if (marco == marcoDibujado_) {
-        capaSeries_->replot();
+        calcularPuntos();
+        update(axisRect()->rect().adjusted(0, 0, 1, 1));
     } else {
-        replot(QCustomPlot::rpQueuedRefresh);
+        replot(QCustomPlot::rpQueuedRefresh); // repaints the whole widget
         marcoDibujado_ = marco;
+        calcularPuntos();
     }
     ++redibujos_;
+}
+
+void GraficoTendencia::guardarFondo()
+{
+    if (fondo_.size() != size())
+        fondo_ = QImage(size(), QImage::Format_RGB32);
+    fondo_.fill(Qt::white);
+    QCPPainter pintor(&fondo_);
+    for (const auto &buffer : std::as_const(mPaintBuffers))
+        buffer->draw(&pintor);
+}
+
+void GraficoTendencia::calcularPuntos()
+{
+    // Row numbers and values to pixels. A point between two of the same height on a level
+    // stretch adds nothing to the line: a steady set point is drawn as one segment.
+    const auto aPixeles = [this](const QCPGraph &serie, QVector<QPoint> &puntos) {
+        puntos.resize(0);
+        const QCPAxis &x = *xAxis;
+        const QCPAxis &y = *yAxis;
+        for (const QCPGraphData &d : *serie.data()) {
+            const QPoint p(qRound(x.coordToPixel(d.key)), qRound(y.coordToPixel(d.value)));
+            const qsizetype n = puntos.size();
+            if (n >= 2 && puntos[n - 1].y() == p.y() && puntos[n - 2].y() == p.y())
+                puntos[n - 1] = p;
+            else
+                puntos.append(p);
+        }
+    };
+    aPixeles(*serieDato_, puntosDato_);
+    aPixeles(*serieSetPoint_, puntosSetPoint_);
+}
+
+void GraficoTendencia::paintEvent(QPaintEvent *event)
+{
+    if (fondo_.size() != size())
+        guardarFondo();
+    QPainter pintor(this);
+    pintor.drawImage(event->rect(), fondo_, event->rect());
+    pintor.setClipRect(axisRect()->rect().adjusted(0, 0, 1, 1));
+    pintor.setPen(serieDato_->pen());
+    pintor.drawPolyline(puntosDato_.constData(), int(puntosDato_.size()));
+    pintor.setPen(serieSetPoint_->pen());
+    pintor.drawPolyline(puntosSetPoint_.constData(), int(puntosSetPoint_.size()));
 }
 
 void GraficoTendencia::actualizarSeries()
@@ -235,7 +332,8 @@ QString GraficoTendencia::guardarImagen(const QString &ruta)
     QFile archivo(rutaPng(ruta));
     if (!archivo.open(QIODevice::WriteOnly))
         return archivo.errorString();
-    if (!toPixmap().save(&archivo, "PNG"))
+    // What is on show, series included: QCustomPlot's own rendering leaves them out.
+    if (!grab().save(&archivo, "PNG"))
         return tr("no se pudo escribir la imagen");
     return QString();
 }

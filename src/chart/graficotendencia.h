@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QTimer>
 
 #include <qcustomplot.h>
@@ -15,7 +17,8 @@ class GraficoTendencia : public QCustomPlot
 {
     Q_OBJECT
 public:
-    static constexpr int intervaloRedibujoMs = 50;
+    // Frames start this far apart while samples keep coming: a little over 20 a second.
+    static constexpr int intervaloRedibujoMs = 48;
 
     GraficoTendencia(const VentanaMuestras &ventana, QWidget *parent = nullptr);
 
@@ -24,9 +27,10 @@ public:
     void setMaximum(double maximo);
     void setMajorDivision(int16_t divisiones);
 
-    // Asks for a redraw within one interval; any number of calls before it make one redraw.
+    // Asks for a frame within one interval; any number of calls before it make one frame.
+    // No frames are drawn while the window is minimised; it is brought up to date when shown.
     void redibujarPronto();
-    // Brings the series and the axis up to date and draws now.
+    // Brings the series, the axis and whatever shows the same data up to date and draws now.
     void redibujar();
 
     bool redibujoPendiente() const { return temporizador_.isActive(); }
@@ -39,14 +43,25 @@ public:
     static QString rutaPng(const QString &ruta);
 
 signals:
-    // Just before a redraw: what else shows the same data can bring itself up to date.
+    // Just before a redraw on request: what else shows the same data brings itself up to date.
     void antesDeRedibujar();
+    // Just before a frame of the running trend: what else shows the same data may join it,
+    // so that the window repaints once.
+    void antesDeFotograma();
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *objeto, QEvent *evento) override;
 
 private:
+    void fotograma();
+    void dibujar();
+    void guardarFondo();
+    void calcularPuntos();
+    bool oculto() const;
     void actualizarSeries();
     void aplicarEscala();
     void actualizarRangoAutomatico();
@@ -65,10 +80,17 @@ private:
     TickerY *ticker_ = nullptr; // owned by the shared pointer the axis holds
     QCPGraph *serieDato_ = nullptr;
     QCPGraph *serieSetPoint_ = nullptr;
-    QCPLayer *capaSeries_ = nullptr; // its own paint buffer: new data redraws only this
+    // QCustomPlot draws what changes only with the scale or the size (axes, grid, labels,
+    // legend) and it is kept as one opaque picture; a frame copies the plot area from it and
+    // draws the two polylines on top, straight onto the window.
+    QImage fondo_;
+    QVector<QPoint> puntosDato_;
+    QVector<QPoint> puntosSetPoint_;
     Marco marcoDibujado_{};
     uint64_t versionEscala_ = 0;
     QTimer temporizador_;
+    QElapsedTimer desdeFotograma_;
+    bool pendienteAlMostrar_ = false;
     uint64_t cambiosDibujados_ = UINT64_MAX;
     uint64_t redibujos_ = 0;
 };

@@ -17,6 +17,27 @@ Adquisicion::Adquisicion(VariablesVentana &variables, QLineEdit &txtTiempo, QLin
 {
     QObject::connect(&grafico_, &GraficoTendencia::antesDeRedibujar, &grafico_,
                      [this] { escribirLecturas(); });
+    QObject::connect(&grafico_, &GraficoTendencia::antesDeFotograma, &grafico_,
+                     [this] { lecturasConFotograma(); });
+    lecturasTarde_.setSingleShot(true);
+    QObject::connect(&lecturasTarde_, &QTimer::timeout, &grafico_,
+                     [this] { lecturasSinFotograma(); });
+}
+
+void Adquisicion::lecturasConFotograma()
+{
+    if (!lecturasPendientes_)
+        return;
+    const qint64 pasado = desdeLecturas_.isValid() ? desdeLecturas_.elapsed() : intervaloLecturasMs;
+    if (pasado >= intervaloLecturasMs)
+        escribirLecturas();
+}
+
+void Adquisicion::lecturasSinFotograma()
+{
+    // Minimised: they are written when the window is shown again, with the chart.
+    if (!txtDato_.window()->isMinimized())
+        escribirLecturas();
 }
 
 void Adquisicion::escribirLecturas()
@@ -24,6 +45,8 @@ void Adquisicion::escribirLecturas()
     if (!lecturasPendientes_)
         return;
     lecturasPendientes_ = false;
+    lecturasTarde_.stop();
+    desdeLecturas_.start();
     // Shown from the start, like any read-out too narrow for its text.
     txtTiempo_.setText(numeros::textoReal(ultimoTranscurrido_));
     txtTiempo_.setCursorPosition(0);
@@ -78,4 +101,6 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
     ultimoDato_ = dato;
     lecturasPendientes_ = true;
     grafico_.redibujarPronto();
+    if (!lecturasTarde_.isActive())
+        lecturasTarde_.start(intervaloLecturasMs + 2 * GraficoTendencia::intervaloRedibujoMs);
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include <QByteArrayView>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include "core/reloj.h"
 #include "serial/eventoscomm.h"
@@ -33,9 +35,11 @@ public:
     // Samples handled since start: every one reached the window (and the log, when on).
     uint64_t muestrasRecibidas() const { return muestras_; }
 
-    // Writes the read-outs for the last sample handled. The pipeline asks for this once per
-    // event and it happens with the chart's next frame: a repaint of the read-outs per event
-    // would cost more than all the rest of the event at high event rates.
+    // Writes the read-outs for the last sample handled. They change about five times a
+    // second, as a panel instrument's do, together with a frame of the chart where one comes
+    // in time: a repaint of the read-outs per event, or per frame, would cost more than all
+    // the rest of the work at the line rate. They always end on the last sample.
+    static constexpr int intervaloLecturasMs = 200;
     void escribirLecturas();
 
     Reloj &reloj() { return reloj_; }
@@ -48,9 +52,16 @@ private:
     VentanaMuestras &ventana_;
     GraficoTendencia &grafico_;
     Registro &registro_;
+    void lecturasConFotograma();
+    void lecturasSinFotograma();
+
     Reloj reloj_;
     uint64_t muestras_ = 0;
     bool lecturasPendientes_ = false;
+    QElapsedTimer desdeLecturas_;
+    // For the last samples, when no frame comes to carry them (one would, within the
+    // interval and two frames, while samples keep coming and the window is on show).
+    QTimer lecturasTarde_;
     float ultimoTranscurrido_ = 0.0f;
     int16_t ultimoDato_ = 0;
 };

@@ -6,7 +6,6 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #endif
 
@@ -128,6 +127,15 @@ void PuertoSerie::leer()
 {
     if (pausado_)
         return; // Qt holds at most one byte now; the rest waits in the kernel
+    const qint64 total = entregar();
+    if (reanudando_)
+        leidoAlReanudar_ += total;
+    else if (total > 0 && total < rafagaBytes)
+        pausar();
+}
+
+qint64 PuertoSerie::entregar()
+{
     qint64 total = 0;
     while (port_.isOpen()) {
         const qint64 n = port_.read(entrada_.data(), entrada_.size());
@@ -137,31 +145,34 @@ void PuertoSerie::leer()
         if (receptor_)
             receptor_(evento::comEvReceive, QByteArrayView(entrada_.constData(), n));
     }
-    const bool rafaga = desdeUltimoEvento_.isValid()
-                        && desdeUltimoEvento_.nsecsElapsed() < rafagaNs && total > 0
-                        && total < rafagaBytes;
-    desdeUltimoEvento_.start();
-    if (rafaga && port_.isOpen()) {
-        // A full one-byte buffer makes QSerialPort stop watching the port.
-        pausado_ = true;
-        port_.setReadBufferSize(1);
-        pausa_.start();
-    }
+    return total;
+}
+
+void PuertoSerie::pausar()
+{
+    if (!port_.isOpen())
+        return;
+    // A full one-byte buffer makes QSerialPort stop watching the port.
+    pausado_ = true;
+    port_.setReadBufferSize(1);
+    pausa_.start();
 }
 
 void PuertoSerie::reanudar()
 {
+    pausa_.stop();
     pausado_ = false;
     if (!port_.isOpen())
         return;
     port_.setReadBufferSize(0); // watches the port again
-    // If the kernel has nothing more, the byte Qt may hold would wait for the next one.
-#ifdef Q_OS_UNIX
-    int pendientes = 0;
-    if (::ioctl(int(port_.handle()), FIONREAD, &pendientes) == 0 && pendientes > 0)
-        return; // the port's notifier brings it all in the next event
-#endif
-    leer();
+    // The byte Qt may hold, then what gathered in the kernel, read in this wake-up (leer()
+    // runs inside waitForReadyRead) rather than in one more.
+    reanudando_ = true;
+    leidoAlReanudar_ = entregar();
+    port_.waitForReadyRead(0);
+    reanudando_ = false;
+    if (leidoAlReanudar_ > 0 && leidoAlReanudar_ < limitePausa)
+        pausar();
 }
 
 void PuertoSerie::error(QSerialPort::SerialPortError codigo)

@@ -7,7 +7,6 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <QSerialPort>
-#include <QElapsedTimer>
 #include <QTimer>
 
 // The serial control: one port with the controller's fixed line settings. Everything that
@@ -22,12 +21,14 @@ public:
     static constexpr qint32 baudios = 19200;
     // Largest chunk handed over in one event; what waits beyond it comes in the next one.
     static constexpr qsizetype maxEntrada = 32766;
-    // Bytes trickling in one at a time (a UART at full speed) would wake the program for
-    // every byte. While events this small come this close together, reading pauses briefly
-    // and the kernel gathers the bytes; nothing is lost, they come in the next event.
-    static constexpr qint64 rafagaNs = 2'000'000;
+    // Bytes trickling in a few at a time (a UART at full speed, an adapter's short packets)
+    // would wake the program for every few bytes. After an event this small, reading pauses
+    // and the kernel gathers what comes, until the chart's next frame (leerPendiente) or at
+    // most pausaMs; while what gathered stays under limitePausa, reading pauses again. At
+    // 19200 baud a pause gathers at most 192 bytes; nothing is lost or reordered.
     static constexpr qsizetype rafagaBytes = 64;
-    static constexpr int pausaMs = 5;
+    static constexpr qsizetype limitePausa = 1024;
+    static constexpr int pausaMs = 100;
 
     explicit PuertoSerie(QObject *parent = nullptr);
     ~PuertoSerie() override;
@@ -54,6 +55,14 @@ public:
     Lineas lineasPedidas() const { return lineas_; }
     void cerrar();
 
+    // Reads now what gathered during a pause: called just before each frame, so the frame
+    // shows it and the program wakes once for both.
+    void leerPendiente()
+    {
+        if (pausado_)
+            reanudar();
+    }
+
     // Output: queues one byte; false with the reason when the port refuses it.
     bool enviar(uint8_t byte, QString *motivo);
 
@@ -72,6 +81,8 @@ signals:
 
 private:
     void leer();
+    qint64 entregar();
+    void pausar();
     void reanudar();
     void error(QSerialPort::SerialPortError codigo);
     void pedirLineas(Lineas lineas);
@@ -86,6 +97,7 @@ private:
     Receptor receptor_;
     QTimer pausa_;
     QTimer vuelta_;
-    QElapsedTimer desdeUltimoEvento_;
     bool pausado_ = false;
+    bool reanudando_ = false;
+    qint64 leidoAlReanudar_ = 0;
 };

@@ -155,6 +155,8 @@ void Form1::conectarEventos()
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
         enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
+    // Bytes gathered while reading pauses are read just before each frame.
+    connect(MSChart1, &GraficoTendencia::antesDeFotograma, MSComm1, &PuertoSerie::leerPendiente);
     connect(MSComm1, &PuertoSerie::reconectado, this,
             [this] { enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar); });
     // Ports plugged in after start are offered too.

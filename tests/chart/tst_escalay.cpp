@@ -321,6 +321,30 @@ private slots:
         QCOMPARE(f.MSChart1->graph(0)->data()->at(511)->value, 99.0);
         QCOMPARE(f.MSChart1->graph(0)->data()->at(511)->key, 512.0);
     }
+
+    // Nobody sees a minimised window: no frames then, and the picture and the read-outs are
+    // up to date the moment it is shown again.
+    void minimizadaSinFotogramas()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.showMinimized();
+        QTRY_VERIFY(f.isMinimized());
+        QTest::qWait(100);
+        const uint64_t antes = f.MSChart1->redibujos();
+        for (int i = 0; i < 5; ++i) {
+            f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray(1, char(40 + i)));
+            QTest::qWait(2 * GraficoTendencia::intervaloRedibujoMs);
+        }
+        QTest::qWait(Adquisicion::intervaloLecturasMs + 3 * GraficoTendencia::intervaloRedibujoMs);
+        QCOMPARE(f.MSChart1->redibujos(), antes);
+        QVERIFY(f.txtDato->text().isEmpty());
+        f.showNormal();
+        QTRY_COMPARE_WITH_TIMEOUT(f.MSChart1->redibujos(), antes + 1, 1000);
+        QCOMPARE(f.MSChart1->graph(0)->data()->at(511)->value, 44.0);
+        QCOMPARE(f.txtDato->text(), QStringLiteral("44"));
+    }
 };
 
 QTEST_MAIN(TstEscalaY)
