@@ -100,7 +100,7 @@ int main(int argc, char *argv[])
 
     // Waking up costs CPU too: look often only when timing a flood.
     QTimer vigia;
-    vigia.setInterval(objetivo > 0 ? 2 : 250);
+    vigia.setInterval(objetivo > 0 ? 2 : informe > 0 ? 250 : 1000);
     QObject::connect(&vigia, &QTimer::timeout, [&] {
         const uint64_t n = f.adquisicion().muestrasRecibidas();
         if (n > 0 && primera < 0)

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Every benchmark of the panel, printed as one table. Needs a build (scripts/build.sh).
-# Usage: bench/run.sh [seconds at line rate, default 30] [flood samples, default 10000000]
+# Every benchmark of the panel: the pipeline alone, the flood end to end, then the line rate
+# as users run it. Needs a build (scripts/build.sh).
+# Usage: bench/run.sh [line-rate runs, default 5] [seconds a run, default 20]
+#                     [flood samples, default 10000000]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-segundos="${1:-30}"
-inundacion="${2:-10000000}"
+corridas="${1:-5}"
+segundos="${2:-20}"
+inundacion="${3:-10000000}"
 source scripts/comun.sh
 campo() { grep -o "$1=[^ ]*" | head -1 | cut -d= -f2; }
 
@@ -27,19 +30,6 @@ for ancho in 512 32766; do
   rm -f "$tmp/flood.xls"
 done
 
-# 3. CPU at the line rate (1920 samples/s) for the given seconds, window shown under Xvfb.
-declare -A cpu rss
-for bloque in 32 1; do
-  for ancho in 512 32766; do
-    simulador --inundar 100000000 --bytes-por-segundo 1920 --bloque "$bloque"
-    out=$(panel --segundos "$segundos" --ancho "$ancho")
-    kill $(jobs -p) 2>/dev/null || true
-    wait 2>/dev/null || true
-    cpu[$bloque,$ancho]=$(echo "$out" | campo cpu_pct)
-    rss[$bloque,$ancho]=$(echo "$out" | campo rss_fin_kib)
-  done
-done
-
 printf '| %-52s | %12s | %12s |\n' "" "512 puntos" "32766 puntos"
 printf '|%s|%s|%s|\n' "------------------------------------------------------" "--------------" "--------------"
 fila() { printf '| %-52s | %12s | %12s |\n' "$1" "$2" "$3"; }
@@ -48,8 +38,7 @@ fila "pipeline, samples/s, logging on" "${p_on[0]}" "${p_on[1]}"
 fila "one chart redraw, ms (offscreen)" "${p_draw[0]}" "${p_draw[1]}"
 fila "end to end flood, samples/s, logging on" "${e2e[512]}" "${e2e[32766]}"
 fila "end to end flood, samples lost of $inundacion" "${perdidas[512]}" "${perdidas[32766]}"
-fila "CPU % of a core, 1920 B/s in 32-byte writes" "${cpu[32,512]}" "${cpu[32,32766]}"
-fila "CPU % of a core, 1920 B/s in 1-byte writes" "${cpu[1,512]}" "${cpu[1,32766]}"
-fila "resident memory, MiB" "$(( ${rss[32,512]} / 1024 ))" "$(( ${rss[32,32766]} / 1024 ))"
 echo
-echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(date -u +%F)"
+
+# 3. The line rate as users run it (its own table).
+bash bench/linea.sh "$corridas" "$segundos"

@@ -3,6 +3,7 @@
 #include "serial/eventoscomm.h"
 
 #include <QFileInfo>
+#include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -148,13 +149,27 @@ qint64 PuertoSerie::entregar()
     return total;
 }
 
+QSocketNotifier *PuertoSerie::avisoLectura()
+{
+    const auto avisos = port_.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier *aviso : avisos)
+        if (aviso->type() == QSocketNotifier::Read)
+            return aviso;
+    return nullptr;
+}
+
 void PuertoSerie::pausar()
 {
     if (!port_.isOpen())
         return;
-    // A full one-byte buffer makes QSerialPort stop watching the port.
     pausado_ = true;
-    port_.setReadBufferSize(1);
+    // Where the port watches its device with a socket notifier (POSIX), it stops now; the
+    // one-byte buffer elsewhere makes QSerialPort stop after one more byte. Were it watched
+    // again meanwhile, what came would wait in QSerialPort's buffer, not be lost.
+    if (QSocketNotifier *aviso = avisoLectura())
+        aviso->setEnabled(false);
+    else
+        port_.setReadBufferSize(1);
     pausa_.start();
 }
 
@@ -164,6 +179,8 @@ void PuertoSerie::reanudar()
     pausado_ = false;
     if (!port_.isOpen())
         return;
+    if (QSocketNotifier *aviso = avisoLectura())
+        aviso->setEnabled(true);
     port_.setReadBufferSize(0); // watches the port again
     // The byte Qt may hold, then what gathered in the kernel, read in this wake-up (leer()
     // runs inside waitForReadyRead) rather than in one more.

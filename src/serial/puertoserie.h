@@ -9,6 +9,8 @@
 #include <QSerialPort>
 #include <QTimer>
 
+class QSocketNotifier;
+
 // The serial control: one port with the controller's fixed line settings. Everything that
 // arrives goes to the receptor as a receive event with the bytes then waiting, on the UI
 // thread; the same receptor is what tests and benchmarks feed.
@@ -83,6 +85,7 @@ private:
     void leer();
     qint64 entregar();
     void pausar();
+    QSocketNotifier *avisoLectura();
     void reanudar();
     void error(QSerialPort::SerialPortError codigo);
     void pedirLineas(Lineas lineas);
