@@ -66,7 +66,8 @@ int main(int argc, char *argv[])
             Form1 f;
             f.txtAncho->setText(QString::fromLatin1(puntos));
             if (registrar) {
-                f.txtRegistro->setText(dir.filePath(QStringLiteral("bench.xls")));
+                // A new file each time: logging onto old records would ask about them.
+                f.txtRegistro->setText(dir.filePath(QStringLiteral("bench%1.xls").arg(j)));
                 QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
             }
             fila[registrar][j] = muestrasPorSegundo(f, segundos);

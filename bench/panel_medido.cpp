@@ -134,5 +134,7 @@ int main(int argc, char *argv[])
         std::printf(" muestras_por_s=%.0f", n / ((ultima - primera) * 1e-9));
     std::printf(" frames_por_s=%.1f avisos=%lld\n", frames / tiempo,
                 (long long)f.avisos().mostrados().size());
+    for (const QString &aviso : f.avisos().mostrados())
+        std::fprintf(stderr, "aviso: %s\n", qPrintable(aviso));
     return 0;
 }

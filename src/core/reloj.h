@@ -21,20 +21,14 @@ public:
         virtual Pared pared() = 0;
     };
 
-    struct Lectura
-    {
-        Instante instante;
-        int64_t segundoEpoca; // wall clock, whole seconds since the Unix epoch
-        Pared pared;
-    };
-
     Reloj();
 
-    Lectura leer()
-    {
-        const Pared pared = fuente_->pared();
-        return {fuente_->estable(), segundoEpoca(pared), pared};
-    }
+    // Each read only where it is needed: the steady clock for every sample, the wall clock
+    // for the first one and for log records.
+    Instante instante() { return fuente_->estable(); }
+    Pared pared() { return fuente_->pared(); }
+    // Wall clock, whole seconds since the Unix epoch.
+    int64_t segundoEpoca() { return segundoEpoca(fuente_->pared()); }
 
     // nullptr restores the system's clocks.
     void setFuente(Fuente *fuente);

@@ -79,14 +79,14 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
             continue;
         }
         dato = b;
-        const Reloj::Lectura t = reloj_.leer();
+        const Reloj::Instante ahora = reloj_.instante();
         // Before any sample the read-out shows the time of day, as the panel always has.
         transcurrido = v.tiempoAnterior
-                           ? Reloj::segundosEntre(*v.tiempoAnterior, t.instante)
-                           : static_cast<float>(Reloj::segundosMedianoche(t.pared));
-        v.tiempoAnterior = t.instante;
+                           ? Reloj::segundosEntre(*v.tiempoAnterior, ahora)
+                           : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
+        v.tiempoAnterior = ahora;
         ventana_.agregarMuestra(dato, v.setPoint);
-        if (registrar && !registro_.escribirRegistro(dato, v.setPoint, t.segundoEpoca))
+        if (registrar && !registro_.escribirRegistro(dato, v.setPoint, reloj_.segundoEpoca()))
             registrar = false;
         ventana_.recortarVentana(v.puntosX);
         huboMuestra = true;

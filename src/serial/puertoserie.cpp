@@ -127,7 +127,7 @@ bool PuertoSerie::enviar(uint8_t byte, QString *motivo)
 void PuertoSerie::leer()
 {
     if (pausado_)
-        return; // Qt holds at most one byte now; the rest waits in the kernel
+        return; // what comes waits, in the kernel or in QSerialPort's buffer, for the pause's end
     const qint64 total = entregar();
     if (reanudando_)
         leidoAlReanudar_ += total;
