@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config  # toolchain
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libqcustomplot-dev
   fonts-liberation                              # the window's font, also in look tests
-  xvfb xauth                                    # benchmarks, soak and screenshot under X
+  xvfb xauth openbox x11-utils                  # benchmarks, soak and screenshot under X
   librsvg2-bin dpkg-dev lintian appstream       # icons, the Debian package and its checks
   clang libclang-rt-dev                         # libFuzzer for the fuzz target
 )
