@@ -36,9 +36,8 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     setObjectName(QStringLiteral("MSChart1"));
     setFocusPolicy(Qt::TabFocus);
     setMouseTracking(true);
-    setNoAntialiasingOnDrag(true);
     setNotAntialiasedElements(QCP::aeAll);
-    setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    setPlottingHints(QCP::phCacheLabels);
     // One paint buffer for everything QCustomPlot draws: every buffer is another full-size
     // clear and alpha blend.
     if (QCPLayer *overlay = layer(QStringLiteral("overlay")))

@@ -59,11 +59,11 @@ void Registro::clickRegistrar()
     const bool confirmado = !destinoElegido_.isEmpty() && ruta == destinoElegido_;
     destinoElegido_.clear();
     empezarDeNuevo_.clear();
-    const QFileInfo info(ruta);
     if (confirmado) {
         empezarDeNuevo_ = ruta;
         return;
     }
+    const QFileInfo info(ruta);
     if (!info.isFile() || info.size() == 0)
         return;
     const std::optional<bool> anadir = preguntarAnadir(ruta);
