@@ -129,9 +129,13 @@ void PuertoSerie::leer()
     if (pausado_)
         return; // what comes waits, in the kernel or in QSerialPort's buffer, for the pause's end
     const qint64 total = entregar();
-    if (reanudando_)
+    if (reanudando_) {
         leidoAlReanudar_ += total;
-    else if (total > 0 && total < rafagaBytes)
+        return;
+    }
+    const bool seguidos = desdeUltimoEvento_.isValid() && desdeUltimoEvento_.elapsed() < rafagaMs;
+    desdeUltimoEvento_.start();
+    if (seguidos && total > 0 && total < rafagaBytes)
         pausar();
 }
 
@@ -188,7 +192,8 @@ void PuertoSerie::reanudar()
     leidoAlReanudar_ = entregar();
     port_.waitForReadyRead(0);
     reanudando_ = false;
-    if (leidoAlReanudar_ > 0 && leidoAlReanudar_ < limitePausa)
+    desdeUltimoEvento_.start();
+    if (leidoAlReanudar_ >= minimoPausa && leidoAlReanudar_ < limitePausa)
         pausar();
 }
 

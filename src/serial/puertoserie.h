@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <QSerialPort>
+#include <QElapsedTimer>
 #include <QTimer>
 
 class QSocketNotifier;
@@ -24,11 +25,15 @@ public:
     // Largest chunk handed over in one event; what waits beyond it comes in the next one.
     static constexpr qsizetype maxEntrada = 32766;
     // Bytes trickling in a few at a time (a UART at full speed, an adapter's short packets)
-    // would wake the program for every few bytes. After an event this small, reading pauses
-    // and the kernel gathers what comes, until the chart's next frame (leerPendiente) or at
-    // most pausaMs; while what gathered stays under limitePausa, reading pauses again. At
-    // 19200 baud a pause gathers at most 192 bytes; nothing is lost or reordered.
+    // would wake the program for every few bytes. When small events come close together,
+    // reading pauses and the kernel gathers what comes, until the chart's next frame
+    // (leerPendiente) or at most pausaMs; while a pause gathers a trickle (at least
+    // minimoPausa bytes, under limitePausa), reading pauses again. A controller sending a
+    // sample now and then keeps one event per sample, so «txtTiempo» shows the time between
+    // them. At 19200 baud a pause gathers at most 192 bytes; nothing is lost or reordered.
     static constexpr qsizetype rafagaBytes = 64;
+    static constexpr qint64 rafagaMs = 20;
+    static constexpr qsizetype minimoPausa = 8;
     static constexpr qsizetype limitePausa = 1024;
     static constexpr int pausaMs = 100;
 
@@ -99,6 +104,7 @@ private:
     QByteArray entrada_;
     Receptor receptor_;
     QTimer pausa_;
+    QElapsedTimer desdeUltimoEvento_;
     QTimer vuelta_;
     bool pausado_ = false;
     bool reanudando_ = false;

@@ -82,6 +82,13 @@ private slots:
         QVERIFY(pty.escribir(QByteArray::fromHex("fffffe")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("254"));
         QCOMPARE(f.variables.setPoint, int16_t(255));
+        // A controller sending a sample now and then: each one shows the time since the last.
+        QVERIFY(pty.escribir(QByteArray::fromHex("05")));
+        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(2));
+        QTest::qWait(60);
+        QVERIFY(pty.escribir(QByteArray::fromHex("06")));
+        QTRY_COMPARE(f.txtDato->text(), QStringLiteral("6"));
+        QVERIFY2(f.txtTiempo->text().toDouble() >= 0.04, qPrintable(f.txtTiempo->text()));
         QVERIFY(pty.escribir(QByteArray::fromHex("0aff28")));
         QTRY_COMPARE(f.variables.setPoint, int16_t(40));
         QVERIFY(f.variables.esperaSetPoint == false);
