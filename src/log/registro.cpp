@@ -10,7 +10,28 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include "core/errores.h"
 #include "core/variablesventana.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <iterator>
+
+namespace {
+
+// The reason for a failed operation on `archivo`, `codigo` being errno right after it.
+QString motivoFallo(const QFile &archivo, int codigo)
+{
+#ifdef Q_OS_UNIX
+    if (codigo != 0)
+        return errores::textoSistema(codigo);
+#else
+    Q_UNUSED(codigo);
+#endif
+    return archivo.errorString();
+}
+
+} // namespace
 
 Registro::Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBox &chkRegistrar,
                    QPushButton &btnCambiarDestino, Avisar avisar)
@@ -70,9 +91,30 @@ void Registro::clickRegistrar()
     if (!anadir) {
         chkRegistrar_.setCheckState(Qt::Unchecked);
         btnCambiarDestino_.setEnabled(true);
-    } else if (!*anadir) {
-        empezarDeNuevo_ = ruta;
+        retenidos_.clear();
+        descartados_ = 0;
+        return;
     }
+    if (!*anadir)
+        empezarDeNuevo_ = ruta;
+    escribirRetenidos();
+}
+
+void Registro::escribirRetenidos()
+{
+    const size_t descartados = descartados_;
+    bool escrito = true;
+    for (const Retenido &r : retenidos_)
+        if (!(escrito = escribirRegistro(r.dato, r.setPoint, r.segundoEpoca)))
+            break;
+    if (escrito)
+        terminarEvento();
+    retenidos_.clear();
+    descartados_ = 0;
+    if (escrito && descartados > 0)
+        avisar_(QStringLiteral("Mientras se esperaba la respuesta llegaron más muestras de las "
+                               "que se pueden guardar a la espera: %1 no se registraron.")
+                    .arg(descartados));
 }
 
 std::optional<bool> Registro::preguntarAnadir(const QString &ruta)
@@ -91,6 +133,7 @@ std::optional<bool> Registro::preguntarAnadir(const QString &ruta)
     QPushButton *cancelar = caja.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
     caja.setDefaultButton(si);
     caja.setEscapeButton(cancelar);
+    retenidos_.reserve(maxRetenidos); // once: no allocation per sample while it is open
     preguntando_ = true;
     caja.exec();
     preguntando_ = false;
@@ -138,26 +181,55 @@ bool Registro::abrir()
     const QIODevice::OpenMode modo = archivo.fileName() == empezarDeNuevo_ ? QIODevice::Truncate
                                                                             : QIODevice::Append;
     empezarDeNuevo_.clear();
+    // A last line without its end (a write cut short by a crash, another program) would
+    // run into the first new record: it is ended first, and stays as it was.
+    bool sinFinDeLinea = false;
+    if (modo == QIODevice::Append && destino.size() > 0) {
+        QFile anterior(archivo.fileName());
+        char ultimo = '\n';
+        if (anterior.open(QIODevice::ReadOnly) && anterior.seek(anterior.size() - 1))
+            anterior.getChar(&ultimo);
+        sinFinDeLinea = ultimo != '\n';
+    }
     // Unbuffered: our own buffer already gathers the records of an event.
+    errno = 0;
     if (!archivo.open(QIODevice::WriteOnly | modo | QIODevice::Unbuffered)) {
-        fallar(archivo.errorString());
+        fallar(motivoFallo(archivo, errno));
         return false;
     }
     formatoFecha_ = std::make_unique<FormatoFecha>();
     usados_ = 0;
+    tamanoEscrito_ = archivo.size();
     variables_.registroAbierto = true;
-    return true;
+    return !sinFinDeLinea || escribirTodo("\r\n", 2);
 }
 
 bool Registro::volcar()
 {
-    QFile &archivo = variables_.archivoRegistro;
-    const qint64 escritos = archivo.write(buffer_.data(), qint64(usados_));
-    if (escritos != qint64(usados_)) {
-        fallar(archivo.errorString());
+    if (!escribirTodo(buffer_.data(), qint64(usados_)))
         return false;
-    }
     usados_ = 0;
+    return true;
+}
+
+bool Registro::escribirTodo(const char *datos, qint64 n)
+{
+    QFile &archivo = variables_.archivoRegistro;
+    for (qint64 hecho = 0; hecho < n;) {
+        errno = 0;
+        const qint64 k = archivo.write(datos + hecho, n - hecho);
+        if (k <= 0) {
+            // A record reaches the file whole or not at all: what part of one got there goes.
+            const QString motivo = motivoFallo(archivo, errno);
+            const char *finUltimo = std::find(std::make_reverse_iterator(datos + hecho),
+                                              std::make_reverse_iterator(datos), '\n').base();
+            archivo.resize(tamanoEscrito_ + (finUltimo - datos));
+            fallar(motivo);
+            return false;
+        }
+        hecho += k;
+    }
+    tamanoEscrito_ += n;
     return true;
 }
 

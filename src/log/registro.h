@@ -70,6 +70,17 @@ public:
     // End of a receive event: what is buffered goes to the file.
     bool terminarEvento() { return usados_ == 0 || volcar(); }
 
+    // A sample that came while the question about old records is open: logged, in order,
+    // once the user answers "Sí" or "No"; "Cancelar" declines logging and drops it.
+    static constexpr size_t maxRetenidos = 32766;
+    void retener(int16_t dato, int16_t setPoint, int64_t segundoEpoca)
+    {
+        if (retenidos_.size() < maxRetenidos)
+            retenidos_.push_back({dato, setPoint, segundoEpoca});
+        else
+            ++descartados_;
+    }
+
     // Closes the file if it is open (after writing what is buffered).
     void cerrarRegistro();
 
@@ -80,7 +91,9 @@ private:
 
     bool abrir();
     bool volcar();
+    bool escribirTodo(const char *datos, qint64 n);
     void fallar(const QString &motivo);
+    void escribirRetenidos();
     QString destino() const;
     // Whether records go after those already at `ruta`: asks the user. nullopt: cancelled.
     std::optional<bool> preguntarAnadir(const QString &ruta);
@@ -93,6 +106,16 @@ private:
     std::unique_ptr<FormatoFecha> formatoFecha_;
     std::vector<char> buffer_;
     size_t usados_ = 0;
+    // Where the file's last whole record ends: a failed write is cut back to it.
+    qint64 tamanoEscrito_ = 0;
+    struct Retenido
+    {
+        int16_t dato;
+        int16_t setPoint;
+        int64_t segundoEpoca;
+    };
+    std::vector<Retenido> retenidos_;
+    size_t descartados_ = 0;
     bool preguntando_ = false;
     // Records are never thrown away without the user's say: the file starts anew only where
     // the user said so for this destination (answering "No", or confirming the replacement

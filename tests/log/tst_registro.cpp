@@ -156,14 +156,15 @@ private slots:
     }
 
     // Logging switched on again where records already are: the user says whether to add to
-    // them. Samples that come while the question is open are plotted, not logged.
+    // them. Samples that come while the question is open are plotted at once and logged
+    // after the answer, unless it declines logging.
     void marcarDeNuevo_data()
     {
         QTest::addColumn<QString>("respuesta"); // the button pressed, or Enter
         QTest::addColumn<QStringList>("registros");
-        QTest::newRow("Sí adds after them") << "Sí" << QStringList{"0,1", "0,2", "0,4"};
-        QTest::newRow("Enter is Sí") << "Enter" << QStringList{"0,1", "0,2", "0,4"};
-        QTest::newRow("No starts anew") << "No" << QStringList{"0,4"};
+        QTest::newRow("Sí adds after them") << "Sí" << QStringList{"0,1", "0,2", "0,3", "0,4"};
+        QTest::newRow("Enter is Sí") << "Enter" << QStringList{"0,1", "0,2", "0,3", "0,4"};
+        QTest::newRow("No starts anew") << "No" << QStringList{"0,3", "0,4"};
         QTest::newRow("Cancelar leaves logging off") << "Cancelar" << QStringList{"0,1", "0,2"};
     }
     void marcarDeNuevo()
@@ -326,20 +327,26 @@ private slots:
     {
         QTest::addColumn<QString>("destino");
         QTest::addColumn<int>("limite"); // largest file the system lets the panel write
-        QTest::newRow("missing folder") << "no-existe/registro.xls" << 0;
-        QTest::newRow("a file as folder") << "archivo/registro.xls" << 0;
+        QTest::addColumn<QString>("motivo"); // the cause as the message gives it
+        QTest::newRow("missing folder") << "no-existe/registro.xls" << 0
+                                         << "no existe esa carpeta o ese archivo";
+        QTest::newRow("a file as folder")
+            << "archivo/registro.xls" << 0 << "una parte de la ruta no es una carpeta";
         QTest::newRow("read-only place") << (geteuid() == 0 ? "/proc/velmora-registro.xls"
-                                                           : "solo-lectura/registro.xls") << 0;
-        QTest::newRow("a device") << "/dev/full" << 0;
+                                                           : "solo-lectura/registro.xls") << 0
+                                         << "";
+        QTest::newRow("a device") << "/dev/full" << 0 << "no es un archivo normal";
         // Opening a FIFO for writing waits for a reader: it would freeze the panel.
-        QTest::newRow("a FIFO with no reader") << "fifo" << 0;
-        QTest::newRow("a folder") << "solo-lectura" << 0;
-        QTest::newRow("writes fail midway") << "limitado.xls" << 100;
+        QTest::newRow("a FIFO with no reader") << "fifo" << 0 << "no es un archivo normal";
+        QTest::newRow("a folder") << "solo-lectura" << 0 << "es una carpeta";
+        QTest::newRow("writes fail midway")
+            << "limitado.xls" << 100 << "el archivo ha llegado al tamaño máximo permitido";
     }
     void fallos()
     {
         QFETCH(QString, destino);
         QFETCH(int, limite);
+        QFETCH(QString, motivo);
         QFile(ruta("archivo")).open(QIODevice::WriteOnly);
         ::mkfifo(qPrintable(ruta("fifo")), 0600);
         QDir(dir_.path()).mkdir("solo-lectura");
@@ -362,7 +369,15 @@ private slots:
         QTRY_COMPARE(f.avisos().mostrados().size(), 1);
         QTest::qWait(50);
         QCOMPARE(f.avisos().mostrados().size(), 1);
-        QVERIFY(f.avisos().mostrados().first().contains(QDir::toNativeSeparators(completo)));
+        const QString aviso = f.avisos().mostrados().first();
+        QVERIFY(aviso.contains(QDir::toNativeSeparators(completo)));
+        QVERIFY2(motivo.isEmpty() || aviso.contains(": " + motivo + ".\n"), qPrintable(aviso));
+        // What reached the file before the failure is whole records only.
+        if (limite) {
+            const QByteArray escrito = leerArchivo(completo);
+            QVERIFY(!escrito.isEmpty() && escrito.endsWith("\r\n"));
+            QCOMPARE(campos(escrito).size(), escrito.count('\n'));
+        }
         QVERIFY(!f.variables.registroAbierto);
         QVERIFY(!f.chkRegistrar->isChecked());
         QVERIFY(f.btnCambiarDestino->isEnabled());
@@ -372,6 +387,29 @@ private slots:
         registrarEn(f, ruta(QTest::currentDataTag()));
         recibir(f, bytes({13}));
         QCOMPARE(campos(leerArchivo(ruta(QTest::currentDataTag()))), QStringList{"0,13"});
+    }
+
+    // A last line without its end (a write cut short elsewhere) never runs into a new record.
+    void lineaIncompletaNoSeJunta()
+    {
+        const QString destino = ruta("incompleta.xls");
+        {
+            QFile archivo(destino);
+            QVERIFY(archivo.open(QIODevice::WriteOnly));
+            archivo.write("6/12/2026 1:38:07\t50\t37\r\n6/12/2026 1:38:08");
+        }
+        Form1 f;
+        QTimer::singleShot(0, this, [&] {
+            if (auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir")))
+                caja->defaultButton()->click(); // Sí
+        });
+        registrarEn(f, destino);
+        recibir(f, bytes({255, 7, 23}));
+        f.close();
+        const QList<QByteArray> lineas = leerArchivo(destino).split('\n');
+        QCOMPARE(lineas.size(), 4);
+        QCOMPARE(lineas[1], QByteArray("6/12/2026 1:38:08\r"));
+        QVERIFY(lineas[2].endsWith("\t7\t23\r"));
     }
 
     // The panel killed outright keeps every record of the events it had finished.
