@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -70,6 +71,24 @@ public:
             todo.append(buf, k);
         return todo;
     }
+
+    // Bytes written that nobody has read from the line yet.
+    int enEspera() const
+    {
+        int n = -1;
+        ::ioctl(esclavo_, FIONREAD, &n);
+        return n;
+    }
+
+    // Whether a program holds the line for itself (QSerialPort asks for that while open).
+    bool exclusivo() const
+    {
+        int excl = 0;
+        return ::ioctl(esclavo_, TIOCGEXCL, &excl) == 0 && excl != 0;
+    }
+
+    // A hang-up with the device still there (needs the administrator's rights).
+    bool colgar() { return ::ioctl(esclavo_, TIOCVHANGUP) == 0; }
 
     // The far end goes away; the slave copy the test held goes too, so the panel sees it.
     void cerrarMaestro()

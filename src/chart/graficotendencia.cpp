@@ -143,6 +143,7 @@ void GraficoTendencia::fotograma()
     // Started first: samples read just before this frame ask for the next one a whole
     // interval from now.
     desdeFotograma_.start();
+    emit pedirDatos();
     emit antesDeFotograma();
     dibujar();
 }

@@ -45,8 +45,10 @@ public:
 signals:
     // Just before a redraw on request: what else shows the same data brings itself up to date.
     void antesDeRedibujar();
-    // Just before a frame of the running trend: what else shows the same data may join it,
-    // so that the window repaints once.
+    // Just before a frame of the running trend, first: a source that holds data back (the
+    // port while reading pauses) hands it over, so the frame and the read-outs show it.
+    void pedirDatos();
+    // Then: what else shows the same data may join the frame, so the window repaints once.
     void antesDeFotograma();
 
 protected:

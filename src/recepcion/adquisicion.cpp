@@ -54,19 +54,37 @@ void Adquisicion::escribirLecturas()
     txtDato_.setCursorPosition(0);
 }
 
-void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
+void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
+                                  std::chrono::nanoseconds llegada)
 {
     if (codigo != evento::comEvReceive || entrada.isEmpty())
         return;
 
     // The handler runs to completion, so nothing can change the box or see the read-outs
     // between two samples of this event: read the one once, keep the other for the end.
-    bool registrar = chkRegistrar_.checkState() == Qt::Checked && !registro_.preguntando();
+    // Samples that come while the log asks about old records wait for the answer there.
+    const bool marcado = chkRegistrar_.checkState() == Qt::Checked;
+    const bool retener = marcado && registro_.preguntando();
+    bool registrar = marcado && !retener;
     bool huboMuestra = false;
     float transcurrido = 0.0f;
     int16_t dato = 0;
 
     VariablesVentana &v = variables_;
+    // One clock reading per event. Where the bytes came over a stretch (gathered while reading
+    // paused), each sample gets its share of it, so the read-out shows the controller's spacing.
+    const Reloj::Instante ahora = reloj_.instante();
+    Reloj::Instante::duration paso{};
+    int pendientes = 0; // samples of this event not handled yet
+    if (llegada > std::chrono::nanoseconds::zero()) {
+        Reloj::Instante desde = ahora - std::chrono::duration_cast<Reloj::Instante::duration>(llegada);
+        if (v.tiempoAnterior && *v.tiempoAnterior > desde)
+            desde = std::min(*v.tiempoAnterior, ahora);
+        pendientes = contarMuestras(entrada, v.esperaSetPoint);
+        if (pendientes > 0)
+            paso = (ahora - desde) / pendientes;
+    }
+
     for (const char c : entrada) {
         const uint8_t b = static_cast<uint8_t>(c);
         if (v.esperaSetPoint) {
@@ -79,15 +97,19 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
             continue;
         }
         dato = b;
-        const Reloj::Instante ahora = reloj_.instante();
+        if (pendientes > 0)
+            --pendientes;
+        const Reloj::Instante instante = ahora - paso * pendientes;
         // Before any sample the read-out shows the time of day, as the panel always has.
         transcurrido = v.tiempoAnterior
-                           ? Reloj::segundosEntre(*v.tiempoAnterior, ahora)
+                           ? Reloj::segundosEntre(*v.tiempoAnterior, instante)
                            : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
-        v.tiempoAnterior = ahora;
+        v.tiempoAnterior = instante;
         ventana_.agregarMuestra(dato, v.setPoint);
         if (registrar && !registro_.escribirRegistro(dato, v.setPoint, reloj_.segundoEpoca()))
             registrar = false;
+        else if (retener)
+            registro_.retener(dato, v.setPoint, reloj_.segundoEpoca());
         ventana_.recortarVentana(v.puntosX);
         huboMuestra = true;
         ++muestras_;
@@ -103,4 +125,18 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada)
     grafico_.redibujarPronto();
     if (!lecturasTarde_.isActive())
         lecturasTarde_.start(intervaloLecturasMs + 2 * GraficoTendencia::intervaloRedibujoMs);
+}
+
+int Adquisicion::contarMuestras(QByteArrayView entrada, bool esperaSetPoint)
+{
+    int n = 0;
+    for (const char c : entrada) {
+        if (esperaSetPoint)
+            esperaSetPoint = false;
+        else if (static_cast<uint8_t>(c) >= marcaSetPoint)
+            esperaSetPoint = true;
+        else
+            ++n;
+    }
+    return n;
 }

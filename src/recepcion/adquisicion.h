@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include <QByteArrayView>
@@ -29,8 +30,11 @@ public:
                 GraficoTendencia &grafico, Registro &registro);
 
     // The serial control's communication event; `entrada` is everything that was waiting
-    // when the event is a receive, and is not looked at otherwise.
-    void procesarEntrada(int16_t codigo, QByteArrayView entrada);
+    // when the event is a receive, and is not looked at otherwise. Its bytes reached the port
+    // over `llegada` before now (nothing: all of them just now); its samples are timed evenly
+    // across that stretch, never before the previous sample, the last one now.
+    void procesarEntrada(int16_t codigo, QByteArrayView entrada,
+                         std::chrono::nanoseconds llegada = {});
 
     // Samples handled since start: every one reached the window (and the log, when on).
     uint64_t muestrasRecibidas() const { return muestras_; }
@@ -54,6 +58,8 @@ private:
     Registro &registro_;
     void lecturasConFotograma();
     void lecturasSinFotograma();
+    // Samples in `entrada` for a decoder starting in the given state.
+    static int contarMuestras(QByteArrayView entrada, bool esperaSetPoint);
 
     Reloj reloj_;
     uint64_t muestras_ = 0;

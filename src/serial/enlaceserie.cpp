@@ -93,15 +93,21 @@ void cerrarPuerto(PuertoSerie &puerto)
         puerto.cerrar();
 }
 
-void puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &btnEnviar,
-                   const PuertoSerie &puerto, const Avisar &avisar)
+QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &btnEnviar,
+                      const PuertoSerie &puerto, const Avisar &avisar)
 {
     btnPuerto.setEnabled(true);
     btnEnviar.setEnabled(false);
-    avisar(QStringLiteral("Se perdió la conexión con el puerto serie %1: %2.\n"
-                          "Se reconectará sola cuando el dispositivo vuelva; para usar otro "
-                          "puerto, escríbalo y pulse «Conectar».")
-               .arg(puerto.descripcion(), motivo));
+    const QString texto =
+        QStringLiteral("Se perdió la conexión con el puerto serie %1: %2.\n%3")
+            .arg(puerto.descripcion(), motivo,
+                 puerto.esperandoVuelta()
+                     ? QStringLiteral("Se reconectará sola cuando el dispositivo vuelva; para "
+                                      "usar otro puerto, escríbalo y pulse «Conectar».")
+                     : QStringLiteral("No se reconectará sola, porque otro dispositivo podría "
+                                      "recibir el mismo nombre: cuando vuelva, pulse «Conectar»."));
+    avisar(texto);
+    return texto;
 }
 
 void completarPuertos(QLineEdit &txtPuerto)

@@ -31,10 +31,11 @@ bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
 // Closing at unload; also ends a wait for a lost device.
 void cerrarPuerto(PuertoSerie &puerto);
 
-// The port failed for good (device gone): it is already closed and waits for the device to
-// come back; "Conectar" is usable meanwhile and ends the wait.
-void puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &btnEnviar,
-                   const PuertoSerie &puerto, const Avisar &avisar);
+// The port failed for good (device gone): it is already closed, and waits for the device to
+// come back where it can tell it is the same one; "Conectar" is usable meanwhile and ends
+// the wait. Returns the message given, to be taken back if the device returns.
+QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton &btnEnviar,
+                      const PuertoSerie &puerto, const Avisar &avisar);
 
 // The lost device came back and the port is open again, as after "Conectar".
 void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar);

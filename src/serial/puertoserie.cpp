@@ -1,17 +1,49 @@
 #include "puertoserie.h"
 
+#include <algorithm>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
 #include "serial/eventoscomm.h"
 
-#include <QFileInfo>
-#include <QSocketNotifier>
-
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
+namespace {
+
+// Small reads after the first of a stretch before its rate is judged: a few samples, so
+// that two of a slow stream's samples that happen to come close together start no pause.
+constexpr qint64 minimoTramo = 8;
+
+QList<PuertoSerie::Dispositivo> dispositivosPresentes()
+{
+    QList<PuertoSerie::Dispositivo> lista;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+#ifdef Q_OS_WIN
+        const QString donde = info.portName();
+#else
+        const QString donde = info.systemLocation();
+#endif
+        lista.append({donde,
+                      {info.hasVendorIdentifier() ? info.vendorIdentifier() : quint16(0),
+                       info.hasProductIdentifier() ? info.productIdentifier() : quint16(0),
+                       info.serialNumber()}});
+    }
+    return lista;
+}
+
+} // namespace
+
 PuertoSerie::PuertoSerie(QObject *parent)
-    : QObject(parent), entrada_(maxEntrada, Qt::Uninitialized)
+    : QObject(parent), lista_(dispositivosPresentes), entrada_(maxEntrada, Qt::Uninitialized)
 {
     setObjectName(QStringLiteral("MSComm1"));
     port_.setBaudRate(baudios);
@@ -33,18 +65,19 @@ PuertoSerie::~PuertoSerie() = default;
 
 bool PuertoSerie::abrir(const QString &nombre, const QString &dispositivo, QString *motivo)
 {
-    vuelta_.stop();
-    if (port_.isOpen())
-        port_.close();
+    const QString escrito = nombre.trimmed();
+    cerrar();
     port_.setPortName(dispositivo);
     if (!port_.open(QIODevice::ReadWrite)) {
         if (motivo)
-            *motivo = port_.errorString();
+            *motivo = motivoApertura(dispositivo);
         port_.clearError();
         return false;
     }
-    nombre_ = nombre.trimmed();
+    nombre_ = escrito;
     dispositivo_ = dispositivo;
+    porEnlace_ = QFileInfo(ubicacion(dispositivo)).isSymLink();
+    identidad_ = identidadDe(ubicacion(dispositivo));
     ajustarLinea();
     pedirLineas({true, false});
     port_.clearError();
@@ -57,6 +90,67 @@ QString PuertoSerie::describir(const QString &nombre, const QString &dispositivo
     if (escrito == dispositivo || escrito.isEmpty())
         return dispositivo;
     return QStringLiteral("%1 (%2)").arg(escrito, dispositivo);
+}
+
+QString PuertoSerie::ubicacion(const QString &dispositivo)
+{
+#ifdef Q_OS_UNIX
+    if (dispositivo.startsWith(u'/') || dispositivo.startsWith(u'.'))
+        return dispositivo;
+    return QStringLiteral("/dev/") + dispositivo;
+#else
+    return dispositivo;
+#endif
+}
+
+PuertoSerie::Ajustes PuertoSerie::ajustesPedidos() const
+{
+    return {port_.baudRate(), port_.dataBits(), port_.parity(), port_.stopBits(),
+            port_.flowControl()};
+}
+
+PuertoSerie::Identidad PuertoSerie::identidadDe(const QString &donde) const
+{
+    const QString real = QFileInfo(donde).canonicalFilePath();
+    for (const Dispositivo &d : lista_())
+        if (d.ubicacion == donde || (!real.isEmpty() && d.ubicacion == real))
+            return d.identidad;
+    return {};
+}
+
+QString PuertoSerie::motivoApertura(const QString &dispositivo) const
+{
+    switch (port_.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("no existe ese dispositivo");
+    case QSerialPort::PermissionError: {
+#ifdef Q_OS_UNIX
+        // Qt gives the same error for a device the user may not open and for one another
+        // program holds; only the first is mended by the user's groups.
+        const QByteArray ruta = QFile::encodeName(ubicacion(dispositivo));
+        struct stat datos;
+        if (::access(ruta.constData(), R_OK | W_OK) != 0 && errno == EACCES
+            && ::stat(ruta.constData(), &datos) == 0) {
+            const group *g = ::getgrgid(datos.st_gid);
+            const QString grupo = g ? QString::fromLocal8Bit(g->gr_name)
+                                    : QString::number(datos.st_gid);
+            return QStringLiteral(
+                       "su usuario no tiene permiso para usarlo. El dispositivo pertenece al "
+                       "grupo «%1»: añada su usuario a ese grupo (sudo usermod -aG %1 $USER) "
+                       "y vuelva a iniciar la sesión")
+                .arg(grupo);
+        }
+        return QStringLiteral("lo está usando otro programa; ciérrelo e inténtelo de nuevo");
+#else
+        return QStringLiteral("lo está usando otro programa o su usuario no tiene permiso "
+                              "para usarlo");
+#endif
+    }
+    case QSerialPort::UnsupportedOperationError:
+        return QStringLiteral("no es un puerto serie");
+    default:
+        return port_.errorString();
+    }
 }
 
 void PuertoSerie::pedirLineas(Lineas lineas)
@@ -86,16 +180,27 @@ void PuertoSerie::ajustarLinea()
 
 void PuertoSerie::buscarVuelta()
 {
-#ifdef Q_OS_UNIX
-    // A look at the name costs less than an opening that fails (and its lock file). A link
-    // (/dev/serial/by-id/...) counts once it points at a device again.
-    const QString ubicacion = dispositivo_.startsWith(u'/') || dispositivo_.startsWith(u'.')
-                                  ? dispositivo_
-                                  : QStringLiteral("/dev/") + dispositivo_;
-    if (!QFileInfo::exists(ubicacion))
+    QString donde;
+    if (porEnlace_) {
+        // The user's own name for the device: followed again once it points at a device. A
+        // look at the name costs less than an opening that fails (and its lock file).
+        if (QFileInfo::exists(ubicacion(dispositivo_)))
+            donde = dispositivo_;
+    } else {
+        // The same device, wherever the system put it this time (ttyUSB0 may come back as
+        // ttyUSB1, and another adapter may take ttyUSB0).
+        for (const Dispositivo &d : lista_()) {
+            if (d.identidad != identidad_)
+                continue;
+            donde = d.ubicacion;
+            if (d.ubicacion == ubicacion(dispositivo_))
+                break;
+        }
+    }
+    if (donde.isEmpty())
         return;
-#endif
-    if (!abrir(nombre_, dispositivo_, nullptr)) {
+    const QString nombre = nombre_;
+    if (!abrir(nombre, donde, nullptr)) {
         vuelta_.start(); // there, but not ready or held by another program: try again
         return;
     }
@@ -107,6 +212,8 @@ void PuertoSerie::cerrar()
     vuelta_.stop();
     pausa_.stop();
     pausado_ = false;
+    reanudando_ = false;
+    tramo_.invalidate();
     port_.setReadBufferSize(0);
     if (port_.isOpen())
         port_.close();
@@ -126,40 +233,52 @@ bool PuertoSerie::enviar(uint8_t byte, QString *motivo)
 
 void PuertoSerie::leer()
 {
-    if (pausado_)
+    if (pausado_ || reanudando_)
         return; // what comes waits, in the kernel or in QSerialPort's buffer, for the pause's end
-    const qint64 total = entregar();
-    if (reanudando_) {
-        leidoAlReanudar_ += total;
+    const qint64 total = entregar(std::chrono::nanoseconds::zero());
+    if (total <= 0)
+        return;
+    if (total >= rafagaBytes) {
+        tramo_.invalidate(); // large reads cost little: nothing to gather
         return;
     }
-    const bool seguidos = desdeUltimoEvento_.isValid() && desdeUltimoEvento_.elapsed() < rafagaMs;
-    desdeUltimoEvento_.start();
-    if (seguidos && total > 0 && total < rafagaBytes)
+    // A stretch of small reads: the bytes after its first one, over the time since it.
+    if (!tramo_.isValid()) {
+        tramo_.start();
+        bytesTramo_ = 0;
+        return;
+    }
+    bytesTramo_ += total;
+    if (bytesTramo_ < minimoTramo) {
+        if (tramo_.elapsed() > pausaMs)
+            tramo_.invalidate(); // too slow to matter
+        return;
+    }
+    const bool rapido = bytesTramo_ * 1000 >= ritmoPausa * tramo_.elapsed();
+    tramo_.invalidate();
+    if (rapido)
         pausar();
 }
 
-qint64 PuertoSerie::entregar()
+qint64 PuertoSerie::entregar(std::chrono::nanoseconds reunido)
 {
+    const qint64 esperando = port_.bytesAvailable();
     qint64 total = 0;
     while (port_.isOpen()) {
         const qint64 n = port_.read(entrada_.data(), entrada_.size());
         if (n <= 0)
             break;
         total += n;
+        // Gathered during a pause, the bytes came over the whole pause; read as they came, no
+        // closer together than the line carries them.
+        const std::chrono::nanoseconds llegada =
+            reunido > std::chrono::nanoseconds::zero()
+                ? reunido * n / std::max(esperando, n)
+                : tiempoByte * n;
         if (receptor_)
-            receptor_(evento::comEvReceive, QByteArrayView(entrada_.constData(), n));
+            receptor_(evento::comEvReceive, QByteArrayView(entrada_.constData(), n), llegada);
     }
     return total;
-}
-
-QSocketNotifier *PuertoSerie::avisoLectura()
-{
-    const auto avisos = port_.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
-    for (QSocketNotifier *aviso : avisos)
-        if (aviso->type() == QSocketNotifier::Read)
-            return aviso;
-    return nullptr;
 }
 
 void PuertoSerie::pausar()
@@ -167,38 +286,41 @@ void PuertoSerie::pausar()
     if (!port_.isOpen())
         return;
     pausado_ = true;
-    // Where the port watches its device with a socket notifier (POSIX), it stops now; the
-    // one-byte buffer elsewhere makes QSerialPort stop after one more byte. Were it watched
-    // again meanwhile, what came would wait in QSerialPort's buffer, not be lost.
-    if (QSocketNotifier *aviso = avisoLectura())
-        aviso->setEnabled(false);
-    else
-        port_.setReadBufferSize(1);
+    desdePausa_.start();
+    // QSerialPort stops watching the device once its buffer holds this much: the first byte
+    // of the pause wakes the program once, the rest waits in the kernel.
+    port_.setReadBufferSize(1);
     pausa_.start();
 }
 
 void PuertoSerie::reanudar()
 {
     pausa_.stop();
+    if (!pausado_)
+        return;
     pausado_ = false;
     if (!port_.isOpen())
         return;
-    if (QSocketNotifier *aviso = avisoLectura())
-        aviso->setEnabled(true);
-    port_.setReadBufferSize(0); // watches the port again
-    // The byte Qt may hold, then what gathered in the kernel, read in this wake-up (leer()
-    // runs inside waitForReadyRead) rather than in one more.
+    const std::chrono::nanoseconds reunido(desdePausa_.nsecsElapsed());
+    port_.setReadBufferSize(0); // watches the device again
+    // What gathered in the kernel joins the byte QSerialPort may hold, in this wake-up rather
+    // than in one more, and all of it goes to the pipeline as one delivery.
     reanudando_ = true;
-    leidoAlReanudar_ = entregar();
     port_.waitForReadyRead(0);
     reanudando_ = false;
-    desdeUltimoEvento_.start();
-    if (leidoAlReanudar_ >= minimoPausa && leidoAlReanudar_ < limitePausa)
-        pausar();
+    const qint64 leidos = entregar(reunido);
+    const qint64 ms = std::max<qint64>(1, reunido.count() / 1'000'000);
+    if (leidos > 0 && leidos < limitePausa && leidos * 1000 >= ritmoPausa * ms)
+        pausar(); // still a fast trickle
+    else
+        tramo_.invalidate();
 }
 
 void PuertoSerie::error(QSerialPort::SerialPortError codigo)
 {
+#ifdef Q_OS_UNIX
+    const int sistema = errno; // of the read that failed, before anything else can change it
+#endif
     if (codigo != QSerialPort::ResourceError && codigo != QSerialPort::ReadError)
         return;
     if (!port_.isOpen())
@@ -210,8 +332,18 @@ void PuertoSerie::error(QSerialPort::SerialPortError codigo)
 #ifdef Q_OS_UNIX
     pollfd p{int(port_.handle()), POLLIN, 0};
     colgado = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+    // A read that found nothing: the bytes it was woken for were taken a moment before (by
+    // the read that ends a pause, in the same turn of the event loop). Qt calls that a
+    // resource error and stops watching the device; the device is fine.
+    const bool nadaQueLeer = sistema == EAGAIN || sistema == EINTR
+                             || motivo == qt_error_string(EAGAIN);
+    if (!colgado && nadaQueLeer && QFileInfo::exists(ubicacion(dispositivo_))) {
+        port_.clearError();
+        port_.setReadBufferSize(port_.readBufferSize()); // watches the device again
+        return;
+    }
 #endif
-    if (colgado || motivo.isEmpty() || !QFileInfo::exists(dispositivo_))
+    if (colgado || motivo.isEmpty() || !QFileInfo::exists(ubicacion(dispositivo_)))
         motivo = QStringLiteral("el dispositivo se ha desconectado");
     // Closed from the event loop, not from inside the port's own notification.
     QMetaObject::invokeMethod(
@@ -219,10 +351,14 @@ void PuertoSerie::error(QSerialPort::SerialPortError codigo)
         [this, motivo] {
             if (!port_.isOpen())
                 return;
+            // What the port still holds (a pause's first byte) is delivered; what the kernel
+            // held is gone with the hang-up.
+            const std::chrono::nanoseconds reunido(pausado_ ? desdePausa_.nsecsElapsed() : 0);
             pausado_ = false;
-            leer(); // what arrived before the failure is still delivered
+            entregar(reunido);
             cerrar();
-            vuelta_.start();
+            if (porEnlace_ || identidad_.conocida())
+                vuelta_.start();
             emit perdido(motivo);
         },
         Qt::QueuedConnection);

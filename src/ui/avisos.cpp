@@ -16,9 +16,18 @@ void Avisos::avisar(const QString &texto)
     QTimer::singleShot(0, this, [this, texto] { mostrar(texto); });
 }
 
+void Avisos::retirar(const QString &texto)
+{
+    pendientes_.removeAll(texto);
+    for (const auto &caja : std::as_const(abiertos_))
+        if (caja && caja->text() == texto)
+            caja->close();
+}
+
 void Avisos::mostrar(const QString &texto)
 {
-    pendientes_.removeOne(texto);
+    if (!pendientes_.removeOne(texto))
+        return; // taken back before it was shown
     abiertos_.removeAll(nullptr);
     auto *caja = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velmora"), texto,
                                  QMessageBox::Ok, ventana_);

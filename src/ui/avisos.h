@@ -18,6 +18,8 @@ public:
     explicit Avisos(QWidget *ventana);
 
     void avisar(const QString &texto);
+    // The message is no longer true (the lost port came back): it goes, shown or not.
+    void retirar(const QString &texto);
 
     // Every message shown so far, in order.
     const QStringList &mostrados() const { return mostrados_; }

@@ -149,16 +149,20 @@ void Form1::crearElementos()
 
 void Form1::conectarEventos()
 {
-    MSComm1->setReceptor([this](int16_t codigo, QByteArrayView entrada) {
-        adquisicion_->procesarEntrada(codigo, entrada);
-    });
+    MSComm1->setReceptor(
+        [this](int16_t codigo, QByteArrayView entrada, std::chrono::nanoseconds llegada) {
+            adquisicion_->procesarEntrada(codigo, entrada, llegada);
+        });
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
-        enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
+        avisoPerdida_ =
+            enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
     // Bytes gathered while reading pauses are read just before each frame.
-    connect(MSChart1, &GraficoTendencia::antesDeFotograma, MSComm1, &PuertoSerie::leerPendiente);
-    connect(MSComm1, &PuertoSerie::reconectado, this,
-            [this] { enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar); });
+    connect(MSChart1, &GraficoTendencia::pedirDatos, MSComm1, &PuertoSerie::leerPendiente);
+    connect(MSComm1, &PuertoSerie::reconectado, this, [this] {
+        enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar);
+        avisos_->retirar(avisoPerdida_);
+    });
     // Ports plugged in after start are offered too.
     txtPuerto->installEventFilter(this);
     // The box is narrow: the whole name, as typed, in its tooltip.

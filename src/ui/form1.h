@@ -76,6 +76,7 @@ private:
 
     Avisos *avisos_;
     std::function<void(const QString &)> avisar_; // what every handler reports failures through
+    QString avisoPerdida_; // taken back when the lost port comes back
     std::unique_ptr<Registro> registro_;
     std::unique_ptr<Adquisicion> adquisicion_;
     bool descargado_ = false;

@@ -1,5 +1,16 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -29,6 +40,37 @@ class TstPuertoSerie : public QObject
             filas.append(v.fila(r));
         return filas;
     }
+
+    // Writes `total` bytes in pieces of `bloque`, at `porSegundo` bytes a second, from a thread
+    // of its own while the test's event loop runs the panel.
+    struct Controlador
+    {
+        Controlador(Pty &pty, double porSegundo, int bloque, int total)
+            : hilo([&pty, porSegundo, bloque, total, this] {
+                  using namespace std::chrono;
+                  const auto inicio = steady_clock::now();
+                  for (int hecho = 0; hecho < total && !parar; hecho += bloque) {
+                      std::this_thread::sleep_until(
+                          inicio + duration_cast<steady_clock::duration>(
+                                       duration<double>(hecho / porSegundo)));
+                      QByteArray pieza;
+                      for (int i = hecho; i < std::min(total, hecho + bloque); ++i)
+                          pieza.append(char(i % 250));
+                      pty.escribir(pieza);
+                  }
+                  terminado = true;
+              })
+        {
+        }
+        ~Controlador()
+        {
+            parar = true;
+            hilo.join();
+        }
+        std::atomic<bool> parar{false};
+        std::atomic<bool> terminado{false};
+        std::thread hilo;
+    };
 
 private slots:
     void nombreDispositivo_data()
@@ -78,6 +120,10 @@ private slots:
         QCOMPARE(t.c_iflag & (IGNBRK | IGNPAR), tcflag_t(IGNBRK | IGNPAR));
         QVERIFY(f.MSComm1->lineasPedidas().dtr);
         QVERIFY(!f.MSComm1->lineasPedidas().rts);
+        // What a pseudo-terminal cannot keep (parity, stop bits, flow control), as asked.
+        const PuertoSerie::Ajustes pedidos{19200, QSerialPort::Data8, QSerialPort::NoParity,
+                                           QSerialPort::OneStop, QSerialPort::NoFlowControl};
+        QVERIFY(f.MSComm1->ajustesPedidos() == pedidos);
 
         QVERIFY(pty.escribir(QByteArray::fromHex("fffffe")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("254"));
@@ -85,10 +131,15 @@ private slots:
         // A controller sending a sample now and then: each one shows the time since the last.
         QVERIFY(pty.escribir(QByteArray::fromHex("05")));
         QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(2));
+        QElapsedTimer separacion;
+        separacion.start();
         QTest::qWait(60);
         QVERIFY(pty.escribir(QByteArray::fromHex("06")));
+        const double hueco = separacion.nsecsElapsed() / 1e9;
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("6"));
-        QVERIFY2(f.txtTiempo->text().toDouble() >= 0.04, qPrintable(f.txtTiempo->text()));
+        const double mostrado = f.txtTiempo->text().toDouble();
+        QVERIFY2(mostrado > hueco - 0.01 && mostrado < hueco + 0.03,
+                 qPrintable(QStringLiteral("%1 for %2").arg(mostrado).arg(hueco)));
         QVERIFY(pty.escribir(QByteArray::fromHex("0aff28")));
         QTRY_COMPARE(f.variables.setPoint, int16_t(40));
         QVERIFY(f.variables.esperaSetPoint == false);
@@ -143,6 +194,129 @@ private slots:
             QVERIFY(pty.escribir(QByteArray(1, char(77))));
             QTRY_COMPARE_WITH_TIMEOUT(f.ventana.fila(512).dato, 77, 1000);
         }
+    }
+
+    // The time box shows the controller's spacing at every rate, however the port gathers
+    // what it reads (the median of what it shows over a couple of seconds, within 10 %).
+    void tiempoAlRitmoDelControlador_data()
+    {
+        QTest::addColumn<double>("porSegundo");
+        QTest::addColumn<int>("bloque");
+        QTest::newRow("45 samples/s") << 45.0 << 1;
+        QTest::newRow("200 samples/s") << 200.0 << 1;
+        QTest::newRow("1920 samples/s") << 1920.0 << 1;
+        QTest::newRow("1920 samples/s in 32-byte writes") << 1920.0 << 32;
+    }
+    void tiempoAlRitmoDelControlador()
+    {
+        QFETCH(double, porSegundo);
+        QFETCH(int, bloque);
+        Pty pty;
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        conectar(f, pty.ruta());
+        QVERIFY(f.MSComm1->PortOpen());
+        Controlador controlador(pty, porSegundo, bloque, int(porSegundo * 3));
+        QTRY_VERIFY(f.adquisicion().muestrasRecibidas() > porSegundo / 2); // under way
+        QList<double> mostrados;
+        QString ultimo;
+        QElapsedTimer reloj;
+        reloj.start();
+        while (!controlador.terminado && reloj.elapsed() < 30000) {
+            // Not QTest::qWait, which sleeps between its turns of the event loop: the panel
+            // would read the port late, and several samples at once.
+            QEventLoop vuelta;
+            QTimer::singleShot(20, &vuelta, &QEventLoop::quit);
+            vuelta.exec();
+            if (f.txtTiempo->text() != ultimo) {
+                ultimo = f.txtTiempo->text();
+                mostrados << ultimo.toDouble();
+            }
+        }
+        mostrados.removeLast(); // may be the end of the stream
+        QVERIFY2(mostrados.size() >= 4, qPrintable(QString::number(mostrados.size())));
+        std::sort(mostrados.begin(), mostrados.end());
+        const double mediana = mostrados[mostrados.size() / 2];
+        QVERIFY2(std::abs(mediana * porSegundo - 1.0) <= 0.1,
+                 qPrintable(QStringLiteral("median %1 s for %2 s").arg(mediana).arg(1 / porSegundo)));
+    }
+
+    // Reading pauses only for a fast trickle: a flood is gathered, and a slow trickle after
+    // it is read as it comes, byte by byte, in order.
+    void lecturaReunida_data()
+    {
+        QTest::addColumn<int>("rafaga");    // bytes at 1920 a second first
+        QTest::addColumn<int>("goteo");     // then bytes 15 ms apart
+        QTest::newRow("a flood is gathered") << 600 << 0;
+        QTest::newRow("a trickle after it is not") << 300 << 40;
+    }
+    void lecturaReunida()
+    {
+        QFETCH(int, rafaga);
+        QFETCH(int, goteo);
+        Pty pty;
+        PuertoSerie puerto;
+        QByteArray recibido;
+        QList<qsizetype> eventos;
+        puerto.setReceptor([&](int16_t, QByteArrayView entrada, std::chrono::nanoseconds) {
+            recibido.append(entrada.data(), entrada.size());
+            eventos << entrada.size();
+        });
+        QString motivo;
+        QVERIFY2(puerto.abrir(pty.ruta(), pty.ruta(), &motivo), qPrintable(motivo));
+        {
+            Controlador flood(pty, 1920, 1, rafaga);
+            QTRY_VERIFY_WITH_TIMEOUT(flood.terminado, 30000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(recibido.size(), qsizetype(rafaga), 10000);
+        QVERIFY2(eventos.size() < rafaga / 4, qPrintable(QString::number(eventos.size())));
+        QTRY_VERIFY(!puerto.leyendoEnPausa());
+        eventos.clear();
+        for (int i = 0; i < goteo; ++i) {
+            const QByteArray uno(1, char(i));
+            QVERIFY(pty.escribir(uno));
+            QTest::qWait(15);
+        }
+        QTRY_COMPARE(recibido.size(), qsizetype(rafaga + goteo));
+        QVERIFY2(eventos.size() >= goteo * 8 / 10, qPrintable(QString::number(eventos.size())));
+        QByteArray esperado;
+        for (int i = 0; i < rafaga; ++i)
+            esperado.append(char(i % 250));
+        for (int i = 0; i < goteo; ++i)
+            esperado.append(char(i));
+        QCOMPARE(recibido, esperado);
+    }
+
+    // A hang-up during a pause: the byte QSerialPort already holds is delivered; the ones
+    // still in the kernel are discarded by the kernel itself at a hang-up (a pseudo-terminal
+    // shows that too), so no program can read them.
+    void perdidaDuranteUnaPausa()
+    {
+        Pty pty;
+        PuertoSerie puerto;
+        QByteArray recibido;
+        puerto.setReceptor([&](int16_t, QByteArrayView entrada, std::chrono::nanoseconds) {
+            recibido.append(entrada.data(), entrada.size());
+        });
+        QSignalSpy perdidas(&puerto, &PuertoSerie::perdido);
+        QString motivo;
+        QVERIFY2(puerto.abrir(pty.ruta(), pty.ruta(), &motivo), qPrintable(motivo));
+        QElapsedTimer reloj;
+        reloj.start();
+        for (int i = 0; !puerto.leyendoEnPausa() && reloj.elapsed() < 20000; ++i) {
+            QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
+            QCoreApplication::processEvents();
+            ::usleep(500);
+        }
+        QVERIFY(puerto.leyendoEnPausa());
+        QVERIFY(pty.escribir(QByteArray(1, char(251))));
+        while (pty.enEspera() > 0 && puerto.leyendoEnPausa() && reloj.elapsed() < 20000)
+            QCoreApplication::processEvents(); // QSerialPort takes one byte and stops
+        pty.cerrarMaestro();
+        QTRY_COMPARE(perdidas.size(), 1);
+        QVERIFY(!puerto.PortOpen());
+        QVERIFY(recibido.contains(char(251)));
     }
 
     void enviarSetPoint_data()
@@ -328,6 +502,120 @@ private slots:
         QCOMPARE(lineas.size(), 3);
         QVERIFY(lineas[0].endsWith("\t5\t10\r"));
         QVERIFY(lineas[1].endsWith("\t40\t11\r"));
+    }
+
+    // After a loss the panel reopens by itself only the device it had: one with the same
+    // identity, wherever it comes back; never another adapter that takes the same name, nor
+    // a bare name with no identity that the system hands to the next device that comes.
+    void soloVuelveElMismoDispositivo_data()
+    {
+        QTest::addColumn<QString>("antes");   // identity of the device connected
+        QTest::addColumn<QString>("despues"); // of the one present after the loss
+        QTest::addColumn<bool>("reabre");
+        QTest::newRow("the same adapter, another node") << "0403:6001:A1" << "0403:6001:A1" << true;
+        QTest::newRow("another adapter") << "0403:6001:A1" << "0403:6001:B2" << false;
+        QTest::newRow("no identity") << "" << "" << false;
+    }
+    void soloVuelveElMismoDispositivo()
+    {
+        QFETCH(QString, antes);
+        QFETCH(QString, despues);
+        QFETCH(bool, reabre);
+        const auto identidad = [](const QString &texto) {
+            const QStringList partes = texto.split(u':');
+            if (partes.size() != 3)
+                return PuertoSerie::Identidad{};
+            return PuertoSerie::Identidad{quint16(partes[0].toUShort(nullptr, 16)),
+                                          quint16(partes[1].toUShort(nullptr, 16)), partes[2]};
+        };
+        QList<PuertoSerie::Dispositivo> presentes;
+        int miradas = 0;
+        Form1 f;
+        f.MSComm1->setListaDispositivos([&] {
+            ++miradas;
+            return presentes;
+        });
+        QString perdido;
+        {
+            Pty primero;
+            presentes = {{primero.ruta(), identidad(antes)}};
+            conectar(f, primero.ruta());
+            QVERIFY(f.MSComm1->PortOpen());
+            primero.cerrarMaestro();
+            QTRY_VERIFY(!f.MSComm1->PortOpen());
+            perdido = primero.ruta();
+        }
+        QTRY_COMPARE(f.avisos().mostrados().size(), 1);
+        const QString aviso = f.avisos().mostrados().first();
+        QCOMPARE(aviso.contains(QStringLiteral("Se reconectará sola")), !antes.isEmpty());
+        QCOMPARE(f.MSComm1->esperandoVuelta(), !antes.isEmpty());
+        Pty otro;
+        presentes = {{otro.ruta(), identidad(despues)}};
+        const int hasta = miradas + 2;
+        QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->PortOpen() || miradas >= hasta || !f.MSComm1->esperandoVuelta(), 10000);
+        QCOMPARE(f.MSComm1->PortOpen(), reabre);
+        if (!reabre) {
+            f.MSComm1->cerrar(); // as the window does when it closes: no look after that
+            QVERIFY(!f.MSComm1->esperandoVuelta());
+            return;
+        }
+        QCOMPARE(f.MSComm1->dispositivo(), otro.ruta());
+        QVERIFY(!f.btnPuerto->isEnabled());
+        // The message about the loss is no longer true: it goes.
+        QTRY_VERIFY(std::none_of(f.findChildren<QMessageBox *>().cbegin(),
+                                 f.findChildren<QMessageBox *>().cend(),
+                                 [&](QMessageBox *m) { return m->isVisible() && m->text() == aviso; }));
+        QVERIFY(otro.escribir(QByteArray::fromHex("21")));
+        QTRY_COMPARE(f.txtDato->text(), QStringLiteral("33"));
+    }
+
+    // A hang-up with the device file still there is a disconnection too, not the system's
+    // leftover error text.
+    void colgadoConElDispositivoPresente()
+    {
+        if (::geteuid() != 0)
+            QSKIP("a hang-up of a pseudo-terminal that stays needs the administrator's rights");
+        Pty pty;
+        Form1 f;
+        conectar(f, pty.ruta());
+        QVERIFY(f.MSComm1->PortOpen());
+        QVERIFY(pty.colgar());
+        QTRY_VERIFY(!f.MSComm1->PortOpen());
+        QVERIFY(QFileInfo::exists(pty.ruta()));
+        QTRY_COMPARE(f.avisos().mostrados().size(), 1);
+        QVERIFY2(f.avisos().mostrados().first().contains(
+                     QStringLiteral(": el dispositivo se ha desconectado.")),
+                 qPrintable(f.avisos().mostrados().first()));
+    }
+
+    // Log-out, Ctrl+C and a closed terminal end the real program as closing its window does:
+    // the port is let go at once, for the next program (or the same one) to open.
+    void senalesDejanLibreElPuerto_data()
+    {
+        QTest::addColumn<int>("senal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void senalesDejanLibreElPuerto()
+    {
+        QFETCH(int, senal);
+        Pty pty;
+        QProcess panel;
+        QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+        entorno.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        panel.setProcessEnvironment(entorno);
+        panel.start(QStringLiteral(VELMORA), {pty.ruta(), QStringLiteral("--conectar")});
+        QVERIFY(panel.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(pty.exclusivo(), 20000); // connected
+        ::kill(pid_t(panel.processId()), senal);
+        QVERIFY(panel.waitForFinished(20000));
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 0);
+        QVERIFY(!pty.exclusivo());
+        QSerialPort otra;
+        otra.setPortName(pty.ruta());
+        QVERIFY2(otra.open(QIODevice::ReadWrite), qPrintable(otra.errorString()));
     }
 
     void editarPuertoTrasConectarNoHaceNada()
