@@ -2,6 +2,7 @@
 
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
+#include "ui/senales.h"
 
 int main(int argc, char *argv[])
 {
@@ -15,6 +16,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     Form1 ventana;
     ventana.show();
+    senales::cerrarAlRecibir(ventana);
     lineaordenes::aplicar(ordenes, ventana);
     return app.exec();
 }

@@ -1,0 +1,65 @@
+#include "senales.h"
+
+#include <QCoreApplication>
+#include <QWidget>
+
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace senales {
+
+#ifdef Q_OS_UNIX
+namespace {
+
+// A signal handler may do almost nothing: it writes a byte, and the event loop, watching the
+// other end, does the closing.
+int extremos[2] = {-1, -1};
+
+void alRecibir(int senal)
+{
+    const char c = char(senal);
+    const ssize_t escrito = ::write(extremos[1], &c, 1);
+    (void)escrito; // full: a close is already on its way
+}
+
+} // namespace
+#endif
+
+void cerrarAlRecibir(QWidget &ventana)
+{
+#ifdef Q_OS_UNIX
+    if (extremos[0] < 0) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, extremos) != 0)
+            return;
+        for (int extremo : extremos) {
+            ::fcntl(extremo, F_SETFL, ::fcntl(extremo, F_GETFL) | O_NONBLOCK);
+            ::fcntl(extremo, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    auto *aviso = new QSocketNotifier(extremos[0], QSocketNotifier::Read, &ventana);
+    QObject::connect(aviso, &QSocketNotifier::activated, &ventana, [&ventana] {
+        char vaciar[16];
+        while (::read(extremos[0], vaciar, sizeof vaciar) > 0) {
+        }
+        ventana.close();
+        // Also ends a dialog's own event loop that may be open (the save dialog, a question).
+        QCoreApplication::quit();
+    });
+    struct sigaction accion{};
+    accion.sa_handler = alRecibir;
+    sigemptyset(&accion.sa_mask);
+    accion.sa_flags = SA_RESTART;
+    for (int senal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(senal, &accion, nullptr);
+#else
+    Q_UNUSED(ventana);
+#endif
+}
+
+} // namespace senales

@@ -1,0 +1,12 @@
+#pragma once
+
+class QWidget;
+
+// Log-out and shutdown (SIGTERM), Ctrl+C (SIGINT) and a closed terminal (SIGHUP) end the panel
+// as closing its window does: the log closed, the port closed and unlocked. Elsewhere than
+// POSIX nothing is done.
+namespace senales {
+
+void cerrarAlRecibir(QWidget &ventana);
+
+} // namespace senales
