@@ -77,6 +77,7 @@ bool PuertoSerie::abrir(const QString &nombre, const QString &dispositivo, QStri
     nombre_ = escrito;
     dispositivo_ = dispositivo;
     porEnlace_ = QFileInfo(ubicacion(dispositivo)).isSymLink();
+    marcaEnlace_ = porEnlace_ ? marcaEnlace(ubicacion(dispositivo)) : 0;
     identidad_ = identidadDe(ubicacion(dispositivo));
     ajustarLinea();
     pedirLineas({true, false});
@@ -101,6 +102,20 @@ QString PuertoSerie::ubicacion(const QString &dispositivo)
 #else
     return dispositivo;
 #endif
+}
+
+quint64 PuertoSerie::marcaEnlace(const QString &donde)
+{
+#ifdef Q_OS_UNIX
+    struct stat datos;
+    // The file and when it was made: a file system may give a new link a freed inode number.
+    if (::lstat(QFile::encodeName(donde).constData(), &datos) == 0)
+        return quint64(datos.st_ino) ^ (quint64(datos.st_ctim.tv_sec) * 1'000'000'000u
+                                        + quint64(datos.st_ctim.tv_nsec));
+#else
+    Q_UNUSED(donde);
+#endif
+    return 0;
 }
 
 PuertoSerie::Ajustes PuertoSerie::ajustesPedidos() const
@@ -182,9 +197,12 @@ void PuertoSerie::buscarVuelta()
 {
     QString donde;
     if (porEnlace_) {
-        // The user's own name for the device: followed again once it points at a device. A
-        // look at the name costs less than an opening that fails (and its lock file).
-        if (QFileInfo::exists(ubicacion(dispositivo_)))
+        // The user's own name for the device, followed again once it points at a device. The
+        // link is made again when the device comes back (udev's by-id links, the simulator's);
+        // one left behind still names the old device node, which the system may give to the
+        // next device that comes. A look at the name costs less than a failed opening.
+        const QString enlace = ubicacion(dispositivo_);
+        if (QFileInfo::exists(enlace) && marcaEnlace(enlace) != marcaEnlace_)
             donde = dispositivo_;
     } else {
         // The same device, wherever the system put it this time (ttyUSB0 may come back as

@@ -136,6 +136,7 @@ private:
     void ajustarLinea();
     QString motivoApertura(const QString &dispositivo) const;
     Identidad identidadDe(const QString &ubicacion) const;
+    static quint64 marcaEnlace(const QString &ubicacion);
 
     QSerialPort port_;
     QString nombre_;
@@ -143,6 +144,7 @@ private:
     Lineas lineas_{false, false};
     // How the device was reached, for finding it again after a loss.
     bool porEnlace_ = false;
+    quint64 marcaEnlace_ = 0; // which link file it was: a link made again is another one
     Identidad identidad_;
     ListaDispositivos lista_;
     QByteArray entrada_;
