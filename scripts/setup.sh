@@ -7,8 +7,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libqcustomplot-dev
   fonts-liberation                              # the window's font, also in look tests
   xvfb xauth openbox x11-utils                  # benchmarks, soak and screenshot under X
-  librsvg2-bin dpkg-dev lintian appstream       # icons, the Debian package and its checks
+  librsvg2-bin dpkg-dev lintian appstream       # icons (scripts/iconos.sh), the package, its checks
   clang libclang-rt-dev                         # libFuzzer for the fuzz target
+  g++-mingw-w64-x86-64-posix                    # the Windows branches' syntax check
 )
 
 missing=()

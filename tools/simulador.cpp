@@ -51,6 +51,7 @@ void ayuda()
         "Uso: velmora-simulador [opciones]\n"
         "Simula el controlador PID al otro lado del puerto serie. Crea un pseudoterminal y lo\n"
         "publica como enlace simbólico; escriba esa ruta en «Puerto Serial» y pulse «Conectar».\n"
+        "Solo para sistemas POSIX (Linux, BSD, macOS): Windows no tiene pseudoterminales.\n"
         "\n"
         "  --enlace RUTA          ruta del enlace (por defecto /tmp/velmora-controlador)\n"
         "  --tasa N               muestras por segundo del controlador (por defecto 10)\n"

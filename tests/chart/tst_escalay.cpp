@@ -273,6 +273,68 @@ private slots:
         QCOMPARE(f.MSChart1->yAxis->range().upper, 200.0);
     }
 
+    // The chart as it reaches the screen: series drawn over the kept background, the newest
+    // row on the plot's right edge, a step as a square corner, and the axis labels of the
+    // scale in force, not of an earlier one.
+    void dibujoEnPantalla()
+    {
+        const QColor colorDato(0, 90, 200), colorSetPoint(220, 60, 0);
+        QByteArray muestras = QByteArray::fromHex("ff64"); // set point 100
+        muestras.append(QByteArray(400, char(50)));
+        muestras.append(QByteArray(112, char(145))); // rows 401 to 512: the step
+        const QByteArray nuevoMaximo(1, char(245));
+        Form1 f;
+        f.resize(Form1::anchoCliente, Form1::altoCliente);
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.chkAutoEscala->click();
+        f.adquisicion().procesarEntrada(evento::comEvReceive, muestras);
+        GraficoTendencia &g = *f.MSChart1;
+        g.redibujar();
+        const QImage img = g.grab().toImage();
+        const QRect area = g.axisRect()->rect();
+        const auto px = [&](double fila) { return qRound(g.xAxis->coordToPixel(fila)); };
+        const auto py = [&](double valor) { return qRound(g.yAxis->coordToPixel(valor)); };
+        const auto color = [&](int x, int y) { return QColor(img.pixel(x, y)); };
+
+        // The set point, dashed: its colour along much of its row, with gaps.
+        int enSetPoint = 0;
+        for (int x = area.left(); x <= area.right(); ++x)
+            enSetPoint += color(x, py(100)) == colorSetPoint;
+        QVERIFY2(enSetPoint > area.width() / 3, qPrintable(QString::number(enSetPoint)));
+        QVERIFY2(enSetPoint < area.width() * 9 / 10, qPrintable(QString::number(enSetPoint)));
+        // The newest row's column, one past the plot's right().
+        QCOMPARE(color(px(512), py(145)), colorDato);
+        // The step rises between the columns of rows 400 and 401 (crossing the set point,
+        // drawn over it), then stays level.
+        for (int y = py(145); y <= py(50); ++y) {
+            bool enPaso = false;
+            for (int x = px(400); x <= px(401); ++x)
+                enPaso = enPaso || color(x, y) == colorDato
+                         || (y == py(100) && color(x, y) == colorSetPoint);
+            QVERIFY2(enPaso, qPrintable(QStringLiteral("y %1").arg(y)));
+        }
+        QCOMPARE(color(px(456), py(145)), colorDato);
+
+        // A new maximum rescales: the labels left of the plot are those of a chart drawn
+        // fresh with the same rows.
+        f.adquisicion().procesarEntrada(evento::comEvReceive, nuevoMaximo);
+        g.redibujar();
+        QCOMPARE(g.yAxis->range().upper, 250.0);
+        Form1 nuevo;
+        nuevo.chkAutoEscala->click();
+        nuevo.adquisicion().procesarEntrada(evento::comEvReceive, muestras + nuevoMaximo);
+        nuevo.MSChart1->redibujar(); // the scale in force before its first paint
+        nuevo.resize(Form1::anchoCliente, Form1::altoCliente);
+        nuevo.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&nuevo));
+        nuevo.MSChart1->redibujar();
+        QCOMPARE(nuevo.MSChart1->axisRect()->rect(), g.axisRect()->rect());
+        const QRect etiquetas(0, 0, area.left(), area.bottom() + 8);
+        QCOMPARE(g.grab().toImage().copy(etiquetas),
+                 nuevo.MSChart1->grab().toImage().copy(etiquetas));
+    }
+
     // A long window is drawn from fewer points; what can be seen of it must survive.
     void ventanaLargaConservaExtremos()
     {
