@@ -2,6 +2,7 @@
 
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
+#include "ui/traducciones.h"
 
 int main(int argc, char *argv[])
 {
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
         return lineaordenes::terminar(*salida);
 
     QApplication app(argc, argv);
+    cargarTraducciones();
     Form1 ventana;
     ventana.show();
     lineaordenes::aplicar(ordenes, ventana);

@@ -1,5 +1,8 @@
 #include <QAbstractButton>
+#include <QDialogButtonBox>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTranslator>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
@@ -20,6 +23,7 @@
 #include "ui/avisos.h"
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
+#include "ui/traducciones.h"
 
 class TstForm1 : public QObject
 {
@@ -345,6 +349,24 @@ private slots:
         const QString err = QString::fromUtf8(p.readAllStandardError());
         QVERIFY2(salida.isEmpty() ? out.isEmpty() : out.startsWith(salida), qPrintable(out));
         QVERIFY2(errores.isEmpty() ? err.isEmpty() : err.startsWith(errores), qPrintable(err));
+    }
+
+    // Qt's own texts in Spanish once the program has loaded its translations.
+    void textosDeQtEnEspanol()
+    {
+        const QStringList cargados = cargarTraducciones(QLocale(QLocale::Spanish, QLocale::Spain));
+        const auto quitar = qScopeGuard([] {
+            for (QTranslator *t : qApp->findChildren<QTranslator *>()) {
+                QCoreApplication::removeTranslator(t);
+                delete t;
+            }
+        });
+        QVERIFY2(cargados.contains("qtbase") || cargados.contains("qt"),
+                 qPrintable(cargados.join(' ')));
+        QDialogButtonBox botones(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+        // Some platforms keep the shortcut's '&'.
+        QCOMPARE(botones.button(QDialogButtonBox::Cancel)->text().remove(u'&'), "Cancelar");
+        QCOMPARE(botones.button(QDialogButtonBox::Save)->text().remove(u'&'), "Guardar");
     }
 
     // --conectar presses «Conectar» once the window is up: the trend moves at once.
