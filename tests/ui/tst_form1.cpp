@@ -1,4 +1,6 @@
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QProcess>
 #include <QScopeGuard>
@@ -24,6 +26,7 @@
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
 #include "ui/traducciones.h"
+#include "serial/enlaceserie.h"
 
 class TstForm1 : public QObject
 {
@@ -367,6 +370,27 @@ private slots:
         // Some platforms keep the shortcut's '&'.
         QCOMPARE(botones.button(QDialogButtonBox::Cancel)->text().remove(u'&'), "Cancelar");
         QCOMPARE(botones.button(QDialogButtonBox::Save)->text().remove(u'&'), "Guardar");
+    }
+
+    // The narrow port box offers a list as wide as its longest name.
+    void listaDePuertosLegible()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        const QString largo = QStringLiteral(
+            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        enlaceserie::completarPuertos(*f.txtPuerto, {QStringLiteral("ttyS0"), largo});
+        QCompleter *completer = f.txtPuerto->completer();
+        QVERIFY(completer);
+        QCOMPARE(completer->model()->rowCount(), 2);
+        completer->setCompletionPrefix(QString());
+        completer->complete();
+        QAbstractItemView *lista = completer->popup();
+        QVERIFY(QTest::qWaitForWindowExposed(lista));
+        QVERIFY2(lista->viewport()->width() >= lista->fontMetrics().horizontalAdvance(largo),
+                 qPrintable(QString::number(lista->viewport()->width())));
+        lista->hide();
     }
 
     // --conectar presses «Conectar» once the window is up: the trend moves at once.
