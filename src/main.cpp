@@ -3,6 +3,7 @@
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
 #include "ui/senales.h"
+#include "ui/traducciones.h"
 
 int main(int argc, char *argv[])
 {
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
         return lineaordenes::terminar(*salida);
 
     QApplication app(argc, argv);
+    cargarTraducciones();
     Form1 ventana;
     ventana.show();
     senales::cerrarAlRecibir(ventana);

@@ -32,8 +32,9 @@ struct Opciones
 {
     std::string enlace = "/tmp/velmora-controlador";
     double tasa = 10.0;             // samples per second, controller mode
-    int setPoint = 50;
-    int setPointAlterno = -1;       // controller mode: switch to this and back now and then
+    // Inside the panel's default Y axis (0 to 50) with room for the overshoot.
+    int setPoint = 30;
+    int setPointAlterno = 20;       // controller mode: switch to this and back; -1: never
     double periodoAlterno = 20.0;   // seconds between switches
     std::string reproducir;         // replay mode: "10,255,40|12"
     int pausaMs = 200;              // pause at each '|'
@@ -55,8 +56,9 @@ void ayuda()
         "\n"
         "  --enlace RUTA          ruta del enlace (por defecto /tmp/velmora-controlador)\n"
         "  --tasa N               muestras por segundo del controlador (por defecto 10)\n"
-        "  --setpoint V           set point inicial, 0 a 254 (por defecto 50)\n"
-        "  --alternar V           alterna el set point entre el inicial y V\n"
+        "  --setpoint V           set point inicial, 0 a 254 (por defecto 30)\n"
+        "  --alternar V           alterna el set point entre el inicial y V (por defecto 20;\n"
+        "                         -1, set point fijo)\n"
         "  --periodo S            segundos entre cambios de --alternar (por defecto 20)\n"
         "  --reproducir SEC       envía los bytes SEC (\"10,255,40|12\"); cada '|' es una pausa\n"
         "  --pausa MS             duración de cada pausa de --reproducir (por defecto 200)\n"

@@ -170,6 +170,7 @@ void GraficoTendencia::dibujar()
     actualizarSeries();
     if (escala_.Auto)
         actualizarRangoAutomatico();
+    seguirEscalaPantalla();
     const Marco marco = marcoActual();
     if (marco == marcoDibujado_) {
         calcularPuntos();
@@ -184,8 +185,13 @@ void GraficoTendencia::dibujar()
 
 void GraficoTendencia::guardarFondo()
 {
-    if (fondo_.size() != size())
-        fondo_ = QImage(size(), QImage::Format_RGB32);
+    // As many pixels as the screen has: QCustomPlot's buffers are drawn at this ratio, and a
+    // picture made at size() would be stretched, and blurred, on a scaled screen.
+    const double escala = bufferDevicePixelRatio();
+    if (fondo_.size() != size() * escala || fondo_.devicePixelRatio() != escala) {
+        fondo_ = QImage(size() * escala, QImage::Format_RGB32);
+        fondo_.setDevicePixelRatio(escala);
+    }
     fondo_.fill(Qt::white);
     QCPPainter pintor(&fondo_);
     for (const auto &buffer : std::as_const(mPaintBuffers))
@@ -213,12 +219,27 @@ void GraficoTendencia::calcularPuntos()
     aPixeles(*serieSetPoint_, puntosSetPoint_);
 }
 
+bool GraficoTendencia::seguirEscalaPantalla()
+{
+    const double escala = devicePixelRatioF();
+    if (qFuzzyCompare(bufferDevicePixelRatio(), escala))
+        return false;
+    setBufferDevicePixelRatio(escala);
+    return true;
+}
+
 void GraficoTendencia::paintEvent(QPaintEvent *event)
 {
-    if (fondo_.size() != size())
+    // The window went to a screen of another scale: everything is drawn anew at it.
+    if (seguirEscalaPantalla())
+        replot(QCustomPlot::rpQueuedRefresh); // the picture is kept in guardarFondo
+    const double escala = bufferDevicePixelRatio();
+    if (fondo_.size() != size() * escala || fondo_.devicePixelRatio() != escala)
         guardarFondo();
     QPainter pintor(this);
-    pintor.drawImage(event->rect(), fondo_, event->rect());
+    // The source is in the picture's own pixels.
+    const QRectF r(event->rect());
+    pintor.drawImage(r, fondo_, QRectF(r.topLeft() * escala, r.size() * escala));
     pintor.setClipRect(axisRect()->rect().adjusted(0, 0, 1, 1));
     pintor.setPen(serieDato_->pen());
     pintor.drawPolyline(puntosDato_.constData(), int(puntosDato_.size()));
@@ -316,7 +337,7 @@ void GraficoTendencia::actualizarRangoAutomatico()
 
 GraficoTendencia::Marco GraficoTendencia::marcoActual() const
 {
-    return {xAxis->range(), yAxis->range(), size(), versionEscala_};
+    return {xAxis->range(), yAxis->range(), size(), bufferDevicePixelRatio(), versionEscala_};
 }
 
 QString GraficoTendencia::rutaPng(const QString &ruta)

@@ -33,6 +33,9 @@ public:
     // Brings the series, the axis and whatever shows the same data up to date and draws now.
     void redibujar();
 
+    // The picture of axes, grid and labels that frames are drawn on.
+    const QImage &fondo() const { return fondo_; }
+
     bool redibujoPendiente() const { return temporizador_.isActive(); }
     uint64_t redibujos() const { return redibujos_; }
 
@@ -62,6 +65,8 @@ private:
     void fotograma();
     void dibujar();
     void guardarFondo();
+    // Brings QCustomPlot's buffers to the window's pixel ratio; true if it changed.
+    bool seguirEscalaPantalla();
     void calcularPuntos();
     bool oculto() const;
     void actualizarSeries();
@@ -72,6 +77,7 @@ private:
     {
         QCPRange x, y;
         QSize tamano;
+        double escala;
         uint64_t versionEscala;
         bool operator==(const Marco &) const = default;
     };

@@ -1,9 +1,13 @@
 #include "enlaceserie.h"
 
+#include <algorithm>
+
+#include <QAbstractItemView>
 #include <QCompleter>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QStyle>
 #include <QStringListModel>
 
 #include "core/numeros.h"
@@ -116,14 +120,29 @@ void completarPuertos(QLineEdit &txtPuerto)
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         nombres << info.portName() << info.systemLocation();
     nombres.removeDuplicates();
-    if (QCompleter *completer = txtPuerto.completer()) {
-        if (auto *modelo = qobject_cast<QStringListModel *>(completer->model()))
-            modelo->setStringList(nombres);
-        return;
+    completarPuertos(txtPuerto, nombres);
+}
+
+void completarPuertos(QLineEdit &txtPuerto, const QStringList &nombres)
+{
+    QCompleter *completer = txtPuerto.completer();
+    if (!completer) {
+        completer = new QCompleter(nombres, &txtPuerto);
+        completer->setCaseSensitivity(Qt::CaseInsensitive);
+        txtPuerto.setCompleter(completer);
+    } else if (auto *modelo = qobject_cast<QStringListModel *>(completer->model())) {
+        modelo->setStringList(nombres);
     }
-    auto *completer = new QCompleter(nombres, &txtPuerto);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    txtPuerto.setCompleter(completer);
+    // The box is a few characters wide and the list would be as narrow: it is made as wide
+    // as its longest name (a /dev/serial/by-id/ path), frame, text margins and scroll bar.
+    QAbstractItemView *lista = completer->popup();
+    int texto = 0;
+    for (const QString &nombre : nombres)
+        texto = std::max(texto, lista->fontMetrics().horizontalAdvance(nombre));
+    const QStyle *estilo = lista->style();
+    const int margen = estilo->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lista) + 1;
+    lista->setMinimumWidth(texto + 2 * margen + 2 * lista->frameWidth()
+                           + estilo->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, lista));
 }
 
 } // namespace enlaceserie

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QString>
+#include <QStringList>
 
 class QLineEdit;
 class QPushButton;
@@ -42,5 +43,7 @@ void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar);
 
 // Offers the serial ports present now as completions of the port box.
 void completarPuertos(QLineEdit &txtPuerto);
+// Offers these names, in a list wide enough to read the longest.
+void completarPuertos(QLineEdit &txtPuerto, const QStringList &nombres);
 
 } // namespace enlaceserie

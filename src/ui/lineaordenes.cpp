@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include <QCommandLineParser>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -13,7 +12,6 @@ namespace lineaordenes {
 
 namespace {
 
-// QCommandLineParser's own help is in English; the panel speaks Spanish.
 QString ayuda()
 {
     return QStringLiteral(
@@ -29,35 +27,83 @@ QString ayuda()
         "  -h, --help     muestra esta ayuda\n"
         "  -v, --version  muestra la versión\n"
         "\n"
-        "Sin argumentos, la ventana se abre como siempre.\n");
+        "Sin argumentos, la ventana se abre como siempre. También se aceptan las opciones\n"
+        "comunes a los programas Qt (-platform, -style, -session...).\n");
+}
+
+// Options every Qt program takes (QGuiApplication, QApplication, the X11 platform):
+// QApplication takes them out of the arguments itself, so here they are only stepped over,
+// and a session manager's -session or a user's -style reaches Qt as in any Qt program.
+// How many arguments the option takes with its value; 0 if it is not one of Qt's.
+int argumentosDeQt(const QString &argumento)
+{
+    static const QStringList conValor{
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "session", "style", "stylesheet", "display", "geometry",
+        "title", "icon", "name", "visual"};
+    static const QStringList sinValor{"reverse", "widgetcount", "testability", "nograb",
+                                      "dograb"};
+    static const QStringList conIgual{"style=", "stylesheet=", "qmljsdebugger="};
+    // Qt reads "--platform" as "-platform".
+    const QString nombre = argumento.mid(argumento.startsWith(QStringLiteral("--")) ? 2 : 1);
+    if (conValor.contains(nombre))
+        return 2;
+    if (sinValor.contains(nombre))
+        return 1;
+    for (const QString &prefijo : conIgual)
+        if (nombre.startsWith(prefijo))
+            return 1;
+    return 0;
+}
+
+Salida error(const QString &texto)
+{
+    return Salida{2, texto + QStringLiteral(" (vea velmora --help)\n")};
 }
 
 } // namespace
 
 std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
 {
-    QCommandLineParser p;
-    const QCommandLineOption conectar(QStringLiteral("conectar"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    p.addOptions({conectar, help, version});
-    p.addPositionalArgument(QStringLiteral("PUERTO"), QString());
-    if (!p.parse(argumentos)) {
-        const QString opcion = p.unknownOptionNames().value(0);
-        return Salida{2, (opcion.isEmpty() ? p.errorText()
-                                            : QStringLiteral("Opción desconocida: %1").arg(opcion))
-                             + QStringLiteral(" (vea velmora --help)\n")};
+    static const QStringList nuestras{"-h", "--help", "-v", "--version", "--conectar"};
+    QStringList puertos;
+    bool ayudaPedida = false;
+    bool versionPedida = false;
+    bool conectar = false;
+    bool soloPuertos = false;
+    for (qsizetype i = 1; i < argumentos.size(); ++i) {
+        const QString &a = argumentos.at(i);
+        if (soloPuertos || !a.startsWith(u'-') || a == QStringLiteral("-")) {
+            puertos << a;
+            continue;
+        }
+        if (a == QStringLiteral("--"))
+            soloPuertos = true;
+        else if (a == QStringLiteral("-h") || a == QStringLiteral("--help"))
+            ayudaPedida = true;
+        else if (a == QStringLiteral("-v") || a == QStringLiteral("--version"))
+            versionPedida = true;
+        else if (a == QStringLiteral("--conectar"))
+            conectar = true;
+        else if (nuestras.contains(a.section(u'=', 0, 0)))
+            return error(QStringLiteral("La opción %1 no lleva valor").arg(a.section(u'=', 0, 0)));
+        else if (const int n = argumentosDeQt(a); n == 0)
+            return error(QStringLiteral("Opción desconocida: %1").arg(a));
+        else if ((i += n - 1) >= argumentos.size())
+            return error(QStringLiteral("Falta el valor de %1").arg(a));
     }
-    if (p.isSet(help))
+    if (ayudaPedida)
         return Salida{0, ayuda()};
-    if (p.isSet(version))
+    if (versionPedida)
         return Salida{0, QStringLiteral("velmora %1\n").arg(QStringLiteral(VELMORA_VERSION))};
-    const QStringList puertos = p.positionalArguments();
     if (puertos.size() > 1)
-        return Salida{2, QStringLiteral("Sobra «%1»: solo se indica un puerto (vea velmora "
-                                        "--help)\n").arg(puertos.at(1))};
+        return error(QStringLiteral("Sobra «%1»: solo se indica un puerto").arg(puertos.at(1)));
+    // An empty argument (an unset variable in a script) would silently mean port 1.
+    if (!puertos.isEmpty() && puertos.first().trimmed().isEmpty())
+        return error(QStringLiteral("El puerto está vacío: indique un número, un nombre o una "
+                                    "ruta"));
     ordenes.puerto = puertos.value(0);
-    ordenes.conectar = p.isSet(conectar);
+    ordenes.conectar = conectar;
     return std::nullopt;
 }
 

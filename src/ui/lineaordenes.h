@@ -26,7 +26,8 @@ struct Salida
 };
 
 // Reads the arguments (the program's name first). Needs no QApplication, so --help and
-// --version answer without a display.
+// --version answer without a display. Qt's own options (-platform, -style, -session...) are
+// stepped over with their values: QApplication takes them afterwards.
 std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes);
 
 // Prints the text (help and version on standard output, mistakes on standard error) and

@@ -1,5 +1,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QScreen>
+#include <QWindow>
 #include <QTest>
 
 #include "chart/escalay.h"
@@ -19,6 +21,31 @@ class TstEscalaY : public QObject
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    // The picture frames are drawn on has as many pixels as the screen: sharp on a scaled
+    // screen, and drawn anew when the window goes to a screen of another scale. CTest also
+    // runs this alone on three offscreen screens (pantallas.json: 1, 1.5 and 2).
+    void fondoALaEscalaDeLaPantalla()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QList<QScreen *> pantallas = QGuiApplication::screens();
+        std::sort(pantallas.begin(), pantallas.end(), [](QScreen *a, QScreen *b) {
+            return a->devicePixelRatio() < b->devicePixelRatio();
+        });
+        pantallas << pantallas.first(); // and back
+        for (QScreen *pantalla : std::as_const(pantallas)) {
+            f.windowHandle()->setScreen(pantalla);
+            const double escala = pantalla->devicePixelRatio();
+            QTRY_COMPARE(f.MSChart1->devicePixelRatioF(), escala);
+            f.MSChart1->repaint();
+            const QImage &fondo = f.MSChart1->fondo();
+            QCOMPARE(fondo.devicePixelRatio(), escala);
+            QCOMPARE(fondo.size(), f.MSChart1->size() * escala);
+            QCOMPARE(f.MSChart1->bufferDevicePixelRatio(), escala);
+        }
+    }
 
     void alEmpezar()
     {

@@ -36,7 +36,7 @@ grep -q '^Exec=velmora$' "$r/share/applications/org.velmora.Velmora.desktop" \
   || falla "menu entry does not start velmora"
 zcat "$r/share/man/man1/velmora.1.gz" | grep -q 'B .-.-conectar' || falla "manual page without --conectar"
 depende=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6serialport6 libqcustomplot; do
+for lib in libqt6widgets6 libqt6serialport6 libqcustomplot qt6-translations-l10n; do
   grep -q "$lib" <<< "$depende" || falla "Depends lacks $lib: $depende"
 done
 

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "chart/graficotendencia.h"
 #include "core/variablesventana.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
@@ -61,7 +62,7 @@ private slots:
     {
         QProcess sim;
         QString enlace;
-        QVERIFY(arrancar(sim, {"--tasa", "100", "--setpoint", "30"}, &enlace));
+        QVERIFY(arrancar(sim, {"--tasa", "100", "--setpoint", "30", "--alternar", "-1"}, &enlace));
         Form1 f;
         conectar(f, enlace);
         QVERIFY(f.MSComm1->PortOpen());
@@ -74,6 +75,32 @@ private slots:
         // Its plant heads for the new set point.
         QTRY_VERIFY_WITH_TIMEOUT(f.ventana.fila(512).dato > 60, 10000);
         QCOMPARE(f.avisos().mostrados(), QStringList());
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+    }
+
+    // The demo as it starts: the controller's defaults stay inside the window's first Y axis,
+    // overshoot and noise included, so nothing sits on its top edge or is clipped off.
+    void porDefectoDentroDelEje()
+    {
+        QProcess sim;
+        QString enlace;
+        QVERIFY(arrancar(sim, {"--tasa", "200"}, &enlace)); // the plant's own pace: seconds
+        Form1 f;
+        conectar(f, enlace);
+        QVERIFY(f.MSComm1->PortOpen());
+        const double techo = f.MSChart1->valueScale().Maximum;
+        int mayor = 0;
+        QElapsedTimer reloj;
+        reloj.start();
+        while (reloj.elapsed() < 10000) { // past the step response's peak
+            QTest::qWait(250);
+            for (int fila = 1; fila <= f.ventana.RowCount(); ++fila)
+                mayor = std::max({mayor, int(f.ventana.fila(fila).dato),
+                                  int(f.ventana.fila(fila).setPoint)});
+        }
+        QCOMPARE(f.variables.setPoint, int16_t(30));
+        QVERIFY2(mayor > 25 && mayor < techo, qPrintable(QString::number(mayor)));
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));
     }

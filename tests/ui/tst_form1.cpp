@@ -1,4 +1,10 @@
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QDialogButtonBox>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTranslator>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
@@ -19,6 +25,8 @@
 #include "ui/avisos.h"
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
+#include "ui/traducciones.h"
+#include "serial/enlaceserie.h"
 
 class TstForm1 : public QObject
 {
@@ -266,6 +274,27 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--rapido"} << 2 << "Opción desconocida"
                                         << false;
         QTest::newRow("two ports") << QStringList{"1", "2"} << 2 << "Sobra «2»" << false;
+        // Qt's own options are Qt's: QApplication takes them, with their values.
+        QTest::newRow("Qt's -platform") << QStringList{"-platform", "offscreen", "COM3"} << -1
+                                        << "COM3" << false;
+        QTest::newRow("-style and a session manager's -session")
+            << QStringList{"-style", "fusion", "--conectar", "-session", "1a2b_3c"} << -1 << ""
+            << true;
+        QTest::newRow("-style= and -reverse") << QStringList{"-style=fusion", "-reverse", "2"}
+                                              << -1 << "2" << false;
+        QTest::newRow("Qt option without its value") << QStringList{"COM3", "-platform"} << 2
+                                                      << "Falta el valor de -platform" << false;
+        QTest::newRow("unknown option named whole") << QStringList{"-rapido"} << 2
+                                                    << "Opción desconocida: -rapido" << false;
+        QTest::newRow("--help=x") << QStringList{"--help=x"} << 2
+                                  << "La opción --help no lleva valor" << false;
+        QTest::newRow("--conectar=1") << QStringList{"--conectar=1"} << 2
+                                      << "La opción --conectar no lleva valor" << false;
+        QTest::newRow("empty port") << QStringList{"", "--conectar"} << 2
+                                    << "El puerto está vacío" << false;
+        QTest::newRow("blank port") << QStringList{"  "} << 2 << "El puerto está vacío" << false;
+        QTest::newRow("after --, a port like an option") << QStringList{"--", "-x"} << -1 << "-x"
+                                                         << false;
     }
     void lineaDeOrdenes()
     {
@@ -286,6 +315,82 @@ private slots:
         lineaordenes::aplicar(ordenes, f);
         QCOMPARE(f.txtPuerto->text(), texto.isEmpty() ? QStringLiteral("1") : texto);
         QCOMPARE(f.txtPuerto->toolTip(), f.txtPuerto->text());
+    }
+
+    // The program itself, with no display at all: help and version on standard output,
+    // mistakes on standard error, each with its exit code.
+    void salidasDelPrograma_data()
+    {
+        QTest::addColumn<QStringList>("argumentos");
+        QTest::addColumn<int>("codigo");
+        QTest::addColumn<QString>("salida");
+        QTest::addColumn<QString>("errores");
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Uso: velmora" << "";
+        QTest::newRow("-h after Qt's -platform") << QStringList{"-platform", "xcb", "-h"} << 0
+                                                 << "Uso: velmora" << "";
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "velmora 1.0\n" << "";
+        QTest::newRow("unknown option") << QStringList{"--rapido"} << 2 << ""
+                                        << "Opción desconocida: --rapido";
+        QTest::newRow("empty port") << QStringList{""} << 2 << "" << "El puerto está vacío";
+    }
+    void salidasDelPrograma()
+    {
+        QFETCH(QStringList, argumentos);
+        QFETCH(int, codigo);
+        QFETCH(QString, salida);
+        QFETCH(QString, errores);
+        QProcess p;
+        QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+        for (const char *v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            entorno.remove(QString::fromLatin1(v));
+        p.setProcessEnvironment(entorno);
+        p.start(QStringLiteral(VELMORA), argumentos);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), codigo);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(salida.isEmpty() ? out.isEmpty() : out.startsWith(salida), qPrintable(out));
+        QVERIFY2(errores.isEmpty() ? err.isEmpty() : err.startsWith(errores), qPrintable(err));
+    }
+
+    // Qt's own texts in Spanish once the program has loaded its translations.
+    void textosDeQtEnEspanol()
+    {
+        const QStringList cargados = cargarTraducciones(QLocale(QLocale::Spanish, QLocale::Spain));
+        const auto quitar = qScopeGuard([] {
+            for (QTranslator *t : qApp->findChildren<QTranslator *>()) {
+                QCoreApplication::removeTranslator(t);
+                delete t;
+            }
+        });
+        QVERIFY2(cargados.contains("qtbase") || cargados.contains("qt"),
+                 qPrintable(cargados.join(' ')));
+        QDialogButtonBox botones(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+        // Some platforms keep the shortcut's '&'.
+        QCOMPARE(botones.button(QDialogButtonBox::Cancel)->text().remove(u'&'), "Cancelar");
+        QCOMPARE(botones.button(QDialogButtonBox::Save)->text().remove(u'&'), "Guardar");
+    }
+
+    // The narrow port box offers a list as wide as its longest name.
+    void listaDePuertosLegible()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        const QString largo = QStringLiteral(
+            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        enlaceserie::completarPuertos(*f.txtPuerto, {QStringLiteral("ttyS0"), largo});
+        QCompleter *completer = f.txtPuerto->completer();
+        QVERIFY(completer);
+        QCOMPARE(completer->model()->rowCount(), 2);
+        completer->setCompletionPrefix(QString());
+        completer->complete();
+        QAbstractItemView *lista = completer->popup();
+        QVERIFY(QTest::qWaitForWindowExposed(lista));
+        QVERIFY2(lista->viewport()->width() >= lista->fontMetrics().horizontalAdvance(largo),
+                 qPrintable(QString::number(lista->viewport()->width())));
+        lista->hide();
     }
 
     // --conectar presses «Conectar» once the window is up: the trend moves at once.
