@@ -77,7 +77,8 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
     Reloj::Instante::duration paso{};
     int pendientes = 0; // samples of this event not handled yet
     if (llegada > std::chrono::nanoseconds::zero()) {
-        Reloj::Instante desde = ahora - std::chrono::duration_cast<Reloj::Instante::duration>(llegada);
+        using std::chrono::duration_cast;
+        Reloj::Instante desde = ahora - duration_cast<Reloj::Instante::duration>(llegada);
         if (v.tiempoAnterior && *v.tiempoAnterior > desde)
             desde = std::min(*v.tiempoAnterior, ahora);
         pendientes = contarMuestras(entrada, v.esperaSetPoint);

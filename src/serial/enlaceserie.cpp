@@ -108,8 +108,9 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
                  puerto.esperandoVuelta()
                      ? QStringLiteral("Se reconectará sola cuando el dispositivo vuelva; para "
                                       "usar otro puerto, escríbalo y pulse «Conectar».")
-                     : QStringLiteral("No se reconectará sola, porque otro dispositivo podría "
-                                      "recibir el mismo nombre: cuando vuelva, pulse «Conectar»."));
+                     : QStringLiteral("No se reconectará sola, porque otro dispositivo "
+                                      "podría recibir el mismo nombre: cuando vuelva, pulse "
+                                      "«Conectar»."));
     avisar(texto);
     return texto;
 }

@@ -251,7 +251,9 @@ private slots:
         std::sort(mostrados.begin(), mostrados.end());
         const double mediana = mostrados[mostrados.size() / 2];
         QVERIFY2(std::abs(mediana * porSegundo - 1.0) <= 0.1,
-                 qPrintable(QStringLiteral("median %1 s for %2 s").arg(mediana).arg(1 / porSegundo)));
+                 qPrintable(QStringLiteral("median %1 s for %2 s")
+                                .arg(mediana)
+                                .arg(1 / porSegundo)));
     }
 
     // Reading pauses only for a fast trickle: a flood is gathered, and a slow trickle that
@@ -582,7 +584,8 @@ private slots:
         QCOMPARE(f.MSComm1->esperandoVuelta(), !antes.isEmpty());
         presentes = {{otro.ruta(), identidad(despues)}};
         const int hasta = miradas + 2;
-        QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->PortOpen() || miradas >= hasta || !f.MSComm1->esperandoVuelta(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            f.MSComm1->PortOpen() || miradas >= hasta || !f.MSComm1->esperandoVuelta(), 10000);
         QCOMPARE(f.MSComm1->PortOpen(), reabre);
         if (!reabre) {
             f.MSComm1->cerrar(); // as the window does when it closes: no look after that
@@ -592,9 +595,13 @@ private slots:
         QCOMPARE(f.MSComm1->dispositivo(), otro.ruta());
         QVERIFY(!f.btnPuerto->isEnabled());
         // The message about the loss is no longer true: it goes.
-        QTRY_VERIFY(std::none_of(f.findChildren<QMessageBox *>().cbegin(),
-                                 f.findChildren<QMessageBox *>().cend(),
-                                 [&](QMessageBox *m) { return m->isVisible() && m->text() == aviso; }));
+        const auto abierto = [&] {
+            const auto cajas = f.findChildren<QMessageBox *>();
+            return std::any_of(cajas.cbegin(), cajas.cend(), [&](QMessageBox *m) {
+                return m->isVisible() && m->text() == aviso;
+            });
+        };
+        QTRY_VERIFY(!abierto());
         QVERIFY(otro.escribir(QByteArray::fromHex("21")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("33"));
     }
