@@ -232,6 +232,7 @@ void PuertoSerie::cerrar()
     pausado_ = false;
     reanudando_ = false;
     tramo_.invalidate();
+    desdeEntrega_.invalidate();
     port_.setReadBufferSize(0);
     if (port_.isOpen())
         port_.close();
@@ -281,21 +282,27 @@ void PuertoSerie::leer()
 qint64 PuertoSerie::entregar(std::chrono::nanoseconds reunido)
 {
     const qint64 esperando = port_.bytesAvailable();
+    // Gathered during a pause, the bytes came over the whole pause. Read as they came but
+    // several at once soon after the last delivery, they are a steady stream read late (a busy
+    // computer) or an adapter's packet: they came over the time since then. After a silence
+    // they came together, no closer than the line carries them.
+    if (reunido == std::chrono::nanoseconds::zero() && desdeEntrega_.isValid()
+        && desdeEntrega_.elapsed() <= pausaMs)
+        reunido = std::chrono::nanoseconds(desdeEntrega_.nsecsElapsed());
     qint64 total = 0;
     while (port_.isOpen()) {
         const qint64 n = port_.read(entrada_.data(), entrada_.size());
         if (n <= 0)
             break;
         total += n;
-        // Gathered during a pause, the bytes came over the whole pause; read as they came, no
-        // closer together than the line carries them.
         const std::chrono::nanoseconds llegada =
-            reunido > std::chrono::nanoseconds::zero()
-                ? reunido * n / std::max(esperando, n)
-                : tiempoByte * n;
+            reunido > std::chrono::nanoseconds::zero() ? reunido * n / std::max(esperando, n)
+                                                       : tiempoByte * n;
         if (receptor_)
             receptor_(evento::comEvReceive, QByteArrayView(entrada_.constData(), n), llegada);
     }
+    if (total > 0)
+        desdeEntrega_.start();
     return total;
 }
 

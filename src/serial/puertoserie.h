@@ -20,7 +20,7 @@ class PuertoSerie : public QObject
     Q_OBJECT
 public:
     // `llegada`: how long before the event its bytes may have reached the port, for the
-    // pipeline to time its samples by (see leer()).
+    // pipeline to time its samples by (see entregar()).
     using Receptor = std::function<void(int16_t codigo, QByteArrayView entrada,
                                         std::chrono::nanoseconds llegada)>;
 
@@ -151,6 +151,7 @@ private:
     Receptor receptor_;
     QTimer pausa_;
     QElapsedTimer desdePausa_;
+    QElapsedTimer desdeEntrega_; // the last bytes handed over
     // Small reads within the current stretch, to tell a fast trickle from a slow stream.
     QElapsedTimer tramo_;
     qint64 bytesTramo_ = 0;
