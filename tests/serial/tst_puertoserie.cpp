@@ -44,21 +44,23 @@ class TstPuertoSerie : public QObject
     }
 
     // Writes `total` bytes in pieces of `bloque`, at `porSegundo` bytes a second, from a thread
-    // of its own while the test's event loop runs the panel.
+    // of its own while the test's event loop runs the panel. Held up (a busy machine), it goes
+    // on at its rate from where it is rather than catch up with a burst.
     struct Controlador
     {
         Controlador(Pty &pty, double porSegundo, int bloque, int total)
             : hilo([&pty, porSegundo, bloque, total, this] {
                   using namespace std::chrono;
-                  const auto inicio = steady_clock::now();
+                  const auto periodo =
+                      duration_cast<steady_clock::duration>(duration<double>(bloque / porSegundo));
+                  auto siguiente = steady_clock::now();
                   for (int hecho = 0; hecho < total && !parar; hecho += bloque) {
-                      std::this_thread::sleep_until(
-                          inicio + duration_cast<steady_clock::duration>(
-                                       duration<double>(hecho / porSegundo)));
+                      std::this_thread::sleep_until(siguiente);
                       QByteArray pieza;
                       for (int i = hecho; i < std::min(total, hecho + bloque); ++i)
                           pieza.append(char(i % 250));
                       pty.escribir(pieza);
+                      siguiente = std::max(siguiente + periodo, steady_clock::now() - periodo);
                   }
                   terminado = true;
               })
