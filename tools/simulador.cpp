@@ -239,9 +239,11 @@ void controlador(int maestro, int esclavo, const Opciones &o)
                     informar = true;
                 }
         }
-        // Nobody listening: a real line just loses the bytes, it does not store them.
+        // Nobody listening: a real line just loses the bytes, it does not store them. A panel
+        // that is listening may leave up to a frame's worth waiting (192 bytes at the line
+        // rate), so only what no reader would leave that long counts as nobody.
         int pendientes = 0;
-        if (::ioctl(esclavo, FIONREAD, &pendientes) == 0 && pendientes > 64)
+        if (::ioctl(esclavo, FIONREAD, &pendientes) == 0 && pendientes > 2048)
             ::tcflush(esclavo, TCIFLUSH);
 
         if (o.setPointAlterno >= 0 && n > 0

@@ -1,6 +1,7 @@
 #include "puertoserie.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +10,6 @@
 #include "serial/eventoscomm.h"
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -197,12 +197,15 @@ void PuertoSerie::buscarVuelta()
 {
     QString donde;
     if (porEnlace_) {
-        // The user's own name for the device, followed again once it points at a device. The
-        // link is made again when the device comes back (udev's by-id links, the simulator's);
-        // one left behind still names the old device node, which the system may give to the
-        // next device that comes. A look at the name costs less than a failed opening.
+        // The user's own name for the device, followed again once it points at a device: a
+        // link made again (udev's by-id links and the simulator's are, when the device comes
+        // back), or one that leads to a device with the same identity. A link left behind
+        // still names the old device node, which the system may give to the next device that
+        // comes. A look at the name costs less than a failed opening.
         const QString enlace = ubicacion(dispositivo_);
-        if (QFileInfo::exists(enlace) && marcaEnlace(enlace) != marcaEnlace_)
+        if (QFileInfo::exists(enlace)
+            && (marcaEnlace(enlace) != marcaEnlace_
+                || (identidad_.conocida() && identidadDe(enlace) == identidad_)))
             donde = dispositivo_;
     } else {
         // The same device, wherever the system put it this time (ttyUSB0 may come back as
@@ -343,26 +346,23 @@ void PuertoSerie::reanudar()
 
 void PuertoSerie::error(QSerialPort::SerialPortError codigo)
 {
-#ifdef Q_OS_UNIX
-    const int sistema = errno; // of the read that failed, before anything else can change it
-#endif
     if (codigo != QSerialPort::ResourceError && codigo != QSerialPort::ReadError)
         return;
     if (!port_.isOpen())
         return;
     QString motivo = port_.errorString();
-    // A hang-up reads as an end of file, which leaves errno as some earlier call set it:
-    // that says nothing of the port, the hang-up does.
     bool colgado = false;
 #ifdef Q_OS_UNIX
+    // A hang-up reads as an end of file, which leaves errno as some earlier call set it:
+    // that says nothing of the port, the hang-up does.
     pollfd p{int(port_.handle()), POLLIN, 0};
-    colgado = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
-    // A read that found nothing: the bytes it was woken for were taken a moment before (by
-    // the read that ends a pause, in the same turn of the event loop). Qt calls that a
-    // resource error and stops watching the device; the device is fine.
-    const bool nadaQueLeer = sistema == EAGAIN || sistema == EINTR
-                             || motivo == qt_error_string(EAGAIN);
-    if (!colgado && nadaQueLeer && QFileInfo::exists(ubicacion(dispositivo_))) {
+    const int listos = ::poll(&p, 1, 0);
+    colgado = listos > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+    // A read that found nothing, with nothing to read now: the bytes it was woken for were
+    // taken a moment before (by the read that ends a pause, in the same turn of the event
+    // loop, or by another program reading the same device). Qt calls that an error, with
+    // whatever errno was, and stops watching the device; the device is fine.
+    if (listos == 0 && QFileInfo::exists(ubicacion(dispositivo_))) {
         port_.clearError();
         port_.setReadBufferSize(port_.readBufferSize()); // watches the device again
         return;

@@ -57,6 +57,9 @@ void cerrarAlRecibir(QWidget &ventana)
     accion.sa_flags = SA_RESTART;
     for (int senal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(senal, &accion, nullptr);
+    // A file-size limit (ulimit -f) would kill the panel mid-record; ignored, the write fails
+    // and the log says why and switches itself off.
+    ::signal(SIGXFSZ, SIG_IGN);
 #else
     Q_UNUSED(ventana);
 #endif

@@ -647,6 +647,15 @@ private slots:
         panel.start(QStringLiteral(VELMORA), {pty.ruta(), QStringLiteral("--conectar")});
         QVERIFY(panel.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(pty.exclusivo(), 20000); // connected
+        // A file-size limit makes the log's write fail (and say so) rather than kill it.
+        QFile estado(QStringLiteral("/proc/%1/status").arg(panel.processId()));
+        QVERIFY(estado.open(QIODevice::ReadOnly));
+        QByteArray ignoradas;
+        for (const QByteArray &linea : estado.readAll().split('\n'))
+            if (linea.startsWith("SigIgn:"))
+                ignoradas = linea.mid(7).trimmed();
+        QVERIFY2(ignoradas.toULongLong(nullptr, 16) & (1ULL << (SIGXFSZ - 1)),
+                 ignoradas.constData());
         ::kill(pid_t(panel.processId()), senal);
         QVERIFY(panel.waitForFinished(20000));
         QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
