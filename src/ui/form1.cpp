@@ -86,7 +86,7 @@ void Form1::crearElementos()
     txtPuerto = crear<QLineEdit>(this, "txtPuerto", texto("1"), {1080, 120, 375, 285});
     btnPuerto = crear<QPushButton>(this, "btnPuerto", texto("Conectar"), {1560, 120, 975, 375});
 
-    // The set-point row exists but is hidden for good.
+    // The set-point row exists but is hidden unless the command line asks for it.
     lblSetPoint = crear<QLabel>(this, "lblSetPoint", texto("Set Point"), {120, 600, 975, 255});
     txtSetPoint = crear<QLineEdit>(this, "txtSetPoint", texto("0"), {840, 600, 615, 285});
     btnEnviar = crear<QPushButton>(this, "btnEnviar", texto("Enviar"), {1560, 600, 975, 375});

@@ -329,7 +329,7 @@ private slots:
         QTest::addColumn<QString>("texto");
         QTest::addColumn<QByteArray>("enLinea");
         QTest::addColumn<int>("setPoint");
-        QTest::newRow("150 lowered") << "150" << QByteArray("\x64", 1) << 150;
+        QTest::newRow("150 lowered") << "150" << QByteArray("\x64", 1) << 100;
         QTest::newRow("100") << "100" << QByteArray("\x64", 1) << 100;
         QTest::newRow("0 is a NUL byte") << "0" << QByteArray("\x00", 1) << 0;
         QTest::newRow("37.5 to even") << "37.5" << QByteArray("\x26", 1) << 38;
@@ -356,6 +356,10 @@ private slots:
         QCOMPARE(f.avisos().mostrados().size(), enLinea.isEmpty() ? 1 : 0);
         QVERIFY(!f.variables.esperaSetPoint);
         QCOMPARE(f.txtSetPoint->text(), texto);
+        // The next sample carries what the controller got.
+        QVERIFY(pty.escribir(QByteArray("\x05", 1)));
+        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 1; }));
+        QCOMPARE(f.ventana.fila(f.ventana.RowCount()).setPoint, int16_t(setPoint));
     }
 
     void fallosAlConectar_data()
