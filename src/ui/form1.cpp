@@ -18,6 +18,7 @@
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
+#include "ui/ventanarespuesta.h"
 
 namespace {
 
@@ -195,6 +196,17 @@ void Form1::conectarEventos()
                 registro_->cambiarDestino(*CommonDialog1);
             });
     connect(chkRegistrar, &QCheckBox::clicked, this, [this] { registro_->clickRegistrar(); });
+    connect(MSChart1, &GraficoTendencia::pedirRespuestaEscalon, this,
+            &Form1::mostrarRespuestaEscalon);
+}
+
+void Form1::mostrarRespuestaEscalon()
+{
+    if (!ventanaRespuesta)
+        ventanaRespuesta = new VentanaRespuesta(adquisicion_->respuesta(), this);
+    ventanaRespuesta->show();
+    ventanaRespuesta->raise();
+    ventanaRespuesta->activateWindow();
 }
 
 void Form1::cargar()

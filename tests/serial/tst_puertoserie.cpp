@@ -20,6 +20,7 @@
 
 #include "recepcion/adquisicion.h"
 #include "core/variablesventana.h"
+#include "hasta.h"
 #include "pseudoterminal.h"
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
@@ -73,20 +74,6 @@ class TstPuertoSerie : public QObject
         std::atomic<bool> terminado{false};
         std::thread hilo;
     };
-
-    // Waits for a condition in short turns of the event loop. QTest::qWait sleeps 10 ms
-    // between its turns, which would make the panel read the port late and in lumps.
-    static bool hasta(const std::function<bool()> &condicion, int ms = 20000)
-    {
-        QElapsedTimer reloj;
-        reloj.start();
-        while (!condicion() && reloj.elapsed() < ms) {
-            QEventLoop vuelta;
-            QTimer::singleShot(2, &vuelta, &QEventLoop::quit);
-            vuelta.exec();
-        }
-        return condicion();
-    }
 
 private slots:
     void nombreDispositivo_data()
