@@ -53,10 +53,14 @@ const QStringList rotulos{
     QStringLiteral("Error en régimen permanente"),
     QStringLiteral("Periodo de oscilación, s")};
 
-const QStringList columnas{QStringLiteral("Escalón"),      QStringLiteral("Subida (s)"),
-                           QStringLiteral("Pico"),         QStringLiteral("Sobreimpulso (%)"),
-                           QStringLiteral("Pico (s)"),     QStringLiteral("Establecimiento (s)"),
-                           QStringLiteral("Error"),        QStringLiteral("Periodo (s)")};
+const QStringList columnas{QStringLiteral("Escalón"),
+                           QStringLiteral("Subida (s)"),
+                           QStringLiteral("Valor de pico"),
+                           QStringLiteral("Sobreimpulso (%)"),
+                           QStringLiteral("Tiempo de pico (s)"),
+                           QStringLiteral("Establecimiento (s)"),
+                           QStringLiteral("Error permanente"),
+                           QStringLiteral("Periodo (s)")};
 
 } // namespace
 
@@ -97,7 +101,7 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     todo->addLayout(formulario);
     todo->addWidget(tabla_, 1);
     todo->addLayout(pie);
-    resize(760, 460);
+    resize(920, 460);
 
     connect(&temporizador_, &QTimer::timeout, this, &VentanaRespuesta::actualizar);
 }
