@@ -19,7 +19,7 @@ void RespuestaEscalon::empezar(Reloj::Instante instante, int16_t desde, int16_t 
     t10_.reset();
     t90_.reset();
     enPico_ = paso_ = volvio_ = dentro_ = false;
-    lado_ = 0;
+    debajo_ = encima_ = false;
     subidaAnterior_.reset();
     periodo_.reset();
     mediaPrimero_ = mediaN_ = 0;
@@ -73,6 +73,17 @@ void RespuestaEscalon::agregar(Reloj::Instante instante, int16_t dato, int16_t s
     if (avance > 1.0)
         paso_ = true;
 
+    // A swing is timed at its upward crossings of the set point, which a decaying swing
+    // passes at a steady pace (its exits from the band do not); only swings that left the
+    // band on both sides count, so noise about the set point makes none.
+    if (!primera && datoAnterior_ < hasta_ && valor >= hasta_ && debajo_) {
+        const double subida = cruce(hasta_, t, valor);
+        if (subidaAnterior_ && encima_)
+            periodo_ = subida - *subidaAnterior_;
+        subidaAnterior_ = subida;
+        debajo_ = encima_ = false;
+    }
+
     const double desvio = valor - hasta_;
     if (std::abs(desvio) <= tolerancia_) {
         if (!dentro_) {
@@ -99,14 +110,7 @@ void RespuestaEscalon::agregar(Reloj::Instante instante, int16_t dato, int16_t s
         dentro_ = false;
         mediaPrimero_ = mediaN_ = 0;
         mediaSuma_ = 0;
-        // A swing counts once it leaves the band on the other side.
-        const int lado = desvio > 0 ? 1 : -1;
-        if (lado == 1 && lado_ == -1) {
-            if (subidaAnterior_)
-                periodo_ = t - *subidaAnterior_;
-            subidaAnterior_ = t;
-        }
-        lado_ = lado;
+        (desvio > 0 ? encima_ : debajo_) = true;
     }
     tAnterior_ = tUltimo_ = t;
     datoAnterior_ = valor;

@@ -67,7 +67,7 @@ private:
     bool volvio_ = false; // and turned back from its peak
     bool dentro_ = false; // within the band
     double entrada_ = 0.0;
-    int lado_ = 0;        // -1 below the band, +1 above, 0 not out yet
+    bool debajo_ = false, encima_ = false; // out of the band since the last upward crossing
     std::optional<double> subidaAnterior_, periodo_;
 
     struct Punto
