@@ -44,6 +44,7 @@ struct Opciones
     int esperaMs = 0;               // before replay or flood starts
     double seno = 0.0;              // flood as a full-scale sine of this period (samples)
     bool salirAlTerminar = false;   // exit once a replay or flood is written
+    double zeta = 0.0, wn = 0.0;    // controller mode: a known second-order plant; wn 0: none
 };
 
 void ayuda()
@@ -68,6 +69,10 @@ void ayuda()
         "  --seno P               --inundar envía un seno de 0 a 254 de P muestras de periodo\n"
         "  --espera MS            espera antes de --reproducir o --inundar (por defecto 0)\n"
         "  --salir                termina al acabar --reproducir o --inundar\n"
+        "  --planta-2o Z,W        el valor sigue, sin ruido, a una planta de segundo orden\n"
+        "                         y'' + 2·Z·W·y' + W²·y = W²·r (Z amortiguamiento, W\n"
+        "                         frecuencia natural en rad/s) que responde a cada cambio\n"
+        "                         de set point r; empieza en el set point inicial\n"
         "  --help                 esta ayuda\n"
         "\n"
         "En modo controlador, cada byte 0 a 100 que llega por el puerto es el nuevo set point;\n"
@@ -104,6 +109,15 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         else if (a == "--bloque") o.bloque = std::max(1, std::atoi(v.c_str()));
         else if (a == "--espera") o.esperaMs = std::atoi(v.c_str());
         else if (a == "--seno") o.seno = std::atof(v.c_str());
+        else if (a == "--planta-2o") {
+            char *fin = nullptr;
+            o.zeta = std::strtod(v.c_str(), &fin);
+            o.wn = *fin == ',' ? std::strtod(fin + 1, &fin) : 0.0;
+            if (*fin != '\0' || o.zeta <= 0.0 || o.wn <= 0.0) {
+                std::fprintf(stderr, "--planta-2o espera Z,W, ambos mayores que 0\n");
+                return false;
+            }
+        }
         else {
             std::fprintf(stderr, "Opción desconocida: %s (vea --help)\n", a.c_str());
             return false;
@@ -192,16 +206,27 @@ bool inundar(int maestro, const Opciones &o)
     return enviados == o.inundar;
 }
 
-// A first-order plant under a PI loop, sampled at the controller's rate.
+// A first-order plant under a PI loop, sampled at the controller's rate; or, with
+// --planta-2o, a noiseless second-order plant whose step response is known in closed form.
 class Planta
 {
 public:
-    explicit Planta(int setPoint) : setPoint_(setPoint) {}
+    Planta(int setPoint, double zeta, double wn)
+        : setPoint_(setPoint), zeta_(zeta), wn_(wn), y_(wn > 0 ? setPoint : 0.0)
+    {
+    }
     int setPoint() const { return setPoint_; }
     void setSetPoint(int v) { setPoint_ = v; }
 
+    // The value now, then the plant moves on by dt: the sample that first carries a new set
+    // point is taken at the step's start, as the closed form has it.
     uint8_t muestra(double dt)
     {
+        if (wn_ > 0) {
+            const double medida = y_;
+            segundoOrden(dt);
+            return uint8_t(std::clamp(std::lround(medida), 0L, 254L));
+        }
         const double error = setPoint_ - y_;
         integral_ = std::clamp(integral_ + error * dt, -400.0, 400.0);
         const double u = std::clamp(kp * error + ki * integral_, 0.0, 254.0);
@@ -211,16 +236,37 @@ public:
     }
 
 private:
+    // Runge-Kutta in steps of at most 1 ms, far finer than the plant's time constants, so
+    // samples at any rate fall on the analytic response.
+    void segundoOrden(double dt)
+    {
+        const int pasos = std::max(1, int(std::ceil(dt / 0.001)));
+        const double h = dt / pasos;
+        const double r = setPoint_;
+        const auto a = [&](double y, double v) {
+            return wn_ * wn_ * (r - y) - 2.0 * zeta_ * wn_ * v;
+        };
+        for (int i = 0; i < pasos; ++i) {
+            const double k1y = v_, k1v = a(y_, v_);
+            const double k2y = v_ + h / 2 * k1v, k2v = a(y_ + h / 2 * k1y, v_ + h / 2 * k1v);
+            const double k3y = v_ + h / 2 * k2v, k3v = a(y_ + h / 2 * k2y, v_ + h / 2 * k2v);
+            const double k4y = v_ + h * k3v, k4v = a(y_ + h * k3y, v_ + h * k3v);
+            y_ += h / 6 * (k1y + 2 * k2y + 2 * k3y + k4y);
+            v_ += h / 6 * (k1v + 2 * k2v + 2 * k3v + k4v);
+        }
+    }
+
     static constexpr double kp = 1.2, ki = 0.9, tau = 2.5;
     int setPoint_;
-    double y_ = 0.0, integral_ = 0.0;
+    double zeta_, wn_;
+    double y_, v_ = 0.0, integral_ = 0.0;
     std::mt19937 azar_{12345};
     std::normal_distribution<double> ruido_{0.0, 0.6};
 };
 
 void controlador(int maestro, int esclavo, const Opciones &o)
 {
-    Planta planta(o.setPoint);
+    Planta planta(o.setPoint, o.zeta, o.wn);
     const auto periodo = std::chrono::duration<double>(1.0 / o.tasa);
     auto siguiente = std::chrono::steady_clock::now();
     long long n = 0;

@@ -363,7 +363,11 @@ void GraficoTendencia::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
     QAction *guardar = menu.addAction(QStringLiteral("Guardar imagen..."));
-    if (menu.exec(event->globalPos()) != guardar)
+    QAction *respuesta = menu.addAction(QStringLiteral("Respuesta al escalón…"));
+    const QAction *elegida = menu.exec(event->globalPos());
+    if (elegida == respuesta)
+        emit pedirRespuestaEscalon();
+    if (elegida != guardar)
         return;
     const QString ruta = QFileDialog::getSaveFileName(
         this, QStringLiteral("Guardar imagen"), QString(), QStringLiteral("PNG (*.png)"));

@@ -53,6 +53,8 @@ signals:
     void pedirDatos();
     // Then: what else shows the same data may join the frame, so the window repaints once.
     void antesDeFotograma();
+    // «Respuesta al escalón…» in the right-click menu.
+    void pedirRespuestaEscalon();
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;

@@ -106,6 +106,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
                            ? Reloj::segundosEntre(*v.tiempoAnterior, instante)
                            : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
         v.tiempoAnterior = instante;
+        respuesta_.agregar(instante, dato, v.setPoint);
         ventana_.agregarMuestra(dato, v.setPoint);
         if (registrar && !registro_.escribirRegistro(dato, v.setPoint, reloj_.segundoEpoca()))
             registrar = false;

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "core/reloj.h"
+#include "recepcion/respuestaescalon.h"
 #include "serial/eventoscomm.h"
 
 class QCheckBox;
@@ -47,6 +48,7 @@ public:
     void escribirLecturas();
 
     Reloj &reloj() { return reloj_; }
+    const RespuestaEscalon &respuesta() const { return respuesta_; }
 
 private:
     VariablesVentana &variables_;
@@ -62,6 +64,7 @@ private:
     static int contarMuestras(QByteArrayView entrada, bool esperaSetPoint);
 
     Reloj reloj_;
+    RespuestaEscalon respuesta_;
     uint64_t muestras_ = 0;
     bool lecturasPendientes_ = false;
     QElapsedTimer desdeLecturas_;

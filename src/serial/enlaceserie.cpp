@@ -84,9 +84,9 @@ bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
                    .arg(puerto.descripcion(), motivo));
         return false;
     }
-    // The typed value, not the lowered one: the chart and the log show what was typed.
-    // Only once sent, so a failed send does not show a set point the controller never got.
-    variables.setPoint = *valor;
+    // What the controller got, so the chart and the log never show a set point it did not
+    // receive; only once sent, for the same reason.
+    variables.setPoint = enLinea;
     return true;
 }
 

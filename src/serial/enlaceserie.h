@@ -25,7 +25,7 @@ std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *moti
 bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
                     PuertoSerie &puerto, const Avisar &avisar);
 
-// Click of "Enviar": one byte, the typed set point lowered to 100.
+// Click of "Enviar": one byte, the typed set point lowered to 100, which samples carry next.
 bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
                     PuertoSerie &puerto, const Avisar &avisar);
 

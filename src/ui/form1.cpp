@@ -18,6 +18,7 @@
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
+#include "ui/ventanarespuesta.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ void Form1::crearElementos()
     txtPuerto = crear<QLineEdit>(this, "txtPuerto", texto("1"), {1080, 120, 375, 285});
     btnPuerto = crear<QPushButton>(this, "btnPuerto", texto("Conectar"), {1560, 120, 975, 375});
 
-    // The set-point row exists but is hidden for good.
+    // The set-point row exists but is hidden unless the command line asks for it.
     lblSetPoint = crear<QLabel>(this, "lblSetPoint", texto("Set Point"), {120, 600, 975, 255});
     txtSetPoint = crear<QLineEdit>(this, "txtSetPoint", texto("0"), {840, 600, 615, 285});
     btnEnviar = crear<QPushButton>(this, "btnEnviar", texto("Enviar"), {1560, 600, 975, 375});
@@ -195,6 +196,17 @@ void Form1::conectarEventos()
                 registro_->cambiarDestino(*CommonDialog1);
             });
     connect(chkRegistrar, &QCheckBox::clicked, this, [this] { registro_->clickRegistrar(); });
+    connect(MSChart1, &GraficoTendencia::pedirRespuestaEscalon, this,
+            &Form1::mostrarRespuestaEscalon);
+}
+
+void Form1::mostrarRespuestaEscalon()
+{
+    if (!ventanaRespuesta)
+        ventanaRespuesta = new VentanaRespuesta(adquisicion_->respuesta(), this);
+    ventanaRespuesta->show();
+    ventanaRespuesta->raise();
+    ventanaRespuesta->activateWindow();
 }
 
 void Form1::cargar()

@@ -19,6 +19,7 @@ class Avisos;
 class GraficoTendencia;
 class PuertoSerie;
 class Registro;
+class VentanaRespuesta;
 
 // The panel's one window: its elements, its variables, load and unload, and which handler
 // each event reaches.
@@ -56,6 +57,7 @@ public:
     QPushButton *btnCambiarDestino;
     PuertoSerie *MSComm1;
     QFileDialog *CommonDialog1 = nullptr; // made when first shown
+    VentanaRespuesta *ventanaRespuesta = nullptr; // made when first asked for
 
     VariablesVentana variables;
     VentanaMuestras ventana;
@@ -63,6 +65,9 @@ public:
     Avisos &avisos() { return *avisos_; }
     Adquisicion &adquisicion() { return *adquisicion_; }
     Registro &registro() { return *registro_; }
+
+    // «Respuesta al escalón», brought to the front.
+    void mostrarRespuestaEscalon();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -24,6 +25,8 @@ QString ayuda()
         "\n"
         "Opciones:\n"
         "  --conectar     pulsa «Conectar» en cuanto se abre la ventana\n"
+        "  --consigna     muestra la fila «Set Point» para enviar un set point al\n"
+        "                 controlador (de 0 a 100)\n"
         "  -h, --help     muestra esta ayuda\n"
         "  -v, --version  muestra la versión\n"
         "\n"
@@ -65,11 +68,13 @@ Salida error(const QString &texto)
 
 std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
 {
-    static const QStringList nuestras{"-h", "--help", "-v", "--version", "--conectar"};
+    static const QStringList nuestras{"-h", "--help", "-v", "--version", "--conectar",
+                                         "--consigna"};
     QStringList puertos;
     bool ayudaPedida = false;
     bool versionPedida = false;
     bool conectar = false;
+    bool consigna = false;
     bool soloPuertos = false;
     for (qsizetype i = 1; i < argumentos.size(); ++i) {
         const QString &a = argumentos.at(i);
@@ -85,6 +90,8 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
             versionPedida = true;
         else if (a == QStringLiteral("--conectar"))
             conectar = true;
+        else if (a == QStringLiteral("--consigna"))
+            consigna = true;
         else if (nuestras.contains(a.section(u'=', 0, 0)))
             return error(QStringLiteral("La opción %1 no lleva valor").arg(a.section(u'=', 0, 0)));
         else if (const int n = argumentosDeQt(a); n == 0)
@@ -104,6 +111,7 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
                                     "ruta"));
     ordenes.puerto = puertos.value(0);
     ordenes.conectar = conectar;
+    ordenes.consigna = consigna;
     return std::nullopt;
 }
 
@@ -117,6 +125,10 @@ void aplicar(const Ordenes &ordenes, Form1 &ventana)
 {
     if (!ordenes.puerto.isEmpty())
         ventana.txtPuerto->setText(ordenes.puerto);
+    if (ordenes.consigna)
+        for (QWidget *w : std::initializer_list<QWidget *>{ventana.lblSetPoint, ventana.txtSetPoint,
+                                                            ventana.btnEnviar})
+            w->setVisible(true);
     if (ordenes.conectar)
         QTimer::singleShot(0, ventana.btnPuerto, &QPushButton::click);
 }

@@ -8,13 +8,15 @@
 class Form1;
 
 // The command line: an entry for shortcuts and scripts. `velmora [PUERTO] [--conectar]`
-// fills «Puerto Serial» and, with --conectar, presses «Conectar» once the window is up.
+// fills «Puerto Serial» and, with --conectar, presses «Conectar» once the window is up;
+// --consigna shows the set-point row.
 namespace lineaordenes {
 
 struct Ordenes
 {
     QString puerto;
     bool conectar = false;
+    bool consigna = false;
 };
 
 // What to print and the exit code, when the program ends without opening the window

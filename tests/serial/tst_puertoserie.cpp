@@ -20,6 +20,7 @@
 
 #include "recepcion/adquisicion.h"
 #include "core/variablesventana.h"
+#include "hasta.h"
 #include "pseudoterminal.h"
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
@@ -75,20 +76,6 @@ class TstPuertoSerie : public QObject
         std::atomic<bool> terminado{false};
         std::thread hilo;
     };
-
-    // Waits for a condition in short turns of the event loop. QTest::qWait sleeps 10 ms
-    // between its turns, which would make the panel read the port late and in lumps.
-    static bool hasta(const std::function<bool()> &condicion, int ms = 20000)
-    {
-        QElapsedTimer reloj;
-        reloj.start();
-        while (!condicion() && reloj.elapsed() < ms) {
-            QEventLoop vuelta;
-            QTimer::singleShot(2, &vuelta, &QEventLoop::quit);
-            vuelta.exec();
-        }
-        return condicion();
-    }
 
 private slots:
     void nombreDispositivo_data()
@@ -333,7 +320,7 @@ private slots:
         QTest::addColumn<QString>("texto");
         QTest::addColumn<QByteArray>("enLinea");
         QTest::addColumn<int>("setPoint");
-        QTest::newRow("150 lowered") << "150" << QByteArray("\x64", 1) << 150;
+        QTest::newRow("150 lowered") << "150" << QByteArray("\x64", 1) << 100;
         QTest::newRow("100") << "100" << QByteArray("\x64", 1) << 100;
         QTest::newRow("0 is a NUL byte") << "0" << QByteArray("\x00", 1) << 0;
         QTest::newRow("37.5 to even") << "37.5" << QByteArray("\x26", 1) << 38;
@@ -360,6 +347,10 @@ private slots:
         QCOMPARE(f.avisos().mostrados().size(), enLinea.isEmpty() ? 1 : 0);
         QVERIFY(!f.variables.esperaSetPoint);
         QCOMPARE(f.txtSetPoint->text(), texto);
+        // The next sample carries what the controller got.
+        QVERIFY(pty.escribir(QByteArray("\x05", 1)));
+        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 1; }));
+        QCOMPARE(f.ventana.fila(f.ventana.RowCount()).setPoint, int16_t(setPoint));
     }
 
     void fallosAlConectar_data()

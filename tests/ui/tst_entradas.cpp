@@ -116,6 +116,7 @@ private slots:
             QTRY_COMPARE(f.avisos().mostrados().size(), 2);
         } else {
             QVERIFY(uint8_t(enviado[0]) <= 100);
+            QCOMPARE(f.variables.setPoint, int16_t(uint8_t(enviado[0])));
         }
         comprobarCoherente(f);
     }

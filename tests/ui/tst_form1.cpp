@@ -295,6 +295,12 @@ private slots:
         QTest::newRow("blank port") << QStringList{"  "} << 2 << "El puerto está vacío" << false;
         QTest::newRow("after --, a port like an option") << QStringList{"--", "-x"} << -1 << "-x"
                                                          << false;
+        QTest::newRow("--consigna shows the set-point row")
+            << QStringList{"COM3", "--consigna"} << -1 << "COM3" << false;
+        QTest::newRow("--consigna=1") << QStringList{"--consigna=1"} << 2
+                                      << "La opción --consigna no lleva valor" << false;
+        QTest::newRow("--consigna after --, a port") << QStringList{"--", "--consigna"} << -1
+                                                     << "--consigna" << false;
     }
     void lineaDeOrdenes()
     {
@@ -315,6 +321,12 @@ private slots:
         lineaordenes::aplicar(ordenes, f);
         QCOMPARE(f.txtPuerto->text(), texto.isEmpty() ? QStringLiteral("1") : texto);
         QCOMPARE(f.txtPuerto->toolTip(), f.txtPuerto->text());
+        const bool consigna = argumentos.contains(QStringLiteral("--consigna"))
+                              && !argumentos.contains(QStringLiteral("--"));
+        QCOMPARE(ordenes.consigna, consigna);
+        for (const QWidget *w : std::initializer_list<const QWidget *>{
+                 f.lblSetPoint, f.txtSetPoint, f.btnEnviar})
+            QCOMPARE(w->isHidden(), !consigna);
     }
 
     // The program itself, with no display at all: help and version on standard output,
