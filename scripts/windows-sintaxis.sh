@@ -8,7 +8,7 @@ bash scripts/setup.sh
 cxx=x86_64-w64-mingw32-g++-posix
 salida=build-windows
 qt=$(qtpaths6 --query QT_INSTALL_HEADERS)
-specs=$(qtpaths6 --query QT_HOST_DATA)/mkspecs
+mkspecs=$(qtpaths6 --query QT_HOST_DATA)/mkspecs
 version=$(sed -nE 's/^project\(velmora VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 
 rm -rf "$salida/include"
@@ -17,7 +17,7 @@ for m in QtCore QtGui QtWidgets QtSerialPort QtPrintSupport; do
   cp -r "$qt/$m" "$salida/include/qt6/"
 done
 cp "$(dpkg -L libqcustomplot-dev | grep '/qcustomplot\.h$')" "$salida/include/qcustomplot/"
-cp -r "$specs/win32-g++" "$specs/common" "$salida/include/mkspecs/"
+cp -r "$mkspecs/win32-g++" "$mkspecs/common" "$salida/include/mkspecs/"
 
 # What CMake gives a Qt 6 target on MinGW: the modules' macros, win32-g++'s own, and ours.
 # Q_OS_WIN comes from the compiler's _WIN32.
