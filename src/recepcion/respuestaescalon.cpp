@@ -112,7 +112,7 @@ void RespuestaEscalon::agregar(Reloj::Instante instante, int16_t dato, int16_t s
         mediaSuma_ = 0;
         (desvio > 0 ? encima_ : debajo_) = true;
     }
-    tAnterior_ = tUltimo_ = t;
+    tAnterior_ = t;
     datoAnterior_ = valor;
 }
 
@@ -127,7 +127,7 @@ RespuestaEscalon::Figuras RespuestaEscalon::actual() const
     if (t10_ && t90_)
         f.subida = *t90_ - *t10_;
     // Settled: within the band for the last second at least.
-    const bool asentado = dentro_ && tUltimo_ - entrada_ >= 1.0;
+    const bool asentado = dentro_ && tAnterior_ - entrada_ >= 1.0;
     if ((paso_ && volvio_) || asentado) {
         f.pico = pico_;
         f.sobreimpulso = std::max(0.0, (pico_ - hasta_) / escalon_ * 100.0);

@@ -56,9 +56,8 @@ private:
     double escalon_ = 0.0;    // hasta - desde
     double tolerancia_ = 0.0; // half the settling band, in counts
 
-    double tAnterior_ = 0.0;
+    double tAnterior_ = 0.0; // the last sample's, from the step
     double datoAnterior_ = 0.0;
-    double tUltimo_ = 0.0;
     std::optional<double> t10_, t90_;
     int16_t pico_ = 0;
     double picoDesde_ = 0.0, picoHasta_ = 0.0; // a quantised peak is a run of equal values

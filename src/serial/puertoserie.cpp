@@ -1,7 +1,6 @@
 #include "puertoserie.h"
 
 #include <algorithm>
-#include <cerrno>
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +9,7 @@
 #include "serial/eventoscomm.h"
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>

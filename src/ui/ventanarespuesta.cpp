@@ -1,5 +1,7 @@
 #include "ventanarespuesta.h"
 
+#include <array>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFormLayout>
@@ -43,24 +45,30 @@ QStringList textos(const RespuestaEscalon::Figuras &f)
             real(f.periodo, 3)};
 }
 
-const QStringList rotulos{
-    QStringLiteral("Escalón del set point"),
-    QStringLiteral("Tiempo de subida (10 % a 90 %), s"),
-    QStringLiteral("Valor de pico"),
-    QStringLiteral("Sobreimpulso, % del escalón"),
-    QStringLiteral("Tiempo de pico, s"),
-    QStringLiteral("Tiempo de establecimiento (± 5 %), s"),
-    QStringLiteral("Error en régimen permanente"),
-    QStringLiteral("Periodo de oscilación, s")};
+// Each figure's caption above the table and its column heading, in the order of textos().
+struct Nombre
+{
+    QString rotulo, columna;
+};
+const std::array<Nombre, 8> nombres{{
+    {QStringLiteral("Escalón del set point"), QStringLiteral("Escalón")},
+    {QStringLiteral("Tiempo de subida (10 % a 90 %), s"), QStringLiteral("Subida (s)")},
+    {QStringLiteral("Valor de pico"), QStringLiteral("Valor de pico")},
+    {QStringLiteral("Sobreimpulso, % del escalón"), QStringLiteral("Sobreimpulso (%)")},
+    {QStringLiteral("Tiempo de pico, s"), QStringLiteral("Tiempo de pico (s)")},
+    {QStringLiteral("Tiempo de establecimiento (± 5 %), s"),
+     QStringLiteral("Establecimiento (s)")},
+    {QStringLiteral("Error en régimen permanente"), QStringLiteral("Error permanente")},
+    {QStringLiteral("Periodo de oscilación, s"), QStringLiteral("Periodo (s)")},
+}};
 
-const QStringList columnas{QStringLiteral("Escalón"),
-                           QStringLiteral("Subida (s)"),
-                           QStringLiteral("Valor de pico"),
-                           QStringLiteral("Sobreimpulso (%)"),
-                           QStringLiteral("Tiempo de pico (s)"),
-                           QStringLiteral("Establecimiento (s)"),
-                           QStringLiteral("Error permanente"),
-                           QStringLiteral("Periodo (s)")};
+QStringList columnas()
+{
+    QStringList c;
+    for (const Nombre &n : nombres)
+        c << n.columna;
+    return c;
+}
 
 } // namespace
 
@@ -71,16 +79,16 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     setWindowTitle(QStringLiteral("Respuesta al escalón"));
 
     auto *formulario = new QFormLayout;
-    for (const QString &rotulo : rotulos) {
+    for (const Nombre &n : nombres) {
         auto *valor = new QLabel(nada);
         valor->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        formulario->addRow(rotulo, valor);
+        formulario->addRow(n.rotulo, valor);
         valores_ << valor;
     }
 
-    tabla_ = new QTableWidget(0, int(columnas.size()));
+    tabla_ = new QTableWidget(0, int(nombres.size()));
     tabla_->setObjectName(QStringLiteral("tablaEscalones"));
-    tabla_->setHorizontalHeaderLabels(columnas);
+    tabla_->setHorizontalHeaderLabels(columnas());
     tabla_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tabla_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
@@ -129,7 +137,7 @@ void VentanaRespuesta::actualizar()
 
 QString VentanaRespuesta::textoTabla() const
 {
-    QString texto = columnas.join(u'\t') + u'\n';
+    QString texto = columnas().join(u'\t') + u'\n';
     for (int fila = 0; fila < respuesta_.cuantos(); ++fila)
         texto += textos(respuesta_.escalon(fila)).join(u'\t') + u'\n';
     return texto;
