@@ -1,6 +1,7 @@
 #include "graficotendencia.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QFileDialog>
 #include <QMenu>
@@ -201,22 +202,34 @@ void GraficoTendencia::guardarFondo()
 void GraficoTendencia::calcularPuntos()
 {
     // Row numbers and values to pixels. A point between two of the same height on a level
-    // stretch adds nothing to the line: a steady set point is drawn as one segment.
-    const auto aPixeles = [this](const QCPGraph &serie, QVector<QPoint> &puntos) {
+    // stretch adds nothing to the line: a steady set point is drawn as one segment. A row
+    // with no value (NaN) ends a stretch.
+    const auto aPixeles = [this](const QCPGraph &serie, QVector<QPoint> &puntos,
+                                 QVector<qsizetype> *tramos) {
         puntos.resize(0);
+        if (tramos)
+            tramos->resize(0);
+        qsizetype inicio = 0;
         const QCPAxis &x = *xAxis;
         const QCPAxis &y = *yAxis;
         for (const QCPGraphData &d : *serie.data()) {
+            if (std::isnan(d.value)) {
+                if (tramos && puntos.size() > inicio)
+                    tramos->append(inicio = puntos.size());
+                continue;
+            }
             const QPoint p(qRound(x.coordToPixel(d.key)), qRound(y.coordToPixel(d.value)));
             const qsizetype n = puntos.size();
-            if (n >= 2 && puntos[n - 1].y() == p.y() && puntos[n - 2].y() == p.y())
+            if (n - inicio >= 2 && puntos[n - 1].y() == p.y() && puntos[n - 2].y() == p.y())
                 puntos[n - 1] = p;
             else
                 puntos.append(p);
         }
+        if (tramos && puntos.size() > inicio)
+            tramos->append(puntos.size());
     };
-    aPixeles(*serieDato_, puntosDato_);
-    aPixeles(*serieSetPoint_, puntosSetPoint_);
+    aPixeles(*serieDato_, puntosDato_, nullptr);
+    aPixeles(*serieSetPoint_, puntosSetPoint_, &tramosSetPoint_);
 }
 
 bool GraficoTendencia::seguirEscalaPantalla()
@@ -244,7 +257,11 @@ void GraficoTendencia::paintEvent(QPaintEvent *event)
     pintor.setPen(serieDato_->pen());
     pintor.drawPolyline(puntosDato_.constData(), int(puntosDato_.size()));
     pintor.setPen(serieSetPoint_->pen());
-    pintor.drawPolyline(puntosSetPoint_.constData(), int(puntosSetPoint_.size()));
+    qsizetype inicio = 0;
+    for (const qsizetype fin : std::as_const(tramosSetPoint_)) {
+        pintor.drawPolyline(puntosSetPoint_.constData() + inicio, int(fin - inicio));
+        inicio = fin;
+    }
 }
 
 void GraficoTendencia::actualizarSeries()
@@ -275,11 +292,11 @@ void GraficoTendencia::actualizarSeries()
         for (int fila = 1; fila <= filas; ++fila) {
             const VentanaMuestras::Fila f = ventana_.fila(fila);
             *d++ = QCPGraphData(fila, f.dato);
-            *s++ = QCPGraphData(fila, f.setPoint);
+            *s++ = QCPGraphData(fila, f.conSetPoint() ? f.setPoint : qQNaN());
         }
     } else {
-        const auto extremos = [](QCPGraphData *&salida, int filaMin, int min, int filaMax,
-                                 int max) {
+        const auto extremos = [](QCPGraphData *&salida, int filaMin, double min, int filaMax,
+                                 double max) {
             if (filaMax < filaMin) {
                 std::swap(filaMin, filaMax);
                 std::swap(min, max);
@@ -296,11 +313,18 @@ void GraficoTendencia::actualizarSeries()
                 const VentanaMuestras::Fila f = ventana_.fila(fila);
                 if (f.dato < dMin) { dMin = f.dato; fdMin = fila; }
                 if (f.dato > dMax) { dMax = f.dato; fdMax = fila; }
+                if (!f.conSetPoint())
+                    continue;
                 if (f.setPoint < sMin) { sMin = f.setPoint; fsMin = fila; }
                 if (f.setPoint > sMax) { sMax = f.setPoint; fsMax = fila; }
             }
             extremos(d, fdMin, dMin, fdMax, dMax);
-            extremos(s, fsMin, sMin, fsMax, sMax);
+            if (sMax >= sMin) {
+                extremos(s, fsMin, sMin, fsMax, sMax);
+            } else {
+                *s++ = QCPGraphData(desde, qQNaN());
+                *s++ = QCPGraphData(hasta, qQNaN());
+            }
         }
     }
 }
@@ -326,6 +350,8 @@ void GraficoTendencia::actualizarRangoAutomatico()
     bool vacio = true;
     for (const QCPGraph *serie : {serieDato_, serieSetPoint_}) {
         for (const QCPGraphData &p : *serie->data()) {
+            if (std::isnan(p.value))
+                continue;
             minimo = vacio ? p.value : std::min(minimo, p.value);
             maximo = vacio ? p.value : std::max(maximo, p.value);
             vacio = false;
@@ -393,6 +419,9 @@ void GraficoTendencia::mouseMoveEvent(QMouseEvent *event)
     const VentanaMuestras::Fila f = ventana_.fila(fila);
     QToolTip::showText(event->globalPosition().toPoint(),
                        QStringLiteral("Fila %1\nValor: %2\nSet Point: %3")
-                           .arg(fila).arg(f.dato).arg(f.setPoint),
+                           .arg(fila)
+                           .arg(f.dato)
+                           .arg(f.conSetPoint() ? QString::number(f.setPoint)
+                                                : QStringLiteral("aún no informado")),
                        this);
 }

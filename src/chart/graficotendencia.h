@@ -33,9 +33,6 @@ public:
     // Brings the series, the axis and whatever shows the same data up to date and draws now.
     void redibujar();
 
-    // The picture of axes, grid and labels that frames are drawn on.
-    const QImage &fondo() const { return fondo_; }
-
     bool redibujoPendiente() const { return temporizador_.isActive(); }
     uint64_t redibujos() const { return redibujos_; }
 
@@ -96,6 +93,8 @@ private:
     QImage fondo_;
     QVector<QPoint> puntosDato_;
     QVector<QPoint> puntosSetPoint_;
+    // Where each stretch of the set-point line ends: it has gaps where no set point was known.
+    QVector<qsizetype> tramosSetPoint_;
     Marco marcoDibujado_{};
     uint64_t versionEscala_ = 0;
     QTimer temporizador_;

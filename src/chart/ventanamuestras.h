@@ -8,15 +8,18 @@
 struct VariablesVentana;
 
 // The rows the trend shows: row 1 the oldest, row RowCount() the newest; each row holds a
-// sample and the set point in force when it was appended. A ring over a fixed store, so
+// sample and the set point in force when it was appended (sinSetPoint before the controller
+// first reports one). A ring over a fixed store, so
 // appending and cutting cost the same at any length and never allocate.
 class VentanaMuestras
 {
 public:
+    static constexpr int16_t sinSetPoint = INT16_MIN;
     struct Fila
     {
         int16_t dato;
         int16_t setPoint;
+        bool conSetPoint() const { return setPoint != sinSetPoint; }
     };
 
     // One more than the largest window, for the row appended before the cut.
@@ -26,7 +29,7 @@ public:
     int16_t RowCount() const { return filas_; }
     Fila fila(int numero) const { return store_[(inicio_ + numero - 1) & mascara]; }
 
-    // n rows of zeros.
+    // n rows of zeros, with no set point.
     void llenar(int16_t n);
     // Returns false (and changes nothing) when the row count is already at its 16-bit limit.
     bool agregarMuestra(int16_t dato, int16_t setPoint)

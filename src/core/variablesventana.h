@@ -11,7 +11,9 @@
 struct VariablesVentana
 {
     int16_t puntosX = 0;          // length of the sample window
-    int16_t setPoint = 0;         // carried by every sample to the chart and the log
+    // Carried by every sample to the chart and the log; unknown until the controller reports
+    // it (or one is sent), and again after every opening of the port.
+    std::optional<int16_t> setPoint;
     bool esperaSetPoint = false;  // the next received byte is a set point
     std::optional<Reloj::Instante> tiempoAnterior; // steady clock at the previous sample
     bool registroAbierto = false; // archivoRegistro is open

@@ -106,12 +106,12 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
                            ? Reloj::segundosEntre(*v.tiempoAnterior, instante)
                            : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
         v.tiempoAnterior = instante;
-        respuesta_.agregar(instante, dato, v.setPoint);
-        ventana_.agregarMuestra(dato, v.setPoint);
-        if (registrar && !registro_.escribirRegistro(dato, v.setPoint, reloj_.segundoEpoca()))
+        respuesta_.agregar(instante, dato, v.setPoint.value_or(0)); //MERGE
+        ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint));
+        if (registrar && !registro_.escribirRegistro(dato, v.setPoint.value_or(0), reloj_.segundoEpoca())) //MERGE
             registrar = false;
         else if (retener)
-            registro_.retener(dato, v.setPoint, reloj_.segundoEpoca());
+            registro_.retener(dato, v.setPoint.value_or(0), reloj_.segundoEpoca());
         ventana_.recortarVentana(v.puntosX);
         huboMuestra = true;
         ++muestras_;
@@ -127,6 +127,14 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
     grafico_.redibujarPronto();
     if (!lecturasTarde_.isActive())
         lecturasTarde_.start(intervaloLecturasMs + 2 * GraficoTendencia::intervaloRedibujoMs);
+}
+
+void Adquisicion::puertoAbierto()
+{
+    // Nothing read before belongs to what comes now: the kernel may have discarded the byte
+    // after a marker, and the device may be another one.
+    variables_.esperaSetPoint = false;
+    variables_.setPoint.reset();
 }
 
 int Adquisicion::contarMuestras(QByteArrayView entrada, bool esperaSetPoint)

@@ -37,6 +37,10 @@ public:
     void procesarEntrada(int16_t codigo, QByteArrayView entrada,
                          std::chrono::nanoseconds llegada = {});
 
+    // The port has just been opened (by the user or on a device's return): the decoder waits
+    // for a sample and the set point is unknown until the controller reports it.
+    void puertoAbierto();
+
     // Samples handled since start: every one reached the window (and the log, when on).
     uint64_t muestrasRecibidas() const { return muestras_; }
 

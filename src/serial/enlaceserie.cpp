@@ -6,12 +6,12 @@
 #include <QCompleter>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QStyle>
 #include <QStringListModel>
 
 #include "core/numeros.h"
 #include "core/variablesventana.h"
+#include "serial/dispositivos.h"
 #include "serial/puertoserie.h"
 
 namespace enlaceserie {
@@ -118,8 +118,8 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
 void completarPuertos(QLineEdit &txtPuerto)
 {
     QStringList nombres;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        nombres << info.portName() << info.systemLocation();
+    for (const dispositivos::Dispositivo &d : dispositivos::presentes())
+        nombres << d.nombre << d.ubicacion;
     nombres.removeDuplicates();
     completarPuertos(txtPuerto, nombres);
 }

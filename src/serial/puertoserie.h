@@ -12,6 +12,10 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include "serial/dispositivos.h"
+#include "serial/ritmolectura.h"
+#include "serial/vuelta.h"
+
 // The serial control: one port with the controller's fixed line settings. Everything that
 // arrives goes to the receptor as a receive event with the bytes then waiting, on the UI
 // thread; the same receptor is what tests and benchmarks feed.
@@ -20,7 +24,7 @@ class PuertoSerie : public QObject
     Q_OBJECT
 public:
     // `llegada`: how long before the event its bytes may have reached the port, for the
-    // pipeline to time its samples by (see entregar()).
+    // pipeline to time its samples by (RitmoLectura::llegada).
     using Receptor = std::function<void(int16_t codigo, QByteArrayView entrada,
                                         std::chrono::nanoseconds llegada)>;
 
@@ -29,15 +33,6 @@ public:
     static constexpr std::chrono::nanoseconds tiempoByte{10'000'000'000LL / baudios};
     // Largest chunk handed over in one event; what waits beyond it comes in the next one.
     static constexpr qsizetype maxEntrada = 32766;
-    // A stream faster than this many bytes a second in small pieces (a UART at full speed, an
-    // adapter's short packets) would wake the program for every few bytes: reading pauses and
-    // the kernel gathers what comes until the chart's next frame (leerPendiente) or at most
-    // pausaMs. Anything slower is read the moment it comes: each sample keeps its own time,
-    // and a hang-up (which empties the kernel's queue) cannot take bytes kept waiting.
-    static constexpr qint64 ritmoPausa = 500;
-    static constexpr qsizetype rafagaBytes = 64;
-    static constexpr qsizetype limitePausa = 1024;
-    static constexpr int pausaMs = 100;
 
     explicit PuertoSerie(QObject *parent = nullptr);
     ~PuertoSerie() override;
@@ -61,22 +56,9 @@ public:
         bool operator==(const Ajustes &) const = default;
     };
 
-    // What tells one device from another where the system knows it (a USB adapter's vendor,
-    // product and serial number); empty for a classic port or a pseudo-terminal.
-    struct Identidad
-    {
-        quint16 fabricante = 0;
-        quint16 producto = 0;
-        QString serie;
-        bool conocida() const { return fabricante != 0 || producto != 0 || !serie.isEmpty(); }
-        bool operator==(const Identidad &) const = default;
-    };
-    struct Dispositivo
-    {
-        QString ubicacion; // the device file
-        Identidad identidad;
-    };
-    // The serial devices present now; QSerialPortInfo's by default, a test's own otherwise.
+    using Identidad = dispositivos::Identidad;
+    using Dispositivo = dispositivos::Dispositivo;
+    // The serial devices present now; the system's by default, a test's own otherwise.
     using ListaDispositivos = std::function<QList<Dispositivo>()>;
     void setListaDispositivos(ListaDispositivos lista) { lista_ = std::move(lista); }
 
@@ -90,9 +72,6 @@ public:
     static QString describir(const QString &nombre, const QString &dispositivo);
     const QString &nombre() const { return nombre_; }
     const QString &dispositivo() const { return dispositivo_; }
-    const Identidad &identidad() const { return identidad_; }
-    // The device file a name stands for: a bare name (ttyUSB0) is looked for in /dev.
-    static QString ubicacion(const QString &dispositivo);
     Lineas lineasPedidas() const { return lineas_; }
     Ajustes ajustesPedidos() const;
     void cerrar();
@@ -105,20 +84,25 @@ public:
             reanudar();
     }
     bool leyendoEnPausa() const { return pausado_; }
+    // Times the port woke the program because bytes came: what the pause saves.
+    uint64_t despertares() const { return despertares_; }
+    // Reads that found nothing with the device still there (another program took the bytes).
+    uint64_t lecturasVacias() const { return lecturasVacias_; }
 
     // Output: queues one byte; false with the reason when the port refuses it.
     bool enviar(uint8_t byte, QString *motivo);
 
-    // After a loss the port looks once a second for the same device and reopens it with the
-    // same settings: through the link the user named (/dev/serial/by-id/...), or where a
-    // device with the same identity is present. A bare name with no identity, which the
-    // system hands to the next device that comes, is not reopened by itself. Opening or
-    // closing ends the wait.
-    static constexpr int intervaloVueltaMs = 1000;
+    // After a loss the port looks now and then for the same device (Vuelta) and reopens it
+    // with the same settings. Opening or closing ends the wait.
+    static constexpr std::chrono::milliseconds intervaloVuelta{1000};
+    void setIntervaloVuelta(std::chrono::milliseconds intervalo) { vuelta_.setInterval(intervalo); }
     bool esperandoVuelta() const { return vuelta_.isActive(); }
     void cancelarVuelta() { vuelta_.stop(); }
 
 signals:
+    // The port has been opened, by the user or on a device's return: nothing read before
+    // belongs to what comes now.
+    void abierto();
     // The device went away or failed for good; the port has already been closed (and waits
     // for the device to come back where it can tell it is the same one).
     void perdido(const QString &motivo);
@@ -127,36 +111,31 @@ signals:
 
 private:
     void leer();
-    qint64 entregar(std::chrono::nanoseconds llegada);
+    qint64 entregar(std::optional<RitmoLectura::Tiempo> pausa);
+    RitmoLectura::Tiempo ahora() const { return RitmoLectura::Tiempo(reloj_.nsecsElapsed()); }
     void pausar();
     void reanudar();
     void error(QSerialPort::SerialPortError codigo);
     void pedirLineas(Lineas lineas);
     void buscarVuelta();
     void ajustarLinea();
-    QString motivoApertura(const QString &dispositivo) const;
-    Identidad identidadDe(const QString &ubicacion) const;
-    static quint64 marcaEnlace(const QString &ubicacion);
+    Identidad identidadDe(const QString &ubicacion, const QList<Dispositivo> &presentes) const;
 
     QSerialPort port_;
     QString nombre_;
     QString dispositivo_;
     Lineas lineas_{false, false};
-    // How the device was reached, for finding it again after a loss.
-    bool porEnlace_ = false;
-    quint64 marcaEnlace_ = 0; // which link file it was: a link made again is another one
-    Identidad identidad_;
+    Vuelta vueltaDe_; // how to know the device again after a loss
     ListaDispositivos lista_;
     QByteArray entrada_;
     Receptor receptor_;
+    QElapsedTimer reloj_;
+    RitmoLectura ritmo_{tiempoByte};
     QTimer pausa_;
-    QElapsedTimer desdePausa_;
-    QElapsedTimer desdeEntrega_; // the last bytes handed over
-    // Small reads within the current stretch, to tell a fast trickle from a slow stream.
-    QElapsedTimer tramo_;
-    qint64 bytesTramo_ = 0;
-    int eventosTramo_ = 0;
+    RitmoLectura::Tiempo inicioPausa_{};
     QTimer vuelta_;
     bool pausado_ = false;
     bool reanudando_ = false;
+    uint64_t despertares_ = 0;
+    uint64_t lecturasVacias_ = 0;
 };

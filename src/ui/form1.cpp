@@ -154,6 +154,7 @@ void Form1::conectarEventos()
         [this](int16_t codigo, QByteArrayView entrada, std::chrono::nanoseconds llegada) {
             adquisicion_->procesarEntrada(codigo, entrada, llegada);
         });
+    connect(MSComm1, &PuertoSerie::abierto, this, [this] { adquisicion_->puertoAbierto(); });
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
         avisoPerdida_ =
             enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);

@@ -22,9 +22,9 @@ class TstEscalaY : public QObject
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    // The picture frames are drawn on has as many pixels as the screen: sharp on a scaled
-    // screen, and drawn anew when the window goes to a screen of another scale. CTest also
-    // runs this alone on three offscreen screens (pantallas.json: 1, 1.5 and 2).
+    // What reaches the screen has as many pixels as the screen: axes, grid and labels as
+    // QCustomPlot draws them at that scale, also after the window goes to a screen of another
+    // scale. CTest also runs this alone on three offscreen screens (pantallas.json: 1, 1.5, 2).
     void fondoALaEscalaDeLaPantalla()
     {
         Form1 f;
@@ -35,15 +35,40 @@ private slots:
             return a->devicePixelRatio() < b->devicePixelRatio();
         });
         pantallas << pantallas.first(); // and back
+        GraficoTendencia &g = *f.MSChart1;
         for (QScreen *pantalla : std::as_const(pantallas)) {
             f.windowHandle()->setScreen(pantalla);
             const double escala = pantalla->devicePixelRatio();
-            QTRY_COMPARE(f.MSChart1->devicePixelRatioF(), escala);
-            f.MSChart1->repaint();
-            const QImage &fondo = f.MSChart1->fondo();
-            QCOMPARE(fondo.devicePixelRatio(), escala);
-            QCOMPARE(fondo.size(), f.MSChart1->size() * escala);
-            QCOMPARE(f.MSChart1->bufferDevicePixelRatio(), escala);
+            QTRY_COMPARE(g.devicePixelRatioF(), escala);
+            g.redibujar();
+            const QImage visto = g.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(visto.size(), g.size() * escala);
+            QCOMPARE(g.bufferDevicePixelRatio(), escala);
+            // The axes' lines where the layout puts them, the whole length of the plot, and the
+            // label of 0 beside the bottom one: a picture copied from the wrong place or at the
+            // wrong scale moves or loses them.
+            const QRect r = g.axisRect()->rect();
+            const auto oscuro = [&](double x, double y) {
+                return qGray(visto.pixel(int(x * escala), int(y * escala))) < 50;
+            };
+            const auto linea = [&](bool horizontal, int donde) {
+                for (int k = -2; k <= 2; ++k) {
+                    int oscuros = 0;
+                    for (int i = 5; i < 95; ++i)
+                        oscuros += horizontal ? oscuro(r.left() + i * r.width() / 100.0, donde + k / escala)
+                                              : oscuro(donde + k / escala, r.top() + i * r.height() / 100.0);
+                    if (oscuros >= 88)
+                        return true;
+                }
+                return false;
+            };
+            QVERIFY(linea(true, r.bottom()));
+            QVERIFY(linea(false, r.left()));
+            bool etiquetaCero = false;
+            for (double y = r.bottom() - 6; y <= r.bottom() + 2; y += 0.5)
+                for (double x = 0; x < r.left() - 4; x += 0.5)
+                    etiquetaCero = etiquetaCero || oscuro(x, y);
+            QVERIFY(etiquetaCero);
         }
     }
 
@@ -302,12 +327,13 @@ private slots:
 
     // The chart as it reaches the screen: series drawn over the kept background, the newest
     // row on the plot's right edge, a step as a square corner, and the axis labels of the
-    // scale in force, not of an earlier one.
+    // scale in force, not of an earlier one; no set point before the controller reports one.
     void dibujoEnPantalla()
     {
         const QColor colorDato(0, 90, 200), colorSetPoint(220, 60, 0);
-        QByteArray muestras = QByteArray::fromHex("ff64"); // set point 100
-        muestras.append(QByteArray(400, char(50)));
+        QByteArray muestras(100, char(50)); // before any set point is reported
+        muestras.append(QByteArray::fromHex("ff64")); // set point 100
+        muestras.append(QByteArray(300, char(50)));
         muestras.append(QByteArray(112, char(145))); // rows 401 to 512: the step
         const QByteArray nuevoMaximo(1, char(245));
         Form1 f;
@@ -324,6 +350,10 @@ private slots:
         const auto py = [&](double valor) { return qRound(g.yAxis->coordToPixel(valor)); };
         const auto color = [&](int x, int y) { return QColor(img.pixel(x, y)); };
 
+        // No set-point line where none was known yet.
+        for (int x = px(2); x <= px(99); ++x)
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                QVERIFY2(color(x, y) != colorSetPoint, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
         // The set point, dashed: its colour along much of its row, with gaps.
         int enSetPoint = 0;
         for (int x = area.left(); x <= area.right(); ++x)

@@ -10,10 +10,11 @@
 
 namespace {
 
+// Rows of zeros, with no set point known.
 bool todoCeros(const VentanaMuestras &v)
 {
     for (int r = 1; r <= v.RowCount(); ++r)
-        if (v.fila(r).dato != 0 || v.fila(r).setPoint != 0)
+        if (v.fila(r).dato != 0 || v.fila(r).conSetPoint())
             return false;
     return true;
 }
@@ -71,7 +72,7 @@ private slots:
             const auto fila = v.fila(r);
             if (r <= ceros) {
                 QCOMPARE(fila.dato, 0);
-                QCOMPARE(fila.setPoint, 0);
+                QCOMPARE(fila.setPoint, VentanaMuestras::sinSetPoint);
             } else {
                 const int i = k - (puntos - r) - 1; // which sample sits in row r
                 QCOMPARE(fila.dato, i % 255);

@@ -13,6 +13,8 @@ Q_DECLARE_METATYPE(Filas)
 
 namespace {
 
+constexpr int sinSp = VentanaMuestras::sinSetPoint; // no set point reported yet
+
 Filas ultimas(const VentanaMuestras &v, int n)
 {
     Filas filas;
@@ -45,29 +47,36 @@ private slots:
         QTest::addColumn<int>("setPoint");
         QTest::addColumn<bool>("espera");
         QTest::addColumn<QString>("dato");
+        QTest::addColumn<int>("abrirAntes"); // the event before which the port opens; -1: none
 
         QTest::newRow("10,255,40,12 in one chunk")
-            << QList<QByteArray>{bytes({10, 255, 40, 12})} << Filas{{10, 0}, {12, 40}} << 40
-            << false << "12";
+            << QList<QByteArray>{bytes({10, 255, 40, 12})} << Filas{{10, sinSp}, {12, 40}} << 40
+            << false << "12" << -1;
         QTest::newRow("20,255 then 255,30")
             << QList<QByteArray>{bytes({20, 255}), bytes({255, 30})}
-            << Filas{{20, 0}, {30, 255}} << 255 << false << "30";
+            << Filas{{20, sinSp}, {30, 255}} << 255 << false << "30" << -1;
         QTest::newRow("marker as the last byte waits for the next event")
-            << QList<QByteArray>{bytes({7, 255})} << Filas{{0, 0}, {7, 0}} << 0 << true << "7";
+            << QList<QByteArray>{bytes({7, 255})} << Filas{{0, sinSp}, {7, sinSp}} << sinSp << true << "7" << -1;
         QTest::newRow("255,255 then a sample")
-            << QList<QByteArray>{bytes({255, 255, 9})} << Filas{{0, 0}, {9, 255}} << 255 << false
-            << "9";
+            << QList<QByteArray>{bytes({255, 255, 9})} << Filas{{0, sinSp}, {9, 255}} << 255 << false
+            << "9" << -1;
         QTest::newRow("marker then 0 is a set point of 0")
             << QList<QByteArray>{bytes({255, 77, 5, 255, 0, 6})}
-            << Filas{{5, 77}, {6, 0}} << 0 << false << "6";
+            << Filas{{5, 77}, {6, 0}} << 0 << false << "6" << -1;
         QTest::newRow("byte 0 is a sample")
-            << QList<QByteArray>{bytes({0, 0, 3})} << Filas{{0, 0}, {0, 0}, {3, 0}} << 0 << false
-            << "3";
+            << QList<QByteArray>{bytes({0, 0, 3})} << Filas{{0, sinSp}, {0, sinSp}, {3, sinSp}} << sinSp << false
+            << "3" << -1;
         QTest::newRow("254 is a sample")
-            << QList<QByteArray>{bytes({254})} << Filas{{0, 0}, {254, 0}} << 0 << false << "254";
+            << QList<QByteArray>{bytes({254})} << Filas{{0, sinSp}, {254, sinSp}} << sinSp << false << "254" << -1;
         QTest::newRow("set point kept across events")
             << QList<QByteArray>{bytes({255, 50}), bytes({1}), bytes({2})}
-            << Filas{{1, 50}, {2, 50}} << 50 << false << "2";
+            << Filas{{1, 50}, {2, 50}} << 50 << false << "2" << -1;
+        QTest::newRow("an opening forgets a marker")
+            << QList<QByteArray>{bytes({7, 255}), bytes({40, 12})}
+            << Filas{{7, sinSp}, {40, sinSp}, {12, sinSp}} << sinSp << false << "12" << 1;
+        QTest::newRow("an opening forgets the set point")
+            << QList<QByteArray>{bytes({255, 50, 1}), bytes({2})} << Filas{{1, 50}, {2, sinSp}}
+            << sinSp << false << "2" << 1;
     }
     void secuencias()
     {
@@ -76,12 +85,16 @@ private slots:
         QFETCH(int, setPoint);
         QFETCH(bool, espera);
         QFETCH(QString, dato);
+        QFETCH(int, abrirAntes);
         Form1 f;
-        for (const QByteArray &e : eventos)
-            f.adquisicion().procesarEntrada(evento::comEvReceive, e);
+        for (qsizetype i = 0; i < eventos.size(); ++i) {
+            if (i == abrirAntes)
+                f.adquisicion().puertoAbierto();
+            f.adquisicion().procesarEntrada(evento::comEvReceive, eventos[i]);
+        }
         QCOMPARE(ultimas(f.ventana, filas.size()), filas);
         QCOMPARE(f.ventana.RowCount(), 512);
-        QCOMPARE(f.variables.setPoint, int16_t(setPoint));
+        QCOMPARE(f.variables.setPoint.value_or(sinSp), setPoint);
         QCOMPARE(f.variables.esperaSetPoint, espera);
         // The read-outs follow with the chart's next frame, without anything else happening.
         QTRY_COMPARE(f.txtDato->text(), dato);
@@ -99,7 +112,7 @@ private slots:
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 255, 31, 255, 32}));
         QVERIFY(!f.MSChart1->redibujoPendiente());
         f.MSChart1->redibujar();
-        QCOMPARE(f.variables.setPoint, int16_t(32));
+        QCOMPARE(f.variables.setPoint, std::optional<int16_t>(32));
         QVERIFY(f.variables.tiempoAnterior == anterior);
         QCOMPARE(f.txtTiempo->text(), tiempo);
         QCOMPARE(f.txtDato->text(), QStringLiteral("11"));
@@ -147,7 +160,7 @@ private slots:
         f.MSChart1->redibujar();
         QCOMPARE(f.ventana.cambios(), cambios);
         QVERIFY(f.variables.esperaSetPoint);
-        QCOMPARE(f.variables.setPoint, int16_t(0));
+        QVERIFY(!f.variables.setPoint);
         QVERIFY(!f.variables.tiempoAnterior);
         QVERIFY(f.txtDato->text().isEmpty());
         QVERIFY(f.txtTiempo->text().isEmpty());
@@ -199,7 +212,7 @@ private slots:
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({1}));
         f.variables.setPoint = 150; // as a send leaves it
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({2}));
-        QCOMPARE(ultimas(f.ventana, 2), (Filas{{1, 0}, {2, 150}}));
+        QCOMPARE(ultimas(f.ventana, 2), (Filas{{1, sinSp}, {2, 150}}));
     }
 };
 

@@ -6,6 +6,8 @@
 #include <list>
 #include <thread>
 
+#include <poll.h>
+
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -18,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "chart/graficotendencia.h"
 #include "recepcion/adquisicion.h"
 #include "core/variablesventana.h"
 #include "hasta.h"
@@ -30,6 +33,10 @@
 class TstPuertoSerie : public QObject
 {
     Q_OBJECT
+
+    // Looks for a lost device this often here: the rule for which one comes back is tried
+    // without waiting in tst_reglasserie.
+    static constexpr std::chrono::milliseconds vistazo{50};
 
     static void conectar(Form1 &f, const QString &ruta)
     {
@@ -50,7 +57,7 @@ class TstPuertoSerie : public QObject
     struct Controlador
     {
         Controlador(Pty &pty, double porSegundo, int bloque, int total)
-            : hilo([&pty, porSegundo, bloque, total, this] {
+            : bloque_(bloque), hilo([&pty, porSegundo, bloque, total, this] {
                   using namespace std::chrono;
                   const auto periodo =
                       duration_cast<steady_clock::duration>(duration<double>(bloque / porSegundo));
@@ -61,6 +68,10 @@ class TstPuertoSerie : public QObject
                       for (int i = hecho; i < std::min(total, hecho + bloque); ++i)
                           pieza.append(char(i % 250));
                       pty.escribir(pieza);
+                      if (hecho == 0)
+                          primera = steady_clock::now();
+                      ultima = steady_clock::now();
+                      escritos = hecho + int(pieza.size());
                       siguiente = std::max(siguiente + periodo, steady_clock::now() - periodo);
                   }
                   terminado = true;
@@ -72,6 +83,16 @@ class TstPuertoSerie : public QObject
             parar = true;
             hilo.join();
         }
+        // Seconds between bytes as the writer managed them (a busy machine holds it up).
+        double espaciado() const
+        {
+            const auto bloques = (escritos + bloque_ - 1) / bloque_;
+            return std::chrono::duration<double>(ultima - primera).count()
+                   / std::max(1, bloques - 1) / bloque_;
+        }
+        int bloque_ = 1;
+        std::chrono::steady_clock::time_point primera, ultima;
+        std::atomic<int> escritos{0};
         std::atomic<bool> parar{false};
         std::atomic<bool> terminado{false};
         std::thread hilo;
@@ -132,7 +153,7 @@ private slots:
 
         QVERIFY(pty.escribir(QByteArray::fromHex("fffffe")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("254"));
-        QCOMPARE(f.variables.setPoint, int16_t(255));
+        QCOMPARE(f.variables.setPoint, std::optional<int16_t>(255));
         // A controller sending a sample now and then: each one shows the time since the last.
         QVERIFY(pty.escribir(QByteArray::fromHex("05")));
         QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(2));
@@ -146,7 +167,7 @@ private slots:
         QVERIFY2(mostrado > hueco - 0.01 && mostrado < hueco + 0.03,
                  qPrintable(QStringLiteral("%1 for %2").arg(mostrado).arg(hueco)));
         QVERIFY(pty.escribir(QByteArray::fromHex("0aff28")));
-        QTRY_COMPARE(f.variables.setPoint, int16_t(40));
+        QTRY_COMPARE(f.variables.setPoint, std::optional<int16_t>(40));
         QVERIFY(f.variables.esperaSetPoint == false);
         // The set point's marker and value in two separate writes.
         QVERIFY(pty.escribir(QByteArray::fromHex("0cff")));
@@ -201,15 +222,14 @@ private slots:
         }
     }
 
-    // The time box shows the controller's spacing at every rate, however the port gathers
-    // what it reads (the median of what it shows over a couple of seconds, within 10 %).
+    // The time box shows the controller's spacing however the port gathers what it reads (the
+    // median of what it shows, within 10 % of the spacing the writer achieved); the rules for
+    // each rate are tried without waiting in tst_reglasserie.
     void tiempoAlRitmoDelControlador_data()
     {
         QTest::addColumn<double>("porSegundo");
         QTest::addColumn<int>("bloque");
-        QTest::newRow("45 samples/s") << 45.0 << 1;
         QTest::newRow("200 samples/s") << 200.0 << 1;
-        QTest::newRow("1920 samples/s") << 1920.0 << 1;
         QTest::newRow("1920 samples/s in 32-byte writes") << 1920.0 << 32;
     }
     void tiempoAlRitmoDelControlador()
@@ -222,12 +242,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         conectar(f, pty.ruta());
         QVERIFY(f.MSComm1->PortOpen());
-        Controlador controlador(pty, porSegundo, bloque, int(porSegundo * 3));
-        QTRY_VERIFY(f.adquisicion().muestrasRecibidas() > porSegundo / 2); // under way
+        Controlador controlador(pty, porSegundo, bloque, int(porSegundo * 1.5));
+        QTRY_VERIFY(f.adquisicion().muestrasRecibidas() > porSegundo / 4); // under way
         QList<double> mostrados;
         QString ultimo;
-        QElapsedTimer reloj;
-        reloj.start();
         hasta([&] {
             if (f.txtTiempo->text() != ultimo) {
                 ultimo = f.txtTiempo->text();
@@ -236,13 +254,13 @@ private slots:
             return bool(controlador.terminado);
         }, 30000);
         mostrados.removeLast(); // may be the end of the stream
-        QVERIFY2(mostrados.size() >= 4, qPrintable(QString::number(mostrados.size())));
+        QVERIFY2(mostrados.size() >= 3, qPrintable(QString::number(mostrados.size())));
         std::sort(mostrados.begin(), mostrados.end());
         const double mediana = mostrados[mostrados.size() / 2];
-        QVERIFY2(std::abs(mediana * porSegundo - 1.0) <= 0.1,
+        QVERIFY2(std::abs(mediana / controlador.espaciado() - 1.0) <= 0.1,
                  qPrintable(QStringLiteral("median %1 s for %2 s")
                                 .arg(mediana)
-                                .arg(1 / porSegundo)));
+                                .arg(controlador.espaciado())));
     }
 
     // Reading pauses only for a fast trickle: a flood is gathered, and a slow trickle that
@@ -270,6 +288,9 @@ private slots:
         const auto enLaRafaga = std::count_if(eventos.cbegin(), eventos.cend(),
                                               [](qsizetype n) { return n <= rafaga; });
         QVERIFY2(enLaRafaga < rafaga / 4, qPrintable(QString::number(enLaRafaga)));
+        // The pause spares the wake-ups, not only the deliveries.
+        QVERIFY2(puerto.despertares() < (rafaga + goteo) / 2,
+                 qPrintable(QString::number(puerto.despertares())));
         // A pause or two may still take the first bytes of the trickle; then one at a time.
         const auto sueltos = std::count_if(eventos.cbegin(), eventos.cend(),
                                            [](qsizetype n) { return n > rafaga + 15; });
@@ -315,6 +336,78 @@ private slots:
         QVERIFY(recibido.contains(char(251)));
     }
 
+    // The chart's frame hands over what gathered during a pause, so the chart and the
+    // read-outs are never a pause behind (the pause itself ends later).
+    void fotogramaTerminaLaPausa()
+    {
+        Pty pty;
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        conectar(f, pty.ruta());
+        QElapsedTimer reloj;
+        reloj.start();
+        for (int i = 0; !f.MSComm1->leyendoEnPausa() && reloj.elapsed() < 20000; ++i) {
+            QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
+            QCoreApplication::processEvents();
+            ::usleep(500);
+        }
+        QVERIFY(f.MSComm1->leyendoEnPausa());
+        QVERIFY(pty.escribir(QByteArray(1, char(251))));
+        // On the line (the kernel passes it on a moment later), before any event is handled.
+        while (pty.enEspera() <= 0 && reloj.elapsed() < 30000)
+            ::usleep(50);
+        const uint64_t fotogramas = f.MSChart1->redibujos();
+        while (f.MSChart1->redibujos() == fotogramas && reloj.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCOMPARE(f.ventana.fila(512).dato, 251);
+    }
+
+    // Another program reading the same device takes bytes the panel was woken for: its read
+    // finds nothing, which is no loss while the device is there and more keep coming.
+    void otroLector()
+    {
+        Pty pty;
+        Form1 f;
+        conectar(f, pty.ruta());
+        QVERIFY(f.MSComm1->PortOpen());
+        const int otro = ::open(pty.ruta().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (otro < 0)
+            QSKIP("the system lets no second reader open the device");
+        std::atomic<bool> parar{false};
+        std::thread lector([&] {
+            char robado[64];
+            for (unsigned espera = 0; !parar; espera = (espera + 7) % 40) {
+                pollfd p{otro, POLLIN, 0};
+                if (::poll(&p, 1, 5) <= 0)
+                    continue;
+                // A moment later, as a program busy with other things would read.
+                for (const auto hasta = std::chrono::steady_clock::now()
+                                        + std::chrono::microseconds(espera);
+                     std::chrono::steady_clock::now() < hasta;) {
+                }
+                [[maybe_unused]] const ssize_t k = ::read(otro, robado, sizeof robado);
+            }
+        });
+        QElapsedTimer reloj;
+        reloj.start();
+        for (int i = 0; f.MSComm1->lecturasVacias() == 0 && f.MSComm1->PortOpen()
+                        && reloj.elapsed() < 20000;
+             ++i) {
+            QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
+            QCoreApplication::processEvents();
+            ::usleep(50);
+        }
+        parar = true;
+        lector.join();
+        ::close(otro);
+        QVERIFY(f.MSComm1->PortOpen());
+        QVERIFY(f.MSComm1->lecturasVacias() > 0);
+        QVERIFY(pty.escribir(QByteArray(1, char(251))));
+        QTRY_COMPARE(f.ventana.fila(512).dato, 251);
+        QVERIFY(f.avisos().mostrados().isEmpty());
+    }
+
     void enviarSetPoint_data()
     {
         QTest::addColumn<QString>("texto");
@@ -343,7 +436,7 @@ private slots:
         f.btnEnviar->click();
         QTest::qWait(100);
         QCOMPARE(pty.leer(), enLinea);
-        QCOMPARE(f.variables.setPoint, int16_t(setPoint));
+        QCOMPARE(f.variables.setPoint, std::optional<int16_t>(setPoint));
         QCOMPARE(f.avisos().mostrados().size(), enLinea.isEmpty() ? 1 : 0);
         QVERIFY(!f.variables.esperaSetPoint);
         QCOMPARE(f.txtSetPoint->text(), texto);
@@ -420,7 +513,7 @@ private slots:
         // Everything sent before the loss is on show and in the log; the set point stays.
         QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(3000));
         QCOMPARE(f.ventana.fila(512).dato, 2999 % 255);
-        QCOMPARE(f.variables.setPoint, int16_t(5));
+        QCOMPARE(f.variables.setPoint, std::optional<int16_t>(5));
         QVERIFY(f.variables.registroAbierto);
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
         QFile log(destino);
@@ -436,7 +529,8 @@ private slots:
         QVERIFY(otra.escribir(QByteArray::fromHex("2a")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("42"));
         QCOMPARE(f.ventana.fila(511).dato, 2999 % 255);
-        QCOMPARE(f.ventana.fila(512).setPoint, 5);
+        QCOMPARE(f.ventana.fila(511).setPoint, 5);
+        QVERIFY(!f.ventana.fila(512).conSetPoint()); // another port: not reported there yet
     }
 
     // Unattended runs: after a loss the panel reopens the same name (here a link, as
@@ -456,6 +550,7 @@ private slots:
         QTemporaryDir dir;
         const QString enlace = dir.filePath(QStringLiteral("controlador"));
         Form1 f;
+        f.MSComm1->setIntervaloVuelta(vistazo);
         QString nodo;
         {
             Pty antes;
@@ -472,7 +567,7 @@ private slots:
         if (nuevos.back().ruta() != nodo)
             QSKIP("the system did not give the old node to a new device this time");
         QVERIFY(QFileInfo::exists(enlace));
-        QTest::qWait(2 * PuertoSerie::intervaloVueltaMs + 500); // two looks: nothing opens
+        QTest::qWait(int(4 * vistazo.count())); // a few looks: nothing opens
         QVERIFY(!f.MSComm1->PortOpen());
     }
     void vueltaDelDispositivo()
@@ -482,6 +577,7 @@ private slots:
         const QString enlace = dir.filePath(QStringLiteral("controlador"));
         const QString destino = dir.filePath(QStringLiteral("vuelta.xls"));
         Form1 f;
+        f.MSComm1->setIntervaloVuelta(vistazo);
         f.txtRegistro->setText(destino);
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
         {
@@ -497,7 +593,7 @@ private slots:
         QTRY_COMPARE(f.avisos().mostrados().size(), 1);
         QVERIFY(f.avisos().mostrados().first().contains(QStringLiteral("Se reconectará sola")));
         QVERIFY(f.btnPuerto->isEnabled());
-        QTest::qWait(1200); // a look or two while nothing is there
+        QTest::qWait(int(3 * vistazo.count())); // a few looks while nothing is there
         QVERIFY(!f.MSComm1->PortOpen());
 
         Pty otra;
@@ -509,26 +605,31 @@ private slots:
         QVERIFY(QFile::remove(enlace));
         QVERIFY(QFile::link(despues.ruta(), enlace));
         if (otroPuerto) {
-            QTest::qWait(2500);
+            QTest::qWait(int(4 * vistazo.count()));
             QCOMPARE(f.MSComm1->dispositivo(), otra.ruta());
             QVERIFY(otra.escribir(QByteArray::fromHex("0c0d")));
             QTRY_COMPARE(f.txtDato->text(), QStringLiteral("13"));
-            QCOMPARE(f.variables.setPoint, int16_t(12)); // the marker came before the loss
+            // The marker before the loss belongs to the old port: 12 is a sample.
+            QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(3));
+            QVERIFY(!f.variables.setPoint);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->PortOpen(), 3000);
         QVERIFY(!f.btnPuerto->isEnabled());
         QVERIFY(f.btnEnviar->isEnabled());
+        // What came before the loss does not reach across it: the marker's set point was
+        // discarded with the line, so 40 is a sample and the set point is unknown again.
         QVERIFY(despues.escribir(QByteArray::fromHex("280b")));
-        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(2));
+        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(3));
         QCOMPARE(f.avisos().mostrados().size(), 1);
         f.close();
         QFile log(destino);
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QList<QByteArray> lineas = log.readAll().split('\n');
-        QCOMPARE(lineas.size(), 3);
+        QCOMPARE(lineas.size(), 4);
         QVERIFY(lineas[0].endsWith("\t5\t10\r"));
-        QVERIFY(lineas[1].endsWith("\t40\t11\r"));
+        QVERIFY(lineas[1].endsWith("\t\t40\r"));
+        QVERIFY(lineas[2].endsWith("\t\t11\r"));
     }
 
     // After a loss the panel reopens by itself only the device it had: one with the same
@@ -541,6 +642,7 @@ private slots:
         QTest::addColumn<bool>("reabre");
         QTest::newRow("the same adapter, another node") << "0403:6001:A1" << "0403:6001:A1" << true;
         QTest::newRow("another adapter") << "0403:6001:A1" << "0403:6001:B2" << false;
+        QTest::newRow("same model, no serial number") << "1a86:7523:" << "1a86:7523:" << false;
         QTest::newRow("no identity") << "" << "" << false;
     }
     void soloVuelveElMismoDispositivo()
@@ -558,6 +660,7 @@ private slots:
         QList<PuertoSerie::Dispositivo> presentes;
         int miradas = 0;
         Form1 f;
+        f.MSComm1->setIntervaloVuelta(vistazo);
         f.MSComm1->setListaDispositivos([&] {
             ++miradas;
             return presentes;

@@ -1,0 +1,72 @@
+#include "dispositivos.h"
+
+#include <QFile>
+#include <QSerialPortInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace dispositivos {
+
+QList<Dispositivo> presentes()
+{
+    QList<Dispositivo> lista;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+#ifdef Q_OS_WIN
+        const QString donde = info.portName();
+#else
+        const QString donde = info.systemLocation();
+#endif
+        lista.append({donde,
+                      {info.hasVendorIdentifier() ? info.vendorIdentifier() : quint16(0),
+                       info.hasProductIdentifier() ? info.productIdentifier() : quint16(0),
+                       info.serialNumber()},
+                      info.portName()});
+    }
+    return lista;
+}
+
+QString ubicacion(const QString &dispositivo)
+{
+#ifdef Q_OS_UNIX
+    if (dispositivo.startsWith(u'/') || dispositivo.startsWith(u'.'))
+        return dispositivo;
+    return QStringLiteral("/dev/") + dispositivo;
+#else
+    return dispositivo;
+#endif
+}
+
+bool mismaUbicacion(const QString &a, const QString &b)
+{
+#ifdef Q_OS_WIN
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+#else
+    return a == b;
+#endif
+}
+
+quint64 marcaEnlace(const QString &donde)
+{
+#ifdef Q_OS_UNIX
+    struct stat datos;
+    if (::lstat(QFile::encodeName(donde).constData(), &datos) != 0)
+        return 0;
+    // The file and when it was made: a file system may give a new link a freed inode number.
+#if defined(Q_OS_LINUX)
+    const quint64 hecho = quint64(datos.st_ctim.tv_sec) * 1'000'000'000u + quint64(datos.st_ctim.tv_nsec);
+#elif defined(Q_OS_DARWIN)
+    const quint64 hecho = quint64(datos.st_ctimespec.tv_sec) * 1'000'000'000u
+                          + quint64(datos.st_ctimespec.tv_nsec);
+#else
+    const quint64 hecho = quint64(datos.st_ctime) * 1'000'000'000u;
+#endif
+    return quint64(datos.st_ino) ^ hecho;
+#else
+    Q_UNUSED(donde);
+    return 0;
+#endif
+}
+
+} // namespace dispositivos
