@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the built suite several times in parallel beside two busy loops, as on a loaded or
-# much slower machine, and tells how many runs each suite failed. A test that waits for a
-# fixed time instead of for what it waits for shows up here.
+# Runs the built suite several times in parallel beside two busy loops and a parallel build
+# of the project, as on a loaded or much slower machine, and tells how many runs each suite
+# failed. A test that waits for a fixed time instead of for what it waits for shows up here.
 #   scripts/test-carga.sh [RUNS] [CTEST OPTIONS...]   (default 5 runs of build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,14 +14,20 @@ registros=$(mktemp -d)
 ocupados=()
 parar() {
   local pid
-  for pid in "${ocupados[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # Each load runs in a process group of its own: the build's compilers go with it.
+  for pid in "${ocupados[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
   for pid in "${ocupados[@]}"; do wait "$pid" 2>/dev/null || true; done
 }
 trap 'parar; rm -rf "$registros"' EXIT
 for _ in 1 2; do
-  sh -c 'while :; do :; done' &
+  setsid sh -c 'while :; do :; done' &
   ocupados+=($!)
 done
+# The project built over and over in a folder of its own, two jobs at a time.
+cmake -S . -B "$registros/obra" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+setsid sh -c "while :; do cmake --build '$registros/obra' -j2 > /dev/null 2>&1;
+  cmake --build '$registros/obra' --target clean > /dev/null 2>&1; done" &
+ocupados+=($!)
 
 declare -A fallos=()
 for v in $(seq "$vueltas"); do
