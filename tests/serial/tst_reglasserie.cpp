@@ -135,6 +135,8 @@ private slots:
         QTest::newRow("no serial number, same model on another node")
             << u0 << false << Presentes{{u0, ch340}, {u1, ch340}} << Presentes{{u1, ch340}}
             << true << "";
+        QTest::newRow("no serial number, another of the model comes elsewhere")
+            << u0 << false << Presentes{{u0, ch340}} << Presentes{{u1, ch340}} << true << "";
         QTest::newRow("no serial number, back on its own node")
             << u0 << false << Presentes{{u0, ch340}} << Presentes{{u0, ch340}} << true << u0;
         QTest::newRow("a serial number two boards share")
