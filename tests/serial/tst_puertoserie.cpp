@@ -389,14 +389,15 @@ private slots:
                 [[maybe_unused]] const ssize_t k = ::read(otro, robado, sizeof robado);
             }
         });
-        QElapsedTimer reloj;
-        reloj.start();
-        for (int i = 0; f.MSComm1->lecturasVacias() == 0 && f.MSComm1->PortOpen()
-                        && reloj.elapsed() < 20000;
-             ++i) {
-            QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
-            QCoreApplication::processEvents();
-            ::usleep(50);
+        {
+            // Bytes keep coming while the two read: at the moment the panel's read finds
+            // nothing, more may already be waiting.
+            Controlador controlador(pty, 20000, 1, 400000);
+            QElapsedTimer reloj;
+            reloj.start();
+            while (f.MSComm1->lecturasVacias() < 10 && f.MSComm1->PortOpen()
+                   && reloj.elapsed() < 20000)
+                QCoreApplication::processEvents();
         }
         parar = true;
         lector.join();
