@@ -395,7 +395,7 @@ private slots:
             Controlador controlador(pty, 20000, 1, 400000);
             QElapsedTimer reloj;
             reloj.start();
-            while (f.MSComm1->lecturasVacias() < 10 && f.MSComm1->PortOpen()
+            while (f.MSComm1->lecturasVacias() < 5 && f.MSComm1->PortOpen()
                    && reloj.elapsed() < 20000)
                 QCoreApplication::processEvents();
         }
