@@ -57,7 +57,8 @@ RespuestaEscalon::Figuras medir(double tasa, int16_t r0, int16_t r1, double y0, 
         if (u > 0) v += uniforme(azar);
         if (g > 0) v += normal(azar);
         const auto instante = base + std::chrono::microseconds(std::llround(t * 1e6));
-        r.agregar(instante, int16_t(std::clamp(std::lround(v), 0L, 254L)), k < 0 ? r0 : r1);
+        r.agregar(instante, int16_t(std::clamp(std::lround(v), 0L, 254L)),
+                  k < 0 ? r0 : r1);
     }
     return r.actual();
 }
@@ -67,10 +68,11 @@ double o(const std::optional<double> &v) { return v ? *v : NAN; }
 void imprimir(const char *caso, const RespuestaEscalon::Figuras &f, const Analitico &a)
 {
     std::printf("%-34s rise %6.3f (%6.3f)  overshoot %5.1f (%5.1f) %%  settling %6.3f (%6.3f)"
-                "  peak %s  steady-state error %6.2f\n",
+                "  peak %5.1f  final %5.1f  error %+5.2f (%+5.1f %%)%s\n",
                 caso, o(f.subida), a.subida, o(f.sobreimpulso), a.sobreimpulso,
                 o(f.establecimiento), a.establecimiento,
-                f.pico ? std::to_string(*f.pico).c_str() : "-", o(f.errorEstacionario));
+                o(f.pico), o(f.valorFinal), o(f.error), o(f.errorPorciento),
+                f.pequeno ? "  too small" : "");
 }
 
 } // namespace
@@ -92,12 +94,13 @@ int main()
     const auto y1o = [](double t) { return t <= 0 ? 0.0 : 1 - std::exp(-t / 1.0); };
     imprimir("first order tau 1, 20->60, s 0.6", medir(50, 20, 60, 20, 60, y1o, 0, 0.6),
              analitico(y1o, 8));
-    // The first report after connecting, at a loop already at 40: the panel had 0 till then.
+    // The first report after connecting, at a loop already at 40: unknown till then.
     {
         RespuestaEscalon r;
         const Reloj::Instante base{std::chrono::hours(1)};
         for (int k = 0; k < 200; ++k)
-            r.agregar(base + std::chrono::milliseconds(20 * k), 40, int16_t(k < 3 ? 0 : 40));
+            r.agregar(base + std::chrono::milliseconds(20 * k), 40,
+                      k < 3 ? std::nullopt : std::optional<int16_t>(40));
         std::printf("first report after connecting: %d step row(s)\n", r.cuantos());
     }
 }
