@@ -81,11 +81,15 @@ int main()
 {
     const auto y04 = [](double t) { return segundoOrden(0.4, 2.0, t); };
     const Analitico a04 = analitico(y04, 8);
-    for (double tasa : {50.0, 200.0}) {
+    for (double tasa : {10.0, 25.0, 50.0, 100.0, 200.0, 500.0, 1920.0}) {
         char caso[64];
         std::snprintf(caso, sizeof caso, "zeta 0.4, 20->60, +-1 unif, %g/s", tasa);
         imprimir(caso, medir(tasa, 20, 60, 20, 60, y04, 1.0, 0), a04);
     }
+    // A dead time: the same figures, those timed from the step 0.3 s later.
+    const auto retardado = [&](double t) { return y04(t - 0.3); };
+    imprimir("zeta 0.4, dead time 0.3 s, 50/s", medir(50, 20, 60, 20, 60, retardado, 1.0, 0),
+             analitico(retardado, 8));
     // Proportional only: settles at 37 for 40, from 18.5 at 20.
     const auto y07 = [](double t) { return segundoOrden(0.7, 2.0, t); };
     const Analitico a07 = analitico(y07, 8);

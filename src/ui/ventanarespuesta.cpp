@@ -245,12 +245,11 @@ void VentanaRespuesta::actualizar()
             item->setText(cifras[size_t(c)].texto(f, desfase_).value_or(nada));
         }
     }
-    dibujar();
+    dibujar(actual);
 }
 
-void VentanaRespuesta::dibujar()
+void VentanaRespuesta::dibujar(const RespuestaEscalon::Figuras &f)
 {
-    const Figuras f = respuesta_.actual();
     const RegistroEscalon &r = respuesta_.registro();
     const int n = f.hay ? r.puntos() : 0;
     QVector<double> t(n), y(n);

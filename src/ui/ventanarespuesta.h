@@ -5,10 +5,11 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "recepcion/respuestaescalon.h"
+
 class QCustomPlot;
 class QLabel;
 class QTableWidget;
-class RespuestaEscalon;
 
 // «Respuesta al escalón»: the current step drawn with the levels its figures come from, its
 // figures, and the last steps as a table, brought up to date at the read-outs' pace while on
@@ -35,7 +36,7 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    void dibujar();
+    void dibujar(const RespuestaEscalon::Figuras &f);
 
     const RespuestaEscalon &respuesta_;
     // Steady clock to wall clock, taken once so a step's time of day never flickers.

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QTableWidget>
 #include <QTest>
+#include <qcustomplot.h>
 
 #include "chart/graficotendencia.h"
 #include "recepcion/respuestaescalon.h"
@@ -82,6 +83,12 @@ private slots:
                  QStringLiteral("Aún no se ha visto ningún escalón del set point."));
         escalon(r, t, 20, 40, 6);
         QTRY_COMPARE(campo(w, rotulo), texto);
+        // The plot marks the final value and the band the figures were measured against.
+        const QCustomPlot *g = w.findChild<QCustomPlot *>(QStringLiteral("graficoEscalon"));
+        const RespuestaEscalon::Figuras f = r.actual();
+        QTRY_COMPARE(g->graph(4)->data()->size(), 2);
+        QCOMPARE(g->graph(4)->data()->at(1)->value, *f.valorFinal);
+        QCOMPARE(g->graph(6)->data()->at(0)->value, *f.valorFinal - *f.banda);
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_Escape);
