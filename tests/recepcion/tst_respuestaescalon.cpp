@@ -68,8 +68,6 @@ private slots:
             << QList<double>{50, 0, 0} << false << a05 + QList<double>{210, 0, 1};
         QTest::newRow("±1 noise, 40 counts, 50/s") << Escalones{{-2, 20}, {0, 60}} << z04
             << QList<double>{50, 1, 0} << false << a04 + QList<double>{60, 0, 1};
-        QTest::newRow("±1 noise, 40 counts, 200/s") << Escalones{{-2, 20}, {0, 60}} << z04
-            << QList<double>{200, 1, 0} << false << a04 + QList<double>{60, 0, 1};
         // Proportional only: settles at 37 for 40, 18.5 for 20; e = r - y = +3.
         QTest::newRow("offset") << Escalones{{-2, 20}, {0, 40}} << z07p
             << QList<double>{50, 0, 0} << false << QList<double>{a07p[0], 0, a07p[2], 37, 3, 1};

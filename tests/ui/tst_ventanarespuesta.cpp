@@ -120,7 +120,6 @@ private slots:
         QTest::addColumn<QPoint>("esperada");
         QTest::newRow("right") << QRect(0, 0, 600, 400) << QPoint(600, 0);
         QTest::newRow("left only") << QRect(700, 100, 600, 400) << QPoint(200, 100);
-        QTest::newRow("below only") << QRect(300, 0, 1000, 400) << QPoint(300, 400);
         QTest::newRow("no room: the widest side") << QRect(300, 100, 1000, 700) << QPoint(0, 100);
     }
     void posicionLibre()
