@@ -75,14 +75,16 @@ void ayuda()
         "  --seno P               --inundar envía un seno de 0 a 254 de P muestras de periodo\n"
         "  --espera MS            espera antes de --reproducir o --inundar (por defecto 0)\n"
         "  --salir                termina al acabar --reproducir o --inundar\n"
-        "  --planta-2o Z,W        el valor sigue, sin ruido, a una planta de segundo orden\n"
-        "                         y'' + 2·Z·W·y' + W²·y = W²·r (Z amortiguamiento, W\n"
-        "                         frecuencia natural en rad/s) que responde a cada cambio\n"
-        "                         de set point r; empieza en el set point inicial\n"
+        "  --planta-2o Z,W        el valor sigue (sin ruido si no se pide) a una planta de\n"
+        "                         segundo orden y'' + 2·Z·W·y' + W²·y = W²·r (Z\n"
+        "                         amortiguamiento, W frecuencia natural en rad/s) que\n"
+        "                         responde a cada cambio de set point r; empieza en el\n"
+        "                         set point inicial\n"
         "  --solo-p K             con --planta-2o, lazo solo proporcional de ganancia K: el\n"
         "                         valor se establece en K/(1+K) del set point (desvío\n"
         "                         permanente r/(1+K))\n"
-        "  --retardo S            con --planta-2o, tiempo muerto de S segundos\n"
+        "  --retardo S            tiempo muerto: la planta ve cada cambio de set point S\n"
+        "                         segundos después\n"
         "  --ruido S              ruido gaussiano de desviación S cuentas (por defecto 0,6\n"
         "                         con la planta PI, 0 con --planta-2o)\n"
         "  --ruido-uniforme A     ruido uniforme de ± A cuentas, sumado al anterior\n"
@@ -144,7 +146,8 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
     }
     if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254 || o.setPointAlterno > 254
         || o.periodoAlterno <= 0.0 || o.gananciaP < 0.0 || o.retardo < 0.0
-        || o.ruidoUniforme < 0.0 || o.acelerar <= 0.0) {
+        || o.ruidoUniforme < 0.0 || o.acelerar <= 0.0
+        || (o.ruido < 0.0 && o.ruido != -1.0)) {
         std::fprintf(stderr, "Valores fuera de rango (vea --help)\n");
         return false;
     }

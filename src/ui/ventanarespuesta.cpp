@@ -54,7 +54,7 @@ Texto tiempo(const Figuras &f, const std::optional<double> &v)
 QString cuentas(double v)
 {
     const QString s = QLocale().toString(v, 'g', v < 10 ? 2 : 3);
-    return std::abs(v - 1.0) < 1e-9 ? s + QStringLiteral(" cuenta") : s + QStringLiteral(" cuentas");
+    return s + (std::abs(v - 1.0) < 1e-9 ? QStringLiteral(" cuenta") : QStringLiteral(" cuentas"));
 }
 
 // «± 1 cuenta (10 %)»: the band actually used, in counts and in % of the response.
@@ -63,7 +63,8 @@ Texto banda(const Figuras &f)
     if (!f.banda || !f.valorFinal || *f.valorFinal == f.inicial)
         return std::nullopt;
     const double porciento = *f.banda / std::abs(*f.valorFinal - f.inicial) * 100.0;
-    return QStringLiteral("± %1 (%2 %)").arg(cuentas(*f.banda), QLocale().toString(porciento, 'g', 2));
+    return QStringLiteral("± %1 (%2 %)")
+        .arg(cuentas(*f.banda), QLocale().toString(porciento, 'g', 2));
 }
 
 // Each figure: its caption above the table, its column heading, its text.
@@ -220,11 +221,13 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
 void VentanaRespuesta::actualizar()
 {
     const Figuras actual = respuesta_.actual();
-    estado_->setText(!actual.hay ? QStringLiteral("Aún no se ha visto ningún escalón del set point.")
-                     : actual.pequeno
-                         ? QStringLiteral("Escalón demasiado pequeño para medirlo frente al ruido "
-                                          "y a la resolución de una cuenta.")
-                         : QString());
+    if (!actual.hay)
+        estado_->setText(QStringLiteral("Aún no se ha visto ningún escalón del set point."));
+    else if (actual.pequeno)
+        estado_->setText(QStringLiteral("Escalón demasiado pequeño para medirlo frente al ruido "
+                                        "y a la resolución de una cuenta."));
+    else
+        estado_->clear();
     estado_->setVisible(!estado_->text().isEmpty());
     for (size_t i = 0; i < cifras.size(); ++i)
         valores_[qsizetype(i)]->setText(cifras[i].texto(actual, desfase_).value_or(nada));
@@ -303,8 +306,9 @@ QPoint VentanaRespuesta::posicionLibre(const QRect &tendencia, const QSize &tama
 {
     const int w = tamano.width(), h = tamano.height();
     const auto dentro = [&](int x, int y) {
-        return QPoint(std::clamp(x, pantalla.left(), std::max(pantalla.left(), pantalla.right() + 1 - w)),
-                      std::clamp(y, pantalla.top(), std::max(pantalla.top(), pantalla.bottom() + 1 - h)));
+        const int xMax = std::max(pantalla.left(), pantalla.right() + 1 - w);
+        const int yMax = std::max(pantalla.top(), pantalla.bottom() + 1 - h);
+        return QPoint(std::clamp(x, pantalla.left(), xMax), std::clamp(y, pantalla.top(), yMax));
     };
     struct Lado
     {
