@@ -50,7 +50,7 @@ void RespuestaEscalon::agregar(Reloj::Instante instante, int16_t dato,
     if (setPoint && setPoint_ && *setPoint != *setPoint_)
         empezar(instante, *setPoint_, *setPoint);
     setPoint_ = setPoint;
-    if (hayEscalon_)
+    if (grabando_)
         registro_.agregar(std::chrono::duration<double>(instante - inicio_).count(), dato);
     ultimas_[ultimasSiguiente_] = dato;
     ultimasSiguiente_ = (ultimasSiguiente_ + 1) % muestrasAntes;
@@ -64,7 +64,7 @@ void RespuestaEscalon::empezar(Reloj::Instante instante, int16_t desde, int16_t 
         historiaSiguiente_ = (historiaSiguiente_ + 1) % int(historia_.size());
         historiaN_ = std::min(historiaN_ + 1, int(historia_.size()));
     }
-    hayEscalon_ = true;
+    hayEscalon_ = grabando_ = true;
     inicio_ = instante;
     desde_ = desde;
     hasta_ = hasta;

@@ -44,8 +44,13 @@ public:
     // nullopt: the set point is not known yet. The first one known is where the loop was,
     // not a step.
     void agregar(Reloj::Instante instante, int16_t dato, std::optional<int16_t> setPoint);
-    // At every opening of the port: the next set point reported is not a step either.
-    void olvidarSetPoint() { setPoint_.reset(); }
+    // At every opening of the port: the next set point reported is not a step either, and
+    // the current step keeps the samples it had: those after the gap are not its response.
+    void olvidarSetPoint()
+    {
+        setPoint_.reset();
+        grabando_ = false;
+    }
 
     Figuras actual() const { return medir(); }
     // The last steps, newest first, the current one included.
@@ -63,6 +68,7 @@ private:
 
     std::optional<int16_t> setPoint_;
     bool hayEscalon_ = false;
+    bool grabando_ = false; // the current step takes the samples that come
     Reloj::Instante inicio_{};
     int16_t desde_ = 0, hasta_ = 0;
     RegistroEscalon registro_;

@@ -141,12 +141,15 @@ private slots:
         for (const Sp sp : {Sp(), Sp(40)})
             r.agregar(t += std::chrono::milliseconds(20), 40, sp);
         QCOMPARE(r.cuantos(), 0);
-        r.olvidarSetPoint();
+        r.agregar(t, 40, 50);
+        r.olvidarSetPoint(); // the step's samples end where the port closed
+        r.agregar(t += std::chrono::minutes(5), 40, std::nullopt);
+        QCOMPARE(r.registro().muestras(), 1);
         for (int16_t sp = 10; sp <= 130; sp += 10) {
             for (int i = 0; i < 3; ++i)
                 r.agregar(t += std::chrono::milliseconds(20), 40, sp);
-            if (sp == 30) // 10 -> 20, 20 -> 30: the 10 seen first after opening is no step
-                QCOMPARE(r.cuantos(), 2);
+            if (sp == 30) // 40 -> 50, then 10 -> 20 and 20 -> 30: 50 -> 10 across the gap is none
+                QCOMPARE(r.cuantos(), 3);
         }
         QCOMPARE(r.cuantos(), RespuestaEscalon::escalonesGuardados);
         for (int i = 0; i < r.cuantos(); ++i)
