@@ -143,7 +143,7 @@ private slots:
         QCOMPARE(r.cuantos(), 0);
         r.agregar(t, 40, 50);
         r.olvidarSetPoint(); // the step's samples end where the port closed
-        r.agregar(t += std::chrono::minutes(5), 40, std::nullopt);
+        r.agregar(t += std::chrono::minutes(5), 40, 10);
         QCOMPARE(r.registro().muestras(), 1);
         for (int16_t sp = 10; sp <= 130; sp += 10) {
             for (int i = 0; i < 3; ++i)
