@@ -101,6 +101,7 @@ private slots:
         std::mt19937 azar(11);
         std::uniform_real_distribution<double> uniforme(-1, 1);
         std::normal_distribution<double> normal(0, 1);
+        double alEscalon = 0; // the value, noiseless, at the step's first sample
         for (long k = std::lround(escalones[0].x() * ruido[0]); k <= 8 * ruido[0]; ++k) {
             const double t = k / ruido[0];
             double y = planta.ganancia * escalones[0].y(), sp = escalones[0].y();
@@ -108,6 +109,7 @@ private slots:
                 y += planta.ganancia * (escalones[i].y() - sp) * planta.s(t - escalones[i].x());
                 sp = escalones[i].y();
             }
+            alEscalon = k == 0 ? y : alEscalon;
             y += ruido[1] * uniforme(azar) + ruido[2] * normal(azar);
             r.agregar(Reloj::Instante{std::chrono::microseconds(std::llround(t * 1e6) + 9000000)},
                       int16_t(std::lround(y)), int16_t(sp));
@@ -119,6 +121,7 @@ private slots:
         QFETCH(bool, pequeno);
         QCOMPARE(f.pequeno, pequeno);
         QCOMPARE(f.hasta, int16_t(escalones.last().y()));
+        QVERIFY2(pequeno || std::abs(f.inicial - alEscalon) <= 1, qPrintable(QString::number(f.inicial)));
         // Rise and settling within 10 %, overshoot within 2 points, counts within half a count.
         for (int i = 0; i < 5; ++i) {
             const double tolerancia = i == 1 ? 2.0 : i == 0 || i == 2 ? 0.1 * cifras[i] : 0.5;
