@@ -21,6 +21,7 @@
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
+#include "ui/ventanarespuesta.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ int main(int argc, char *argv[])
         {"registro", "log to this file", "ruta"},
         {"destino", "text left in the log box, logging off (for pictures)", "ruta"},
         {"captura", "save a picture of the window at the end", "png"},
+        {"captura-respuesta", "open «Respuesta al escalón» and save a picture of it at the end",
+         "png"},
         {"informe", "print a line every this many seconds", "s", "0"},
         {"minimizar", "minimise the window once connected"},
     });
@@ -85,6 +88,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    if (p.isSet("captura-respuesta"))
+        f.mostrarRespuestaEscalon();
     if (p.isSet("minimizar"))
         f.showMinimized();
     const double segundos = p.value("segundos").toDouble();
@@ -127,6 +132,8 @@ int main(int argc, char *argv[])
     const uint64_t n = f.adquisicion().muestrasRecibidas();
     if (p.isSet("captura"))
         f.grab().save(p.value("captura"));
+    if (p.isSet("captura-respuesta"))
+        f.ventanaRespuesta->grab().save(p.value("captura-respuesta"));
     f.close(); // closes the log, so every record is on disk when we report
     std::printf("muestras=%llu segundos=%.3f cpu_pct=%.2f rss_inicio_kib=%ld rss_fin_kib=%ld",
                 (unsigned long long)n, tiempo, 100.0 * cpu / tiempo, rssInicio, residenteKiB());

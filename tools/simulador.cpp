@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <random>
 #include <string>
 #include <thread>
@@ -45,6 +46,11 @@ struct Opciones
     double seno = 0.0;              // flood as a full-scale sine of this period (samples)
     bool salirAlTerminar = false;   // exit once a replay or flood is written
     double zeta = 0.0, wn = 0.0;    // controller mode: a known second-order plant; wn 0: none
+    double ruido = -1.0;            // Gaussian noise, counts; -1: the plant's own (0.6, or 0)
+    double ruidoUniforme = 0.0;     // uniform noise, ± counts
+    double gananciaP = 0.0;         // second order under a proportional-only loop; 0: none
+    double retardo = 0.0;           // dead time of the second-order plant, seconds
+    double acelerar = 1.0;          // plant time per second of the clock
 };
 
 void ayuda()
@@ -69,10 +75,20 @@ void ayuda()
         "  --seno P               --inundar envía un seno de 0 a 254 de P muestras de periodo\n"
         "  --espera MS            espera antes de --reproducir o --inundar (por defecto 0)\n"
         "  --salir                termina al acabar --reproducir o --inundar\n"
-        "  --planta-2o Z,W        el valor sigue, sin ruido, a una planta de segundo orden\n"
-        "                         y'' + 2·Z·W·y' + W²·y = W²·r (Z amortiguamiento, W\n"
-        "                         frecuencia natural en rad/s) que responde a cada cambio\n"
-        "                         de set point r; empieza en el set point inicial\n"
+        "  --planta-2o Z,W        el valor sigue (sin ruido si no se pide) a una planta de\n"
+        "                         segundo orden y'' + 2·Z·W·y' + W²·y = W²·r (Z\n"
+        "                         amortiguamiento, W frecuencia natural en rad/s) que\n"
+        "                         responde a cada cambio de set point r; empieza en el\n"
+        "                         set point inicial\n"
+        "  --solo-p K             con --planta-2o, lazo solo proporcional de ganancia K: el\n"
+        "                         valor se establece en K/(1+K) del set point (desvío\n"
+        "                         permanente r/(1+K))\n"
+        "  --retardo S            tiempo muerto: la planta ve cada cambio de set point S\n"
+        "                         segundos después\n"
+        "  --ruido S              ruido gaussiano de desviación S cuentas (por defecto 0,6\n"
+        "                         con la planta PI, 0 con --planta-2o)\n"
+        "  --ruido-uniforme A     ruido uniforme de ± A cuentas, sumado al anterior\n"
+        "  --acelerar F           la planta avanza F segundos por segundo de reloj (pruebas)\n"
         "  --help                 esta ayuda\n"
         "\n"
         "En modo controlador, cada byte 0 a 100 que llega por el puerto es el nuevo set point;\n"
@@ -109,6 +125,11 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         else if (a == "--bloque") o.bloque = std::max(1, std::atoi(v.c_str()));
         else if (a == "--espera") o.esperaMs = std::atoi(v.c_str());
         else if (a == "--seno") o.seno = std::atof(v.c_str());
+        else if (a == "--solo-p") o.gananciaP = std::atof(v.c_str());
+        else if (a == "--retardo") o.retardo = std::atof(v.c_str());
+        else if (a == "--ruido") o.ruido = std::atof(v.c_str());
+        else if (a == "--ruido-uniforme") o.ruidoUniforme = std::atof(v.c_str());
+        else if (a == "--acelerar") o.acelerar = std::atof(v.c_str());
         else if (a == "--planta-2o") {
             char *fin = nullptr;
             o.zeta = std::strtod(v.c_str(), &fin);
@@ -124,7 +145,9 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         }
     }
     if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254 || o.setPointAlterno > 254
-        || o.periodoAlterno <= 0.0) {
+        || o.periodoAlterno <= 0.0 || o.gananciaP < 0.0 || o.retardo < 0.0
+        || o.ruidoUniforme < 0.0 || o.acelerar <= 0.0
+        || (o.ruido < 0.0 && o.ruido != -1.0)) {
         std::fprintf(stderr, "Valores fuera de rango (vea --help)\n");
         return false;
     }
@@ -207,31 +230,48 @@ bool inundar(int maestro, const Opciones &o)
 }
 
 // A first-order plant under a PI loop, sampled at the controller's rate; or, with
-// --planta-2o, a noiseless second-order plant whose step response is known in closed form.
+// --planta-2o, a second-order plant whose step response is known in closed form, with the
+// offset of a proportional-only loop and a dead time if asked for, noiseless unless asked.
 class Planta
 {
 public:
-    Planta(int setPoint, double zeta, double wn)
-        : setPoint_(setPoint), zeta_(zeta), wn_(wn), y_(wn > 0 ? setPoint : 0.0)
+    explicit Planta(const Opciones &o)
+        : setPoint_(o.setPoint), referencia_(o.setPoint), zeta_(o.zeta), wn_(o.wn),
+          ganancia_(o.gananciaP > 0 ? o.gananciaP / (1.0 + o.gananciaP) : 1.0),
+          retardo_(o.retardo), y_(o.wn > 0 ? ganancia_ * o.setPoint : 0.0),
+          ruido_(0.0, o.ruido >= 0 ? o.ruido : o.wn > 0 ? 0.0 : 0.6),
+          uniforme_(-o.ruidoUniforme, o.ruidoUniforme)
     {
     }
     int setPoint() const { return setPoint_; }
-    void setSetPoint(int v) { setPoint_ = v; }
+    // The plant sees it a dead time later.
+    void setSetPoint(int v)
+    {
+        setPoint_ = v;
+        pendientes_.push_back({ahora_ + retardo_, v});
+    }
 
     // The value now, then the plant moves on by dt: the sample that first carries a new set
     // point is taken at the step's start, as the closed form has it.
     uint8_t muestra(double dt)
     {
+        while (!pendientes_.empty() && pendientes_.front().first <= ahora_ + 1e-9) {
+            referencia_ = pendientes_.front().second;
+            pendientes_.pop_front();
+        }
+        ahora_ += dt;
+        const double perturbacion = (ruido_.stddev() > 0 ? ruido_(azar_) : 0.0)
+                                    + (uniforme_.b() > 0 ? uniforme_(azar_) : 0.0);
         if (wn_ > 0) {
-            const double medida = y_;
+            const double medida = y_ + perturbacion;
             segundoOrden(dt);
             return uint8_t(std::clamp(std::lround(medida), 0L, 254L));
         }
-        const double error = setPoint_ - y_;
+        const double error = referencia_ - y_;
         integral_ = std::clamp(integral_ + error * dt, -400.0, 400.0);
         const double u = std::clamp(kp * error + ki * integral_, 0.0, 254.0);
         y_ += dt / tau * (u - y_);
-        const double medida = y_ + ruido_(azar_);
+        const double medida = y_ + perturbacion;
         return uint8_t(std::clamp(std::lround(medida), 0L, 254L));
     }
 
@@ -242,7 +282,7 @@ private:
     {
         const int pasos = std::max(1, int(std::ceil(dt / 0.001)));
         const double h = dt / pasos;
-        const double r = setPoint_;
+        const double r = ganancia_ * referencia_;
         const auto a = [&](double y, double v) {
             return wn_ * wn_ * (r - y) - 2.0 * zeta_ * wn_ * v;
         };
@@ -257,16 +297,20 @@ private:
     }
 
     static constexpr double kp = 1.2, ki = 0.9, tau = 2.5;
-    int setPoint_;
-    double zeta_, wn_;
+    int setPoint_;   // the last one commanded, which the controller reports
+    int referencia_; // the one the plant follows
+    double zeta_, wn_, ganancia_, retardo_;
     double y_, v_ = 0.0, integral_ = 0.0;
+    double ahora_ = 0.0;
+    std::deque<std::pair<double, int>> pendientes_;
     std::mt19937 azar_{12345};
-    std::normal_distribution<double> ruido_{0.0, 0.6};
+    std::normal_distribution<double> ruido_;
+    std::uniform_real_distribution<double> uniforme_;
 };
 
 void controlador(int maestro, int esclavo, const Opciones &o)
 {
-    Planta planta(o.setPoint, o.zeta, o.wn);
+    Planta planta(o);
     const auto periodo = std::chrono::duration<double>(1.0 / o.tasa);
     auto siguiente = std::chrono::steady_clock::now();
     long long n = 0;
@@ -305,7 +349,7 @@ void controlador(int maestro, int esclavo, const Opciones &o)
             salida[k++] = uint8_t(planta.setPoint());
             informar = false;
         }
-        salida[k++] = planta.muestra(periodo.count());
+        salida[k++] = planta.muestra(periodo.count() * o.acelerar);
         escribirTodo(maestro, salida, k);
         ++n;
         siguiente += std::chrono::duration_cast<std::chrono::steady_clock::duration>(periodo);

@@ -3,120 +3,79 @@
 #include <algorithm>
 #include <cmath>
 
+#include "recepcion/banda.h"
+#include "recepcion/cruces.h"
+#include "recepcion/oscilacion.h"
+#include "recepcion/pico.h"
+
+namespace {
+
+// Rounding to whole counts alone spreads a value by this much.
+const double cuantizacion = 1.0 / std::sqrt(12.0);
+
+// Centred moving mean of `ancho` points, narrower at the ends.
+void suavizar(const double *y, int n, int ancho, double *s)
+{
+    const int antes = ancho / 2, despues = ancho - 1 - antes;
+    double suma = 0.0;
+    int lo = 0, hi = -1;
+    for (int i = 0; i < n; ++i) {
+        while (hi < std::min(n - 1, i + despues))
+            suma += y[++hi];
+        while (lo < i - antes)
+            suma -= y[lo++];
+        s[i] = suma / (hi - lo + 1);
+    }
+}
+
+} // namespace
+
+std::optional<double> RespuestaEscalon::ruido(const double *y, int n)
+{
+    if (n < 16)
+        return std::nullopt;
+    double suma = 0.0, suma2 = 0.0;
+    for (int i = 1; i < n; ++i) {
+        const double d = y[i] - y[i - 1];
+        suma += d;
+        suma2 += d * d;
+    }
+    const double m = n - 1;
+    return std::sqrt(std::max(0.0, suma2 / m - (suma / m) * (suma / m)) / 2.0);
+}
+
+void RespuestaEscalon::agregar(Reloj::Instante instante, int16_t dato,
+                               std::optional<int16_t> setPoint)
+{
+    if (setPoint && setPoint_ && *setPoint != *setPoint_)
+        empezar(instante, *setPoint_, *setPoint);
+    setPoint_ = setPoint;
+    if (grabando_)
+        registro_.agregar(std::chrono::duration<double>(instante - inicio_).count(), dato);
+    ultimas_[ultimasSiguiente_] = dato;
+    ultimasSiguiente_ = (ultimasSiguiente_ + 1) % muestrasAntes;
+    ultimasN_ = std::min(ultimasN_ + 1, muestrasAntes);
+}
+
 void RespuestaEscalon::empezar(Reloj::Instante instante, int16_t desde, int16_t hasta)
 {
     if (hayEscalon_) {
-        historia_[historiaSiguiente_] = actual();
+        historia_[historiaSiguiente_] = medir();
         historiaSiguiente_ = (historiaSiguiente_ + 1) % int(historia_.size());
         historiaN_ = std::min(historiaN_ + 1, int(historia_.size()));
     }
-    hayEscalon_ = true;
+    hayEscalon_ = grabando_ = true;
     inicio_ = instante;
     desde_ = desde;
     hasta_ = hasta;
-    escalon_ = double(hasta) - double(desde);
-    tolerancia_ = std::max(0.05 * std::abs(escalon_), 1.0);
-    t10_.reset();
-    t90_.reset();
-    enPico_ = paso_ = volvio_ = dentro_ = false;
-    debajo_ = encima_ = false;
-    subidaAnterior_.reset();
-    periodo_.reset();
-    mediaPrimero_ = mediaN_ = 0;
-    mediaSuma_ = 0;
+    registro_.empezar();
+    antesN_ = ultimasN_;
+    for (int i = 0; i < antesN_; ++i)
+        antes_[i] = ultimas_[(ultimasSiguiente_ - antesN_ + i + muestrasAntes) % muestrasAntes];
+    ruidoAntes_ = ruido(antes_.data(), antesN_);
 }
 
-double RespuestaEscalon::cruce(double nivel, double t, double valor) const
-{
-    if (valor == datoAnterior_ || t <= tAnterior_)
-        return t;
-    return tAnterior_ + (nivel - datoAnterior_) / (valor - datoAnterior_) * (t - tAnterior_);
-}
-
-void RespuestaEscalon::agregar(Reloj::Instante instante, int16_t dato, int16_t setPoint)
-{
-    const bool primera = hayMuestra_ && setPoint != setPoint_;
-    if (primera)
-        empezar(instante, setPoint_, setPoint);
-    hayMuestra_ = true;
-    setPoint_ = setPoint;
-    if (!hayEscalon_)
-        return;
-
-    const double t = segundos(instante);
-    const double valor = dato;
-    // Progress along the step: 0 at the old set point, 1 at the new one, either direction.
-    const double avance = (valor - desde_) / escalon_;
-    const double avanceAnterior = (datoAnterior_ - desde_) / escalon_;
-    if (primera) {
-        pico_ = dato;
-        picoDesde_ = picoHasta_ = t;
-        enPico_ = true;
-    } else {
-        if (!t10_ && avance >= 0.1)
-            t10_ = avanceAnterior < 0.1 ? cruce(desde_ + 0.1 * escalon_, t, valor) : t;
-        if (!t90_ && avance >= 0.9)
-            t90_ = avanceAnterior < 0.9 ? cruce(desde_ + 0.9 * escalon_, t, valor) : t;
-        const double avancePico = (pico_ - desde_) / escalon_;
-        if (avance > avancePico) {
-            pico_ = dato;
-            picoDesde_ = picoHasta_ = t;
-            enPico_ = true;
-            volvio_ = false;
-        } else if (dato == pico_ && enPico_) {
-            picoHasta_ = t;
-        } else if (dato != pico_) {
-            enPico_ = false;
-            volvio_ = paso_;
-        }
-    }
-    if (avance > 1.0)
-        paso_ = true;
-
-    // A swing is timed at its upward crossings of the set point, which a decaying swing
-    // passes at a steady pace (its exits from the band do not); only swings that left the
-    // band on both sides count, so noise about the set point makes none.
-    if (!primera && datoAnterior_ < hasta_ && valor >= hasta_ && debajo_) {
-        const double subida = cruce(hasta_, t, valor);
-        if (subidaAnterior_ && encima_)
-            periodo_ = subida - *subidaAnterior_;
-        subidaAnterior_ = subida;
-        debajo_ = encima_ = false;
-    }
-
-    const double desvio = valor - hasta_;
-    if (std::abs(desvio) <= tolerancia_) {
-        if (!dentro_) {
-            dentro_ = true;
-            // Where it crossed the band's edge, from the side it came.
-            const double borde = hasta_ + (datoAnterior_ > hasta_ ? tolerancia_ : -tolerancia_);
-            entrada_ = primera ? t : std::max(cruce(borde, t, valor), tAnterior_);
-        }
-        if (mediaN_ == capacidadMedia) {
-            mediaSuma_ -= media_[mediaPrimero_].error;
-            mediaPrimero_ = (mediaPrimero_ + 1) % capacidadMedia;
-            --mediaN_;
-        }
-        const int32_t error = dato - hasta_;
-        media_[(mediaPrimero_ + mediaN_) % capacidadMedia] = {t, error};
-        ++mediaN_;
-        mediaSuma_ += error;
-        while (media_[mediaPrimero_].t < t - 1.0) {
-            mediaSuma_ -= media_[mediaPrimero_].error;
-            mediaPrimero_ = (mediaPrimero_ + 1) % capacidadMedia;
-            --mediaN_;
-        }
-    } else {
-        dentro_ = false;
-        mediaPrimero_ = mediaN_ = 0;
-        mediaSuma_ = 0;
-        (desvio > 0 ? encima_ : debajo_) = true;
-    }
-    tAnterior_ = t;
-    datoAnterior_ = valor;
-}
-
-RespuestaEscalon::Figuras RespuestaEscalon::actual() const
+RespuestaEscalon::Figuras RespuestaEscalon::medir() const
 {
     Figuras f;
     if (!hayEscalon_)
@@ -124,22 +83,105 @@ RespuestaEscalon::Figuras RespuestaEscalon::actual() const
     f.hay = true;
     f.desde = desde_;
     f.hasta = hasta_;
-    if (t10_ && t90_)
-        f.subida = *t90_ - *t10_;
-    // Settled: within the band for the last second at least.
-    const bool asentado = dentro_ && tAnterior_ - entrada_ >= 1.0;
-    if ((paso_ && volvio_) || asentado) {
-        f.pico = pico_;
-        f.sobreimpulso = std::max(0.0, (pico_ - hasta_) / escalon_ * 100.0);
-        if (*f.sobreimpulso > 0.0 && volvio_)
-            f.tiempoPico = (picoDesde_ + picoHasta_) / 2.0;
+    f.inicio = inicio_;
+    f.espaciado = registro_.espaciado();
+    const int n = registro_.puntos();
+    const double *t = registro_.tiempos();
+    const double *y = registro_.valores();
+    const double porPunto = registro_.muestrasPorPunto();
+
+    // Without a stretch before the step, the noise is read on its own last points.
+    const int cola = std::min(n, muestrasAntes);
+    std::optional<double> medido = ruidoAntes_;
+    if (!medido)
+        if ((medido = ruido(y + n - cola, cola)))
+            *medido *= std::sqrt(porPunto);
+    const double sigma = std::max(medido.value_or(0.0), cuantizacion);
+    const double salto = double(hasta_) - double(desde_);
+    const double minimo = std::max(4.0, 8.0 * sigma);
+    if (std::abs(salto) < minimo) {
+        f.pequeno = true;
+        return f;
     }
-    if (asentado) {
-        f.establecimiento = entrada_;
-        if (mediaN_ > 0)
-            f.errorEstacionario = double(mediaSuma_) / mediaN_;
+    if (n == 0)
+        return f;
+
+    // Smoothing a third of the way to half the step: short beside the rise, so it moves no
+    // crossing, and long enough that noise neither makes a peak nor leaves the band.
+    int mitad = n;
+    for (int i = 0; i < n; ++i)
+        if ((y[i] - y[0]) * salto >= salto * salto / 2) {
+            mitad = i;
+            break;
+        }
+    const int ancho = sigma > 1.2 * cuantizacion ? std::clamp(mitad / 3, 1, 64) : 1;
+    suavizar(y, n, ancho, suave_.data());
+    const double ruidoPunto = sigma / std::sqrt(porPunto);
+    const double ruidoSuave = ruidoPunto / std::sqrt(ancho);
+
+    // The value it started from: its first sample, averaged like the rest with the samples
+    // just before it, which is still right for a value that was moving.
+    double suma = 0.0;
+    int cuantas = 0;
+    for (int i = std::max(0, antesN_ - ancho / 2); i < antesN_; ++i, ++cuantas)
+        suma += antes_[i];
+    for (int i = 0; i < std::min(n, (ancho + 1) / 2); ++i, ++cuantas)
+        suma += y[i];
+    const double y0 = suma / cuantas;
+    f.inicial = y0;
+
+    const std::optional<TramoPlano> tramo = tramoPlano(t, y, n, ruidoPunto);
+    // Until it is flat, the 10 % and 90 % levels are taken on the way to the set point.
+    const double destino = tramo ? tramo->valor : hasta_;
+    const double amplitud = destino - y0;
+    if (tramo) {
+        f.valorFinal = tramo->valor;
+        f.error = hasta_ - tramo->valor;
+        f.errorPorciento = *f.error / std::abs(salto) * 100.0;
+        if (std::abs(amplitud) < minimo / 2) { // the value hardly moved
+            f.pequeno = true;
+            return f;
+        }
+    }
+    if (amplitud == 0.0)
+        return f;
+    const double sentido = amplitud > 0 ? 1.0 : -1.0;
+    const double banda = std::max({0.05 * std::abs(amplitud), 1.0, 3.0 * ruidoSuave});
+
+    Cruce a10(y0 + 0.1 * amplitud, sentido), a90(y0 + 0.9 * amplitud, sentido);
+    Pico pico(sentido);
+    Banda enBanda(destino, banda);
+    Oscilacion oscilacion(destino, banda);
+    for (int i = 0; i < n; ++i) {
+        a10.agregar(t[i], suave_[i]);
+        a90.agregar(t[i], suave_[i]);
+        pico.agregar(t[i], suave_[i]);
+        enBanda.agregar(t[i], suave_[i]);
+        oscilacion.agregar(t[i], suave_[i]);
+    }
+    f.nivel10 = a10.nivel();
+    f.nivel90 = a90.nivel();
+    if (a10.cuando() && a90.cuando())
+        f.subida = *a90.cuando() - *a10.cuando();
+
+    // Settled: inside the band since before the flat stretch began.
+    const bool asentado = tramo && enBanda.dentro() && enBanda.entrada() <= t[tramo->desde];
+    if (!asentado)
+        f.periodo = oscilacion.periodo();
+    if (!tramo)
+        return f;
+    f.banda = banda;
+    if (asentado)
+        f.establecimiento = enBanda.entrada();
+    // A peak counts only if it stands out of what whole counts and the noise can make.
+    const double exceso = (pico.valor() - destino) * sentido;
+    if (exceso > 0.5 + 4.0 * ruidoSuave) {
+        f.pico = pico.valor();
+        f.sobreimpulso = exceso / std::abs(amplitud) * 100.0;
+        f.tiempoPico = pico.tiempo();
     } else {
-        f.periodo = periodo_;
+        f.pico = destino;
+        f.sobreimpulso = 0.0;
     }
     return f;
 }

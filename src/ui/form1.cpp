@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 #include <type_traits>
 
@@ -203,8 +204,15 @@ void Form1::conectarEventos()
 
 void Form1::mostrarRespuestaEscalon()
 {
-    if (!ventanaRespuesta)
+    if (!ventanaRespuesta) {
         ventanaRespuesta = new VentanaRespuesta(adquisicion_->respuesta(), this);
+        // Beside the trend, which it is there to explain, not over it.
+        const QRect tendencia(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size());
+        const QScreen *pantalla = screen();
+        ventanaRespuesta->move(VentanaRespuesta::posicionLibre(
+            tendencia, ventanaRespuesta->frameGeometry().size(),
+            pantalla ? pantalla->availableGeometry() : tendencia));
+    }
     ventanaRespuesta->show();
     ventanaRespuesta->raise();
     ventanaRespuesta->activateWindow();

@@ -1,0 +1,110 @@
+// The step-response figures on responses whose figures are known in closed form, in whole
+// counts with the noise a real loop has. Prints measured against analytic; asserts nothing.
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <random>
+
+#include "recepcion/respuestaescalon.h"
+
+namespace {
+
+// Second-order unit step response, underdamped.
+double segundoOrden(double zeta, double wn, double t)
+{
+    if (t <= 0)
+        return 0;
+    const double wd = wn * std::sqrt(1 - zeta * zeta);
+    return 1 - std::exp(-zeta * wn * t) / std::sqrt(1 - zeta * zeta)
+                   * std::sin(wd * t + std::acos(zeta));
+}
+
+struct Analitico
+{
+    double subida, sobreimpulso, establecimiento;
+};
+
+Analitico analitico(const std::function<double(double)> &y, double hastaT)
+{
+    double t10 = -1, t90 = -1, mayor = 0, est = 0;
+    for (double t = 0; t < hastaT; t += 1e-5) {
+        const double v = y(t);
+        if (t10 < 0 && v >= 0.1) t10 = t;
+        if (t90 < 0 && v >= 0.9) t90 = t;
+        mayor = std::max(mayor, v);
+        if (std::abs(v - 1) > 0.05) est = t;
+    }
+    return {t90 - t10, 100 * std::max(0.0, mayor - 1), est};
+}
+
+// Feeds `antes` s at the old level then the response to a step of set point r0 -> r1 whose
+// value goes from y0 to y0 + (y1 - y0) * y(t); noise: uniform +-u or Gaussian sigma g.
+RespuestaEscalon::Figuras medir(double tasa, int16_t r0, int16_t r1, double y0, double y1,
+                                const std::function<double(double)> &y, double u, double g,
+                                double antes = 2, double despues = 8)
+{
+    RespuestaEscalon r;
+    std::mt19937 azar(7);
+    std::uniform_real_distribution<double> uniforme(-u, u);
+    std::normal_distribution<double> normal(0, g > 0 ? g : 1);
+    const Reloj::Instante base{std::chrono::hours(1)};
+    const int n0 = int(antes * tasa), n1 = int(despues * tasa);
+    for (int k = -n0; k < n1; ++k) {
+        const double t = k / tasa;
+        double v = y0 + (y1 - y0) * y(t);
+        if (u > 0) v += uniforme(azar);
+        if (g > 0) v += normal(azar);
+        const auto instante = base + std::chrono::microseconds(std::llround(t * 1e6));
+        r.agregar(instante, int16_t(std::clamp(std::lround(v), 0L, 254L)),
+                  k < 0 ? r0 : r1);
+    }
+    return r.actual();
+}
+
+double o(const std::optional<double> &v) { return v ? *v : NAN; }
+
+void imprimir(const char *caso, const RespuestaEscalon::Figuras &f, const Analitico &a)
+{
+    std::printf("%-34s rise %6.3f (%6.3f)  overshoot %5.1f (%5.1f) %%  settling %6.3f (%6.3f)"
+                "  peak %5.1f  final %5.1f  error %+5.2f (%+5.1f %%)%s\n",
+                caso, o(f.subida), a.subida, o(f.sobreimpulso), a.sobreimpulso,
+                o(f.establecimiento), a.establecimiento,
+                o(f.pico), o(f.valorFinal), o(f.error), o(f.errorPorciento),
+                f.pequeno ? "  too small" : "");
+}
+
+} // namespace
+
+int main()
+{
+    const auto y04 = [](double t) { return segundoOrden(0.4, 2.0, t); };
+    const Analitico a04 = analitico(y04, 8);
+    for (double tasa : {10.0, 25.0, 50.0, 100.0, 200.0, 500.0, 1920.0}) {
+        char caso[64];
+        std::snprintf(caso, sizeof caso, "zeta 0.4, 20->60, +-1 unif, %g/s", tasa);
+        imprimir(caso, medir(tasa, 20, 60, 20, 60, y04, 1.0, 0), a04);
+    }
+    // A dead time: the same figures, those timed from the step 0.3 s later.
+    const auto retardado = [&](double t) { return y04(t - 0.3); };
+    imprimir("zeta 0.4, dead time 0.3 s, 50/s", medir(50, 20, 60, 20, 60, retardado, 1.0, 0),
+             analitico(retardado, 8));
+    // Proportional only: settles at 37 for 40, from 18.5 at 20.
+    const auto y07 = [](double t) { return segundoOrden(0.7, 2.0, t); };
+    const Analitico a07 = analitico(y07, 8);
+    imprimir("P only, 20->40 settles 37, s 0.6", medir(50, 20, 40, 18.5, 37, y07, 0, 0.6), a07);
+    std::printf("  (expected error +3 counts, final value 37)\n");
+    const auto y1o = [](double t) { return t <= 0 ? 0.0 : 1 - std::exp(-t / 1.0); };
+    imprimir("first order tau 1, 20->60, s 0.6", medir(50, 20, 60, 20, 60, y1o, 0, 0.6),
+             analitico(y1o, 8));
+    // The first report after connecting, at a loop already at 40: unknown till then.
+    {
+        RespuestaEscalon r;
+        const Reloj::Instante base{std::chrono::hours(1)};
+        for (int k = 0; k < 200; ++k)
+            r.agregar(base + std::chrono::milliseconds(20 * k), 40,
+                      k < 3 ? std::nullopt : std::optional<int16_t>(40));
+        std::printf("first report after connecting: %d step row(s)\n", r.cuantos());
+    }
+}

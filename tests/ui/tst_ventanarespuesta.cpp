@@ -1,0 +1,152 @@
+// «Respuesta al escalón»: each caption beside its own figure, figures that follow the loop
+// while on show, the table as a spreadsheet reads it, and the way to it from the trend.
+
+#include <cmath>
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QTableWidget>
+#include <QTest>
+#include <qcustomplot.h>
+
+#include "chart/graficotendencia.h"
+#include "recepcion/respuestaescalon.h"
+#include "ui/form1.h"
+#include "ui/ventanarespuesta.h"
+
+namespace {
+
+// A second-order loop (zeta 0.4) under proportional control, 50 samples/s, from 37/40 of
+// `desde` to 37/40 of `hasta`: every figure differs from the others.
+void escalon(RespuestaEscalon &r, Reloj::Instante &t, int desde, int hasta, double segundos)
+{
+    const double c = std::sqrt(1 - 0.16);
+    for (int k = 0; k < segundos * 50; ++k) {
+        const double u = 1 - std::exp(-0.8 * k / 50) / c * std::sin(2 * c * k / 50 + std::acos(0.4));
+        r.agregar(t += std::chrono::milliseconds(20),
+                  int16_t(std::lround(37.0 / 40 * (desde + (hasta - desde) * u))), int16_t(hasta));
+    }
+}
+
+QString campo(const QWidget &w, const QString &rotulo)
+{
+    const QFormLayout *f = w.findChild<QFormLayout *>();
+    for (int fila = 0; fila < f->rowCount(); ++fila)
+        if (qobject_cast<QLabel *>(f->itemAt(fila, QFormLayout::LabelRole)->widget())->text() == rotulo)
+            return qobject_cast<QLabel *>(f->itemAt(fila, QFormLayout::FieldRole)->widget())->text();
+    return QStringLiteral("(no caption)");
+}
+
+} // namespace
+
+class TstVentanaRespuesta : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rotulos_data()
+    {
+        QTest::addColumn<QString>("rotulo");
+        QTest::addColumn<QString>("texto");
+        RespuestaEscalon r;
+        Reloj::Instante t{std::chrono::hours(2)};
+        escalon(r, t, 20, 20, 1);
+        escalon(r, t, 20, 40, 6);
+        const RespuestaEscalon::Figuras f = r.actual();
+        QVERIFY(f.subida && f.tiempoPico && f.establecimiento && *f.sobreimpulso > 5);
+        const auto n = [](double v, int d) { return QString::number(v, 'f', d); };
+        QTest::newRow("step") << "Escalón del set point" << "20 → 40";
+        QTest::newRow("rise") << "Tiempo de subida (10 % a 90 %), s" << n(*f.subida, 2);
+        QTest::newRow("peak") << "Valor de pico" << n(*f.pico, 1);
+        QTest::newRow("overshoot") << "Sobreimpulso, % de la respuesta" << n(*f.sobreimpulso, 1);
+        QTest::newRow("peak time") << "Tiempo de pico, s" << n(*f.tiempoPico, 2);
+        // 5 % of the 18 counts it moved is under a count.
+        QTest::newRow("settling") << QStringLiteral("Tiempo de establecimiento (± 1 cuenta (%1 %)), s")
+                   .arg(100 / (*f.valorFinal - f.inicial), 0, 'g', 2) << n(*f.establecimiento, 2);
+        QTest::newRow("final value") << "Valor final" << n(*f.valorFinal, 1);
+        QTest::newRow("error") << "Error permanente e = r − y, cuentas" << "+3.0";
+        QTest::newRow("error %") << "Error permanente, % del escalón" << "+15.0";
+        QTest::newRow("period") << "Periodo de oscilación, s" << "—";
+    }
+    // Each caption beside its own figure, and the figures follow the loop while on show.
+    void rotulos()
+    {
+        QFETCH(QString, rotulo);
+        QFETCH(QString, texto);
+        RespuestaEscalon r;
+        Reloj::Instante t{std::chrono::hours(2)};
+        escalon(r, t, 20, 20, 1);
+        VentanaRespuesta w(r, nullptr);
+        w.show();
+        QCOMPARE(w.findChild<QLabel *>(QStringLiteral("lblEstado"))->text(),
+                 QStringLiteral("Aún no se ha visto ningún escalón del set point."));
+        escalon(r, t, 20, 40, 6);
+        QTRY_COMPARE(campo(w, rotulo), texto);
+        // The plot marks the final value and the band the figures were measured against.
+        const QCustomPlot *g = w.findChild<QCustomPlot *>(QStringLiteral("graficoEscalon"));
+        const RespuestaEscalon::Figuras f = r.actual();
+        QTRY_COMPARE(g->graph(4)->data()->size(), 2);
+        QCOMPARE(g->graph(4)->data()->at(1)->value, *f.valorFinal);
+        QCOMPARE(g->graph(6)->data()->at(0)->value, *f.valorFinal - *f.banda);
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(!w.isVisible());
+    }
+
+    // Steps told apart by their time, undefined figures as empty cells, times to the
+    // hundredth that 50 samples/s resolve.
+    void copiar()
+    {
+        RespuestaEscalon r;
+        Reloj::Instante t{std::chrono::hours(2)};
+        escalon(r, t, 20, 20, 1);
+        escalon(r, t, 20, 40, 0.5); // cut short: never settles
+        escalon(r, t, 40, 20, 6);
+        const QStringList lineas = VentanaRespuesta(r, nullptr).textoTabla().split(u'\n');
+        QCOMPARE(lineas.size(), 4);
+        const QStringList nuevo = lineas[1].split(u'\t'), viejo = lineas[2].split(u'\t');
+        QVERIFY2(nuevo[0] != viejo[0], qPrintable(nuevo[0]));
+        QCOMPARE(viejo.mid(1, 8), QStringList({"20 → 40", "", "", "", "", "", "", ""}));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d$")).match(nuevo[2]).hasMatch(),
+                 qPrintable(nuevo[2]));
+    }
+
+    // Beside the trend, on a 1400 x 900 screen, a 500 x 400 window.
+    void posicionLibre_data()
+    {
+        QTest::addColumn<QRect>("tendencia");
+        QTest::addColumn<QPoint>("esperada");
+        QTest::newRow("right") << QRect(0, 0, 600, 400) << QPoint(600, 0);
+        QTest::newRow("left only") << QRect(700, 100, 600, 400) << QPoint(200, 100);
+        QTest::newRow("no room: the widest side") << QRect(300, 100, 1000, 700) << QPoint(0, 100);
+    }
+    void posicionLibre()
+    {
+        QFETCH(QRect, tendencia);
+        QFETCH(QPoint, esperada);
+        QCOMPARE(VentanaRespuesta::posicionLibre(tendencia, {500, 400}, {0, 0, 1400, 900}), esperada);
+    }
+
+    // «Respuesta al escalón…» in the trend's own menu opens the window.
+    void desdeElMenu()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QTimer::singleShot(50, [] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            for (QAction *a : menu->actions())
+                if (a->text() == QStringLiteral("Respuesta al escalón…"))
+                    menu->setActiveAction(a);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QContextMenuEvent clic(QContextMenuEvent::Mouse, {20, 20}, f.MSChart1->mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(f.MSChart1, &clic);
+        QVERIFY(f.ventanaRespuesta && f.ventanaRespuesta->isVisible());
+    }
+};
+
+QTEST_MAIN(TstVentanaRespuesta)
+#include "tst_ventanarespuesta.moc"
