@@ -106,7 +106,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
                            ? Reloj::segundosEntre(*v.tiempoAnterior, instante)
                            : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
         v.tiempoAnterior = instante;
-        respuesta_.agregar(instante, dato, v.setPoint.value_or(0)); //MERGE
+        respuesta_.agregar(instante, dato, v.setPoint);
         ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint));
         if (registrar && !registro_.escribirRegistro(dato, v.setPoint.value_or(0), reloj_.segundoEpoca())) //MERGE
             registrar = false;
@@ -135,6 +135,7 @@ void Adquisicion::puertoAbierto()
     // after a marker, and the device may be another one.
     variables_.esperaSetPoint = false;
     variables_.setPoint.reset();
+    respuesta_.olvidarSetPoint();
 }
 
 int Adquisicion::contarMuestras(QByteArrayView entrada, bool esperaSetPoint)

@@ -53,7 +53,7 @@ private slots:
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("3"));
         const VentanaMuestras &v = f.ventana;
         QCOMPARE(v.fila(510).dato, 10);
-        QCOMPARE(v.fila(510).setPoint, 0);
+        QVERIFY(!v.fila(510).conSetPoint()); // not reported yet
         QCOMPARE(v.fila(511).dato, 12);
         QCOMPARE(v.fila(511).setPoint, 40);
         QCOMPARE(v.fila(512).dato, 3);
