@@ -18,6 +18,7 @@
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
+#include "ui/preguntaregistro.h"
 #include "ui/ventanarespuesta.h"
 
 namespace {
@@ -67,8 +68,9 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     crearElementos();
 
     avisar_ = [this](const QString &texto) { avisos_->avisar(texto); };
-    registro_ = std::make_unique<Registro>(variables, *txtRegistro, *chkRegistrar,
-                                           *btnCambiarDestino, avisar_);
+    registro_ = std::make_unique<Registro>(
+        variables, *txtRegistro, *chkRegistrar, *btnCambiarDestino, avisar_,
+        [this](const QString &ruta) { return preguntarRegistro(this, ruta); });
     adquisicion_ = std::make_unique<Adquisicion>(variables, *txtTiempo, *txtDato,
                                                  *chkRegistrar, ventana, *MSChart1, *registro_);
     conectarEventos();

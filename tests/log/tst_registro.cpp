@@ -59,6 +59,27 @@ void recibir(Form1 &f, const QByteArray &b)
     f.adquisicion().procesarEntrada(evento::comEvReceive, b);
 }
 
+// The log on its own, with the question answered by `preguntar`.
+struct Montaje
+{
+    VariablesVentana v;
+    QLineEdit txt;
+    QCheckBox chk;
+    QPushButton btn;
+    QStringList avisos;
+    Registro r;
+    explicit Montaje(const QString &ruta, Registro::Preguntar preguntar)
+        : r(v, txt, chk, btn, [this](const QString &a) { avisos << a; }, std::move(preguntar))
+    {
+        txt.setText(ruta);
+    }
+    void marcar(bool si)
+    {
+        chk.setChecked(si);
+        r.clickRegistrar();
+    }
+};
+
 } // namespace
 
 class TstRegistro : public QObject
@@ -162,9 +183,11 @@ private slots:
     {
         QTest::addColumn<QString>("respuesta"); // the button pressed, or Enter
         QTest::addColumn<QStringList>("registros");
-        QTest::newRow("Sí adds after them") << "Sí" << QStringList{"0,1", "0,2", "0,3", "0,4"};
-        QTest::newRow("Enter is Sí") << "Enter" << QStringList{"0,1", "0,2", "0,3", "0,4"};
-        QTest::newRow("No starts anew") << "No" << QStringList{"0,3", "0,4"};
+        QTest::newRow("adding after them") << "Añadir al final"
+                                           << QStringList{"0,1", "0,2", "0,3", "0,4"};
+        QTest::newRow("Enter adds") << "Enter" << QStringList{"0,1", "0,2", "0,3", "0,4"};
+        QTest::newRow("starting anew") << "Vaciar y empezar de nuevo"
+                                       << QStringList{"0,3", "0,4"};
         QTest::newRow("Cancelar leaves logging off") << "Cancelar" << QStringList{"0,1", "0,2"};
     }
     void marcarDeNuevo()
@@ -207,7 +230,7 @@ private slots:
         });
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton); // returns when the question closes
         QCOMPARE(pregunta, QStringLiteral("El archivo %1 ya contiene datos. ¿Añadir los nuevos "
-                                          "registros al final?")
+                                          "registros al final, o vaciarlo y empezar de nuevo?")
                                .arg(QDir::toNativeSeparators(destino)));
         QCOMPARE(filaDurante, 3);
         const bool cancelado = respuesta == QLatin1String("Cancelar");
@@ -341,6 +364,9 @@ private slots:
         QTest::newRow("a folder") << "solo-lectura" << 0 << "es una carpeta";
         QTest::newRow("writes fail midway")
             << "limitado.xls" << 100 << "el archivo ha llegado al tamaño máximo permitido";
+        // The records already there stay, whatever the failed write cut back.
+        QTest::newRow("writes fail midway, adding to old records")
+            << "anadido.xls" << 130 << "el archivo ha llegado al tamaño máximo permitido";
     }
     void fallos()
     {
@@ -352,8 +378,17 @@ private slots:
         QDir(dir_.path()).mkdir("solo-lectura");
         QFile::setPermissions(ruta("solo-lectura"), QFile::ReadOwner | QFile::ExeOwner);
         const QString completo = destino.startsWith('/') ? destino : ruta(qPrintable(destino));
+        const QByteArray previo = destino == "anadido.xls" ? "viejo\t1\t2\r\nviejo\t1\t2\r\n" : "";
+        if (!previo.isEmpty()) {
+            QFile viejo(completo);
+            QVERIFY(viejo.open(QIODevice::WriteOnly) && viejo.write(previo) == previo.size());
+        }
 
         Form1 f;
+        QTimer::singleShot(0, this, [&] {
+            if (auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir")))
+                caja->defaultButton()->click(); // adding
+        });
         registrarEn(f, completo);
         rlimit antes{};
         ::getrlimit(RLIMIT_FSIZE, &antes);
@@ -375,7 +410,8 @@ private slots:
         // What reached the file before the failure is whole records only.
         if (limite) {
             const QByteArray escrito = leerArchivo(completo);
-            QVERIFY(!escrito.isEmpty() && escrito.endsWith("\r\n"));
+            QVERIFY(escrito.size() > previo.size() && escrito.startsWith(previo));
+            QVERIFY(escrito.endsWith("\r\n"));
             QCOMPARE(campos(escrito).size(), escrito.count('\n'));
         }
         QVERIFY(!f.variables.registroAbierto);
@@ -389,27 +425,130 @@ private slots:
         QCOMPARE(campos(leerArchivo(ruta(QTest::currentDataTag()))), QStringList{"0,13"});
     }
 
-    // A last line without its end (a write cut short elsewhere) never runs into a new record.
-    void lineaIncompletaNoSeJunta()
+    // A record's bytes after what the file held: a last line without its end (cut short
+    // elsewhere) gets only what it lacks, never joining a new record.
+    void lineas_data()
     {
-        const QString destino = ruta("incompleta.xls");
+        QTest::addColumn<QByteArray>("previo");
+        QTest::addColumn<int>("setPoint"); // -1: not reported yet
+        QTest::addColumn<QByteArray>("esperado"); // before the record itself
+        QTest::newRow("set point known") << QByteArray() << 50 << QByteArray();
+        QTest::newRow("set point not yet reported: empty field") << QByteArray() << -1
+                                                                 << QByteArray();
+        QTest::newRow("whole last line") << QByteArray("a\t1\t2\r\n") << 0
+                                         << QByteArray("a\t1\t2\r\n");
+        QTest::newRow("last line cut short") << QByteArray("a\t1\t2\r\na\t1") << 0
+                                             << QByteArray("a\t1\t2\r\na\t1\r\n");
+        QTest::newRow("last line ending in a bare CR") << QByteArray("a\t1\t2\r") << 0
+                                                       << QByteArray("a\t1\t2\r\n");
+    }
+    void lineas()
+    {
+        QFETCH(QByteArray, previo);
+        QFETCH(int, setPoint);
+        QFETCH(QByteArray, esperado);
+        const QString destino = ruta(QTest::currentDataTag());
+        if (!previo.isEmpty()) {
+            QFile archivo(destino);
+            QVERIFY(archivo.open(QIODevice::WriteOnly) && archivo.write(previo) == previo.size());
+        }
+        Montaje m(destino, [](const QString &) { return Registro::Respuesta::anadir; });
+        m.marcar(true);
+        QVERIFY(setPoint < 0 ? m.r.escribirRegistro(37, std::nullopt, 1'796'000'000)
+                             : m.r.escribirRegistro(37, int16_t(setPoint), 1'796'000'000));
+        m.r.cerrarRegistro();
+        const QByteArray campo = setPoint < 0 ? QByteArray() : QByteArray::number(setPoint);
+        QCOMPARE(leerArchivo(destino), esperado + FormatoFecha().bytes(1'796'000'000) + "\t"
+                                           + campo + "\t37\r\n");
+    }
+
+    // Samples held while the question is open: logged in order after adding or starting
+    // anew, up to the limit and no further, the user told how many were not; dropped for
+    // good on «Cancelar», never written by a later opening.
+    void retenidas_data()
+    {
+        QTest::addColumn<QList<int>>("rondas"); // held samples, then the answer (0 1 2), ...
+        QTest::addColumn<int>("registros");     // records in the file at the end
+        QTest::addColumn<QString>("aviso");     // empty: none
+        const int max = int(Registro::maxRetenidos);
+        QTest::newRow("added") << QList<int>{3, 0} << 2 + 3 << "";
+        QTest::newRow("started anew") << QList<int>{3, 1} << 3 << "";
+        QTest::newRow("just the limit") << QList<int>{max, 0} << 2 + max << "";
+        QTest::newRow("one past the limit") << QList<int>{max + 1, 1} << max
+                                            << ": 1 no se registraron.";
+        QTest::newRow("cancelled, then added") << QList<int>{3, 2, 1, 0} << 2 + 1 << "";
+    }
+    void retenidas()
+    {
+        QFETCH(QList<int>, rondas);
+        QFETCH(int, registros);
+        QFETCH(QString, aviso);
+        const QString destino = ruta(QTest::currentDataTag());
         {
             QFile archivo(destino);
             QVERIFY(archivo.open(QIODevice::WriteOnly));
-            archivo.write("6/12/2026 1:38:07\t50\t37\r\n6/12/2026 1:38:08");
+            archivo.write("viejo\t\t0\r\nviejo\t\t0\r\n");
         }
-        Form1 f;
-        QTimer::singleShot(0, this, [&] {
-            if (auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir")))
-                caja->defaultButton()->click(); // Sí
+        int siguiente = 0; // each sample's set point: its place in time
+        qsizetype i = 0;
+        Montaje m(destino, [&](const QString &) {
+            for (int k = 0; k < rondas[i]; ++k, ++siguiente)
+                m.r.retener(1, int16_t(siguiente), 1'796'000'000);
+            return Registro::Respuesta(rondas[i + 1]);
         });
-        registrarEn(f, destino);
-        recibir(f, bytes({255, 7, 23}));
-        f.close();
-        const QList<QByteArray> lineas = leerArchivo(destino).split('\n');
-        QCOMPARE(lineas.size(), 4);
-        QCOMPARE(lineas[1], QByteArray("6/12/2026 1:38:08\r"));
-        QVERIFY(lineas[2].endsWith("\t7\t23\r"));
+        for (; i < rondas.size(); i += 2) {
+            m.avisos.clear();
+            m.marcar(true);
+            QCOMPARE(m.chk.isChecked(), rondas[i + 1] != 2);
+            m.marcar(false);
+        }
+        QCOMPARE(m.avisos.size(), aviso.isEmpty() ? 0 : 1);
+        QVERIFY2(m.avisos.isEmpty() || m.avisos[0].endsWith(aviso), qPrintable(m.avisos.join("|")));
+        const QStringList lineas = campos(leerArchivo(destino));
+        QCOMPARE(lineas.size(), registros);
+        // In time order: each set point after the one before.
+        int anterior = -1;
+        for (const QString &l : lineas) {
+            const int sp = l.section(u',', 0, 0).toInt();
+            QVERIFY2(l.startsWith(u',') || sp > anterior, qPrintable(l));
+            anterior = l.startsWith(u',') ? anterior : sp;
+        }
+    }
+
+    // One writer per log file: a second panel is told, names the file and does not log,
+    // whether the first had written there before the tick or only after it.
+    void unSoloEscritor_data()
+    {
+        QTest::addColumn<bool>("antes");
+        QTest::newRow("the file already written") << true;
+        QTest::newRow("written after the tick") << false;
+    }
+    void unSoloEscritor()
+    {
+        QFETCH(bool, antes);
+        const QString destino = ruta(QTest::currentDataTag());
+        const auto anadir = [](const QString &) { return Registro::Respuesta::anadir; };
+        Montaje a(destino, anadir), b(destino, anadir);
+        a.marcar(true);
+        if (antes)
+            QVERIFY(a.r.escribirRegistro(1, 5, 1'796'000'000) && a.r.terminarEvento());
+        b.marcar(true);
+        if (!antes) {
+            QVERIFY(a.r.escribirRegistro(1, 5, 1'796'000'000) && a.r.terminarEvento());
+            QVERIFY(!b.r.escribirRegistro(2, 6, 1'796'000'000));
+        }
+        QVERIFY(!b.chk.isChecked() && b.btn.isEnabled() && !b.v.registroAbierto);
+        QCOMPARE(b.avisos.size(), 1);
+        QVERIFY2(b.avisos[0].contains(QDir::toNativeSeparators(destino))
+                     && b.avisos[0].contains("otro panel"),
+                 qPrintable(b.avisos[0]));
+        QVERIFY(a.r.escribirRegistro(3, 5, 1'796'000'000) && a.r.terminarEvento());
+        QCOMPARE(campos(leerArchivo(destino)), (QStringList{"5,1", "5,3"}));
+        // Once the first lets go, the second may log there.
+        a.marcar(false);
+        b.marcar(true);
+        QVERIFY(b.r.escribirRegistro(4, 6, 1'796'000'000) && b.r.terminarEvento());
+        QCOMPARE(campos(leerArchivo(destino)), (QStringList{"5,1", "5,3", "6,4"}));
     }
 
     // The panel killed outright keeps every record of the events it had finished.
