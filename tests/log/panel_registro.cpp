@@ -1,28 +1,53 @@
-// The panel as its own process, connected to the port given and logging to the file given,
-// for the test that kills it mid-run.
+// The panel as its own process, with the program's signal handling, for the tests that
+// signal or kill it. PUERTO REGISTRO: connected and logging, "listo" once so. With a third
+// argument, "pregunta" (logging switched on over REGISTRO's records) or "aviso" (PUERTO
+// cannot be opened): "abierto" once that question or message is on show.
 
 #include <cstdio>
+#include <cstring>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "serial/puertoserie.h"
 #include "ui/form1.h"
+#include "ui/senales.h"
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "uso: panel_registro PUERTO REGISTRO\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "uso: panel_registro PUERTO REGISTRO [pregunta|aviso]\n");
         return 2;
     }
     Form1 f;
     f.show();
+    senales::cerrarAlRecibir(f);
     f.txtRegistro->setText(QString::fromLocal8Bit(argv[2]));
     f.txtPuerto->setText(QString::fromLocal8Bit(argv[1]));
+    if (argc == 4) {
+        auto *mirar = new QTimer(&f);
+        QObject::connect(mirar, &QTimer::timeout, &f, [&f, mirar] {
+            for (const QMessageBox *caja : f.findChildren<QMessageBox *>())
+                if (caja->isVisible()) {
+                    std::puts("abierto");
+                    std::fflush(stdout);
+                    mirar->stop();
+                }
+        });
+        mirar->start(10);
+        QTimer::singleShot(0, &f, [&f, modo = QByteArray(argv[3])] {
+            QTest::mouseClick(modo == "pregunta" ? static_cast<QWidget *>(f.chkRegistrar)
+                                                 : f.btnPuerto,
+                              Qt::LeftButton);
+        });
+        return app.exec();
+    }
     QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
     QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
     if (!f.MSComm1->PortOpen() || !f.chkRegistrar->isChecked())

@@ -551,6 +551,60 @@ private slots:
         QCOMPARE(campos(leerArchivo(destino)), (QStringList{"5,1", "5,3", "6,4"}));
     }
 
+    // Log-out, Ctrl+C and a closed terminal end the panel also with a question or a message
+    // on show; a signal ignored at start (nohup, a script) stays ignored.
+    void senales_data()
+    {
+        QTest::addColumn<QString>("modo");
+        QTest::addColumn<int>("ignorada"); // at start; 0: none
+        QTest::addColumn<int>("senal");
+        QTest::newRow("SIGTERM with the question open") << "pregunta" << 0 << int(SIGTERM);
+        QTest::newRow("SIGINT with a message open") << "aviso" << 0 << int(SIGINT);
+        QTest::newRow("nohup: SIGHUP stays ignored") << "aviso" << int(SIGHUP) << int(SIGTERM);
+        QTest::newRow("a script ignoring SIGINT") << "aviso" << int(SIGINT) << int(SIGHUP);
+    }
+    void senales()
+    {
+        QFETCH(QString, modo);
+        QFETCH(int, ignorada);
+        QFETCH(int, senal);
+        const QString destino = ruta("senales.xls");
+        {
+            QFile archivo(destino);
+            QVERIFY(archivo.open(QIODevice::WriteOnly));
+            archivo.write("viejo\t1\t2\r\n");
+        }
+        QProcess panel;
+        panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        panel.setChildProcessModifier([ignorada] {
+            if (ignorada)
+                ::signal(ignorada, SIG_IGN);
+        });
+        panel.start(QStringLiteral(PANEL_REGISTRO), {"/dev/velmora-no-existe", destino, modo});
+        QVERIFY(panel.waitForReadyRead(20000));
+        QCOMPARE(panel.readLine().trimmed(), QByteArray("abierto"));
+        QFile estado(QStringLiteral("/proc/%1/status").arg(panel.processId()));
+        QVERIFY(estado.open(QIODevice::ReadOnly));
+        quint64 ignoradas = 0, atendidas = 0;
+        for (const QByteArray &linea : estado.readAll().split('\n')) {
+            if (linea.startsWith("SigIgn:"))
+                ignoradas = linea.mid(7).trimmed().toULongLong(nullptr, 16);
+            if (linea.startsWith("SigCgt:"))
+                atendidas = linea.mid(7).trimmed().toULongLong(nullptr, 16);
+        }
+        const auto bit = [](int s) { return 1ULL << (s - 1); };
+        QVERIFY(ignoradas & bit(SIGXFSZ));
+        for (int s : {SIGTERM, SIGINT, SIGHUP})
+            QVERIFY2(bool(ignoradas & bit(s)) == (s == ignorada)
+                         && bool(atendidas & bit(s)) == (s != ignorada),
+                     qPrintable(QString::number(s)));
+        ::kill(pid_t(panel.processId()), senal);
+        QVERIFY(panel.waitForFinished(20000));
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 0);
+        QCOMPARE(leerArchivo(destino), QByteArray("viejo\t1\t2\r\n"));
+    }
+
     // The panel killed outright keeps every record of the events it had finished.
     void sobreviveASigkill()
     {
