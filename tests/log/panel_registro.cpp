@@ -4,7 +4,6 @@
 // cannot be opened): "abierto" once that question or message is on show.
 
 #include <cstdio>
-#include <cstring>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -31,21 +30,15 @@ int main(int argc, char *argv[])
     f.txtRegistro->setText(QString::fromLocal8Bit(argv[2]));
     f.txtPuerto->setText(QString::fromLocal8Bit(argv[1]));
     if (argc == 4) {
-        auto *mirar = new QTimer(&f);
-        QObject::connect(mirar, &QTimer::timeout, &f, [&f, mirar] {
-            for (const QMessageBox *caja : f.findChildren<QMessageBox *>())
-                if (caja->isVisible()) {
-                    std::puts("abierto");
-                    std::fflush(stdout);
-                    mirar->stop();
-                }
+        QTimer mirar;
+        QObject::connect(&mirar, &QTimer::timeout, [&] {
+            if (auto *caja = f.findChild<QMessageBox *>(); caja && caja->isVisible())
+                std::puts("abierto"), std::fflush(stdout), mirar.stop();
         });
-        mirar->start(10);
-        QTimer::singleShot(0, &f, [&f, modo = QByteArray(argv[3])] {
-            QTest::mouseClick(modo == "pregunta" ? static_cast<QWidget *>(f.chkRegistrar)
-                                                 : f.btnPuerto,
-                              Qt::LeftButton);
-        });
+        mirar.start(10);
+        QWidget *boton = qstrcmp(argv[3], "pregunta") ? static_cast<QWidget *>(f.btnPuerto)
+                                                       : f.chkRegistrar;
+        QTimer::singleShot(0, boton, [boton] { QTest::mouseClick(boton, Qt::LeftButton); });
         return app.exec();
     }
     QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
