@@ -175,8 +175,10 @@ void Form1::conectarEventos()
         enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
     connect(btnEnviar, &QPushButton::clicked, this, [this] {
-        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_);
+        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_);
     });
+    // Enter in the box sends, as «Enviar» does (nothing while it is disabled).
+    connect(txtSetPoint, &QLineEdit::returnPressed, btnEnviar, &QPushButton::click);
     connect(txtAncho, &QLineEdit::textChanged, this, [this](const QString &texto) {
         if (reiniciarVentana(texto, variables, ventana))
             MSChart1->redibujarPronto();
