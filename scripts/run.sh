@@ -11,7 +11,8 @@ bash scripts/build.sh
 titulares() {
   local destino
   destino=$(readlink -e "$1" 2>/dev/null) || return 0
-  find /proc/[0-9]*/fd -maxdepth 1 -lname "$destino" 2>/dev/null | while read -r fd; do
+  # Processes come and go while find looks: what it cannot read is not an answer.
+  { find /proc/[0-9]*/fd -maxdepth 1 -lname "$destino" 2>/dev/null || true; } | while read -r fd; do
     cat "${fd%/fd/*}/comm" 2>/dev/null || true
   done | sort -u
 }
