@@ -179,11 +179,9 @@ private slots:
     {
         QTest::addColumn<QString>("respuesta"); // the button pressed, or Enter
         QTest::addColumn<QStringList>("registros");
-        QTest::newRow("adding after them") << "Añadir al final"
-                                           << QStringList{"0,1", "0,2", "0,3", "0,4"};
+        QTest::newRow("added") << "Añadir al final" << QStringList{"0,1", "0,2", "0,3", "0,4"};
         QTest::newRow("Enter adds") << "Enter" << QStringList{"0,1", "0,2", "0,3", "0,4"};
-        QTest::newRow("starting anew") << "Vaciar y empezar de nuevo"
-                                       << QStringList{"0,3", "0,4"};
+        QTest::newRow("anew") << "Vaciar y empezar de nuevo" << QStringList{"0,3", "0,4"};
         QTest::newRow("Cancelar leaves logging off") << "Cancelar" << QStringList{"0,1", "0,2"};
     }
     void marcarDeNuevo()
@@ -365,7 +363,6 @@ private slots:
         QTest::newRow("a folder") << "solo-lectura" << 0 << "es una carpeta";
         QTest::newRow("writes fail midway")
             << "limitado.xls" << 100 << "el archivo ha llegado al tamaño máximo permitido";
-        // The records already there stay, whatever the failed write cut back.
         QTest::newRow("writes fail midway, adding to old records")
             << "anadido.xls" << 130 << "el archivo ha llegado al tamaño máximo permitido";
     }
@@ -451,8 +448,7 @@ private slots:
         QVERIFY(lineas[2].endsWith("\t\t23\r"));
     }
 
-    // Samples held while the question is open: logged after adding or starting anew, up to
-    // the limit, the user told how many were not; dropped for good on «Cancelar».
+    // Samples held during the question: up to the limit, the rest counted; none after «Cancelar».
     void retenidas_data()
     {
         QTest::addColumn<QList<int>>("rondas"); // per tick: samples held, answer (0 1 2)
@@ -484,9 +480,7 @@ private slots:
         QVERIFY(m.avisos.isEmpty() || m.avisos[0].endsWith(aviso));
     }
 
-    // One writer per log file: a second panel is told, with the file's name, and does not
-    // log, whether the file was written before its tick or after; once the first lets go, it
-    // may log there.
+    // One writer per log file: others are told, before or after their tick, and do not log.
     void unSoloEscritor()
     {
         const QString destino = ruta("uno.xls");
@@ -506,27 +500,25 @@ private slots:
         QCOMPARE(campos(leerArchivo(destino)), (QStringList{"5,1", "6,4"}));
     }
 
-    // Log-out, Ctrl+C and a closed terminal end the panel also with the log's question or a
-    // message on show; a signal ignored at start (nohup, a script) stays ignored.
+    // Log-out, Ctrl+C and a closed terminal end the panel also with a message and the log's
+    // question on show; a signal ignored at start (nohup, a script) stays ignored.
     void senales_data()
     {
-        QTest::addColumn<QString>("modo");
         QTest::addColumn<int>("ignorada"); // at start; 0: none
         QTest::addColumn<int>("senal");
-        QTest::newRow("SIGTERM with the question open") << "pregunta" << 0 << int(SIGTERM);
-        QTest::newRow("nohup: SIGHUP stays ignored") << "aviso" << int(SIGHUP) << int(SIGTERM);
-        QTest::newRow("a script ignoring SIGINT") << "aviso" << int(SIGINT) << int(SIGHUP);
+        QTest::newRow("SIGTERM") << 0 << int(SIGTERM);
+        QTest::newRow("nohup: SIGHUP stays ignored") << int(SIGHUP) << int(SIGTERM);
+        QTest::newRow("a script ignoring SIGINT") << int(SIGINT) << int(SIGHUP);
     }
     void senales()
     {
-        QFETCH(QString, modo);
         QFETCH(int, ignorada);
         QFETCH(int, senal);
-        QFile viejo(ruta("senales.xls")); // records: ticking asks the question
+        QFile viejo(ruta("senales.xls"));
         QVERIFY(viejo.open(QIODevice::WriteOnly) && viejo.write("viejo\t1\t2\r\n") && viejo.flush());
         QProcess panel;
         panel.setChildProcessModifier([ignorada] { ::signal(ignorada ? ignorada : SIGUSR2, SIG_IGN); });
-        panel.start(PANEL_REGISTRO, {"/dev/velmora-no-existe", ruta("senales.xls"), modo});
+        panel.start(PANEL_REGISTRO, {"/dev/velmora-no-existe", viejo.fileName(), "abierto"});
         QVERIFY(panel.waitForReadyRead(20000) && panel.readLine() == "abierto\n");
         const QByteArray estado = leerArchivo(QStringLiteral("/proc/%1/status").arg(panel.processId()));
         const quint64 ignoradas = estado.mid(estado.indexOf("SigIgn:") + 8, 16).toULongLong(nullptr, 16);
