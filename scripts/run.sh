@@ -1,15 +1,47 @@
 #!/usr/bin/env bash
 # Sets up, builds, and starts the panel connected to the controller simulator on a
-# pseudo-terminal.
+# pseudo-terminal. Run again beside a first run, it never takes that run's link: a simulator
+# that no panel is connected to is reused, otherwise this run starts its own on the next
+# free link (/tmp/velmora-controlador-2, ...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 
-enlace="${VELMORA_PUERTO:-/tmp/velmora-controlador}"
-./build/tools/velmora-simulador --enlace "$enlace" &
-simulador=$!
-trap 'kill "$simulador" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -e "$enlace" ] && break; sleep 0.1; done
+# The programs that hold the pseudo-terminal behind a link open, one name a line.
+titulares() {
+  local destino
+  destino=$(readlink -e "$1" 2>/dev/null) || return 0
+  # Processes come and go while find looks: what it cannot read is not an answer.
+  { find /proc/[0-9]*/fd -maxdepth 1 -lname "$destino" 2>/dev/null || true; } | while read -r fd; do
+    cat "${fd%/fd/*}/comm" 2>/dev/null || true
+  done | sort -u
+}
+
+base="${VELMORA_PUERTO:-/tmp/velmora-controlador}"
+enlace=$base
+reusar=
+for n in $(seq 2 10); do
+  quienes=$(titulares "$enlace")
+  # Nobody (or a link left behind): a simulator of ours goes there.
+  [ -z "$quienes" ] && break
+  # A simulator on its own (the kernel's name is cut to 15 characters): ours to connect to.
+  if [ "$quienes" = "velmora-simulad" ]; then reusar=1; break; fi
+  echo "En $enlace ya hay un simulador con un panel conectado; se usa $base-$n." >&2
+  enlace="$base-$n"
+done
+[ -z "$(titulares "$enlace")" ] || [ -n "$reusar" ] || {
+  echo "Todos los enlaces de $base a $base-10 están en uso." >&2
+  exit 1
+}
+
+if [ -n "$reusar" ]; then
+  echo "El simulador ya está funcionando en $enlace: el panel se conecta a él." >&2
+else
+  ./build/tools/velmora-simulador --enlace "$enlace" &
+  simulador=$!
+  trap 'kill "$simulador" 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do [ -e "$enlace" ] && break; sleep 0.1; done
+fi
 
 # The panel opens on the simulator's port, already connected.
 ./build/src/velmora --conectar "$enlace"

@@ -385,6 +385,17 @@ QString GraficoTendencia::guardarImagen(const QString &ruta)
     return QString();
 }
 
+namespace {
+
+// Where the last image went: the next save dialog starts there.
+QString &carpetaImagenes()
+{
+    static QString carpeta;
+    return carpeta;
+}
+
+} // namespace
+
 void GraficoTendencia::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
@@ -396,11 +407,13 @@ void GraficoTendencia::contextMenuEvent(QContextMenuEvent *event)
     if (elegida != guardar)
         return;
     const QString ruta = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Guardar imagen"), QString(), QStringLiteral("PNG (*.png)"));
+        this, QStringLiteral("Guardar imagen"), carpetaImagenes(), QStringLiteral("PNG (*.png)"));
     if (ruta.isEmpty())
         return;
     const QString fallo = guardarImagen(ruta);
-    if (!fallo.isEmpty())
+    if (fallo.isEmpty())
+        carpetaImagenes() = QFileInfo(rutaPng(ruta)).absolutePath();
+    else
         QMessageBox::warning(this, QStringLiteral("Velmora"),
                              QStringLiteral("No se pudo guardar la imagen en %1: %2.")
                                  .arg(QDir::toNativeSeparators(rutaPng(ruta)), fallo));

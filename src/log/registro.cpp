@@ -6,7 +6,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
 
@@ -16,6 +15,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
+
+#ifdef Q_OS_UNIX
+#include <sys/file.h>
+#endif
 
 namespace {
 
@@ -31,13 +34,33 @@ QString motivoFallo(const QFile &archivo, int codigo)
     return archivo.errorString();
 }
 
+// One writer per log file: an advisory lock on the file itself, held while it is open (it
+// goes with the descriptor, also when the panel dies). False only where another holds it; a
+// file system without locks still logs.
+bool bloquear(QFile &archivo)
+{
+#ifdef Q_OS_UNIX
+    int r;
+    do
+        r = ::flock(archivo.handle(), LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    return r == 0 || errno != EWOULDBLOCK;
+#else
+    Q_UNUSED(archivo);
+    return true;
+#endif
+}
+
+const QString enUso = QStringLiteral("otro panel (u otro programa) está escribiendo en ese "
+                                     "archivo; elija otro con «Cambiar destino...»");
+
 } // namespace
 
 Registro::Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBox &chkRegistrar,
-                   QPushButton &btnCambiarDestino, Avisar avisar)
+                   QPushButton &btnCambiarDestino, Avisar avisar, Preguntar preguntar)
     : variables_(variables), txtRegistro_(txtRegistro), chkRegistrar_(chkRegistrar),
       btnCambiarDestino_(btnCambiarDestino), avisar_(std::move(avisar)),
-      buffer_(tamanoBuffer)
+      preguntar_(std::move(preguntar)), buffer_(tamanoBuffer)
 {
 }
 
@@ -80,22 +103,35 @@ void Registro::clickRegistrar()
     const bool confirmado = !destinoElegido_.isEmpty() && ruta == destinoElegido_;
     destinoElegido_.clear();
     empezarDeNuevo_.clear();
+    const QFileInfo info(ruta);
+    // Another panel logging there is said at once, before any question (a regular file
+    // only: opening a FIFO to look would wait for a writer).
+    if (info.isFile()) {
+        QFile otro(ruta);
+        if (otro.open(QIODevice::ReadOnly) && !bloquear(otro)) {
+            fallar(enUso, ruta);
+            return;
+        }
+    }
     if (confirmado) {
         empezarDeNuevo_ = ruta;
         return;
     }
-    const QFileInfo info(ruta);
     if (!info.isFile() || info.size() == 0)
         return;
-    const std::optional<bool> anadir = preguntarAnadir(ruta);
-    if (!anadir) {
+    retenidos_.reserve(maxRetenidos); // once: no allocation per sample while it is open
+    preguntando_ = true;
+    const Respuesta respuesta = preguntar_(ruta);
+    preguntando_ = false;
+    if (respuesta == Respuesta::cancelar) {
+        // What came meanwhile is not logged, now or later (it would land out of time order).
         chkRegistrar_.setCheckState(Qt::Unchecked);
         btnCambiarDestino_.setEnabled(true);
         retenidos_.clear();
         descartados_ = 0;
         return;
     }
-    if (!*anadir)
+    if (respuesta == Respuesta::vaciar)
         empezarDeNuevo_ = ruta;
     escribirRetenidos();
 }
@@ -117,37 +153,18 @@ void Registro::escribirRetenidos()
                     .arg(descartados));
 }
 
-std::optional<bool> Registro::preguntarAnadir(const QString &ruta)
-{
-    // Shown like the save dialog: window-modal, in its own event loop, so receive events
-    // keep being handled; the pipeline does not log while it is open.
-    QMessageBox caja(QMessageBox::Question, QStringLiteral("Velmora"),
-                     QStringLiteral("El archivo %1 ya contiene datos. ¿Añadir los nuevos "
-                                    "registros al final?")
-                         .arg(QDir::toNativeSeparators(ruta)),
-                     QMessageBox::NoButton, btnCambiarDestino_.window());
-    caja.setObjectName(QStringLiteral("preguntaAnadir"));
-    caja.setWindowModality(Qt::WindowModal);
-    QPushButton *si = caja.addButton(QStringLiteral("Sí"), QMessageBox::YesRole);
-    QPushButton *no = caja.addButton(QStringLiteral("No"), QMessageBox::NoRole);
-    QPushButton *cancelar = caja.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
-    caja.setDefaultButton(si);
-    caja.setEscapeButton(cancelar);
-    retenidos_.reserve(maxRetenidos); // once: no allocation per sample while it is open
-    preguntando_ = true;
-    caja.exec();
-    preguntando_ = false;
-    if (caja.clickedButton() == si)
-        return true;
-    if (caja.clickedButton() == no)
-        return false;
-    return std::nullopt;
-}
-
 void Registro::cambiarDestino(QFileDialog &dialogo)
 {
     dialogo.setAcceptMode(QFileDialog::AcceptSave);
     dialogo.setDefaultSuffix(QStringLiteral("xls"));
+    dialogo.setNameFilters({QStringLiteral("Registros (*.xls)"),
+                            QStringLiteral("Todos los archivos (*)")});
+    // Where the log goes now, under its name.
+    const QFileInfo actual(destino());
+    if (!destino().isEmpty() && actual.absoluteDir().exists()) {
+        dialogo.setDirectory(actual.absolutePath());
+        dialogo.selectFile(actual.fileName());
+    }
     if (dialogo.exec() != QDialog::Accepted)
         return;
     const QStringList elegidos = dialogo.selectedFiles();
@@ -178,30 +195,38 @@ bool Registro::abrir()
                                : QStringLiteral("no es un archivo normal"));
         return false;
     }
-    const QIODevice::OpenMode modo = archivo.fileName() == empezarDeNuevo_ ? QIODevice::Truncate
-                                                                            : QIODevice::Append;
+    const bool deNuevo = archivo.fileName() == empezarDeNuevo_;
     empezarDeNuevo_.clear();
+    // Opened to add whatever the choice, and emptied only once locked: another panel's
+    // records are never cut away. Unbuffered: our own buffer gathers an event's records.
+    errno = 0;
+    if (!archivo.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        fallar(motivoFallo(archivo, errno));
+        return false;
+    }
+    if (!bloquear(archivo)) {
+        fallar(enUso);
+        return false;
+    }
+    errno = 0;
+    if (deNuevo && !archivo.resize(0)) {
+        fallar(motivoFallo(archivo, errno));
+        return false;
+    }
     // A last line without its end (a write cut short by a crash, another program) would
-    // run into the first new record: it is ended first, and stays as it was.
-    bool sinFinDeLinea = false;
-    if (modo == QIODevice::Append && destino.size() > 0) {
+    // run into the first new record: it gets the end it lacks, and stays as it was.
+    const char *fin = "";
+    if (!deNuevo && archivo.size() > 0) {
         QFile anterior(archivo.fileName());
         char ultimo = '\n';
         if (anterior.open(QIODevice::ReadOnly) && anterior.seek(anterior.size() - 1))
             anterior.getChar(&ultimo);
-        sinFinDeLinea = ultimo != '\n';
-    }
-    // Unbuffered: our own buffer already gathers the records of an event.
-    errno = 0;
-    if (!archivo.open(QIODevice::WriteOnly | modo | QIODevice::Unbuffered)) {
-        fallar(motivoFallo(archivo, errno));
-        return false;
+        fin = ultimo == '\n' ? "" : ultimo == '\r' ? "\n" : "\r\n";
     }
     formatoFecha_ = std::make_unique<FormatoFecha>();
     usados_ = 0;
-    tamanoEscrito_ = archivo.size();
     variables_.registroAbierto = true;
-    return !sinFinDeLinea || escribirTodo("\r\n", 2);
+    return escribirTodo(fin, qint64(std::strlen(fin)));
 }
 
 bool Registro::volcar()
@@ -218,24 +243,31 @@ bool Registro::escribirTodo(const char *datos, qint64 n)
     for (qint64 hecho = 0; hecho < n;) {
         errno = 0;
         const qint64 k = archivo.write(datos + hecho, n - hecho);
-        if (k <= 0) {
-            // A record reaches the file whole or not at all: what part of one got there goes.
-            const QString motivo = motivoFallo(archivo, errno);
-            const char *finUltimo = std::find(std::make_reverse_iterator(datos + hecho),
-                                              std::make_reverse_iterator(datos), '\n').base();
-            archivo.resize(tamanoEscrito_ + (finUltimo - datos));
-            fallar(motivo);
-            return false;
+        if (k > 0) {
+            hecho += k;
+            continue;
         }
-        hecho += k;
+        // A record reaches the file whole or not at all: the part of one that got there goes,
+        // measured back from the file's real end.
+        QString motivo = motivoFallo(archivo, errno);
+        const char *finUltimo = std::find(std::make_reverse_iterator(datos + hecho),
+                                          std::make_reverse_iterator(datos), '\n').base();
+        const qint64 parcial = (datos + hecho) - finUltimo;
+        const qint64 tamano = archivo.size();
+        if (parcial > 0
+            && !(tamano >= parcial && archivo.resize(tamano - parcial)
+                 && archivo.size() == tamano - parcial))
+            motivo += QStringLiteral("; al final del archivo puede quedar un registro a medias");
+        fallar(motivo);
+        return false;
     }
-    tamanoEscrito_ += n;
     return true;
 }
 
-void Registro::fallar(const QString &motivo)
+void Registro::fallar(const QString &motivo, const QString &ruta)
 {
-    const QString ruta = QDir::toNativeSeparators(variables_.archivoRegistro.fileName());
+    const QString nombre = QDir::toNativeSeparators(
+        ruta.isEmpty() ? variables_.archivoRegistro.fileName() : ruta);
     variables_.archivoRegistro.close();
     variables_.registroAbierto = false;
     usados_ = 0;
@@ -244,5 +276,5 @@ void Registro::fallar(const QString &motivo)
     btnCambiarDestino_.setEnabled(true);
     avisar_(QStringLiteral("No se puede escribir el registro de datos en «%1»: %2.\n"
                            "El registro se ha desactivado; la gráfica sigue funcionando.")
-                .arg(ruta, motivo));
+                .arg(nombre, motivo));
 }

@@ -25,9 +25,13 @@ class Registro
 {
 public:
     using Avisar = std::function<void(const QString &)>;
+    // The user's answer about the records already in the destination.
+    enum class Respuesta { anadir, vaciar, cancelar };
+    // Asks it (the window shows the question); receive events keep being handled meanwhile.
+    using Preguntar = std::function<Respuesta(const QString &ruta)>;
 
     Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBox &chkRegistrar,
-             QPushButton &btnCambiarDestino, Avisar avisar);
+             QPushButton &btnCambiarDestino, Avisar avisar, Preguntar preguntar);
     ~Registro();
 
     using Escribible = std::function<bool(const QString &carpeta)>;
@@ -46,8 +50,9 @@ public:
     bool preguntando() const { return preguntando_; }
 
     // One record; opens the file first if it is not open. Returns false when logging has
-    // just been switched off because the file cannot be opened or written.
-    bool escribirRegistro(int16_t dato, int16_t setPoint, int64_t segundoEpoca)
+    // just been switched off because the file cannot be opened or written. A set point not
+    // yet reported leaves its field empty: the line keeps its three fields.
+    bool escribirRegistro(int16_t dato, std::optional<int16_t> setPoint, int64_t segundoEpoca)
     {
         if (!variables_.registroAbierto && !abrir())
             return false;
@@ -58,7 +63,8 @@ public:
         std::memcpy(p, fecha.constData(), fecha.size());
         p += fecha.size();
         *p++ = '\t';
-        p += numeros::escribirEntero(setPoint, p);
+        if (setPoint)
+            p += numeros::escribirEntero(*setPoint, p);
         *p++ = '\t';
         p += numeros::escribirEntero(dato, p);
         *p++ = '\r';
@@ -71,9 +77,9 @@ public:
     bool terminarEvento() { return usados_ == 0 || volcar(); }
 
     // A sample that came while the question about old records is open: logged, in order,
-    // once the user answers "Sí" or "No"; "Cancelar" declines logging and drops it.
+    // once the user answers to add or to start anew; "Cancelar" declines logging and drops it.
     static constexpr size_t maxRetenidos = 32766;
-    void retener(int16_t dato, int16_t setPoint, int64_t segundoEpoca)
+    void retener(int16_t dato, std::optional<int16_t> setPoint, int64_t segundoEpoca)
     {
         if (retenidos_.size() < maxRetenidos)
             retenidos_.push_back({dato, setPoint, segundoEpoca});
@@ -92,33 +98,31 @@ private:
     bool abrir();
     bool volcar();
     bool escribirTodo(const char *datos, qint64 n);
-    void fallar(const QString &motivo);
+    // Logging off, and why; `ruta` where the file is not the open one.
+    void fallar(const QString &motivo, const QString &ruta = QString());
     void escribirRetenidos();
     QString destino() const;
-    // Whether records go after those already at `ruta`: asks the user. nullopt: cancelled.
-    std::optional<bool> preguntarAnadir(const QString &ruta);
 
     VariablesVentana &variables_;
     QLineEdit &txtRegistro_;
     QCheckBox &chkRegistrar_;
     QPushButton &btnCambiarDestino_;
     Avisar avisar_;
+    Preguntar preguntar_;
     std::unique_ptr<FormatoFecha> formatoFecha_;
     std::vector<char> buffer_;
     size_t usados_ = 0;
-    // Where the file's last whole record ends: a failed write is cut back to it.
-    qint64 tamanoEscrito_ = 0;
     struct Retenido
     {
         int16_t dato;
-        int16_t setPoint;
+        std::optional<int16_t> setPoint;
         int64_t segundoEpoca;
     };
     std::vector<Retenido> retenidos_;
     size_t descartados_ = 0;
     bool preguntando_ = false;
     // Records are never thrown away without the user's say: the file starts anew only where
-    // the user said so for this destination (answering "No", or confirming the replacement
+    // the user said so for this destination (answering to start anew, or confirming the replacement
     // in the save dialog); any other opening adds to what is there.
     QString destinoElegido_; // chosen in the save dialog, replacement confirmed there
     QString empezarDeNuevo_;

@@ -108,10 +108,10 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
         v.tiempoAnterior = instante;
         respuesta_.agregar(instante, dato, v.setPoint);
         ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint));
-        if (registrar && !registro_.escribirRegistro(dato, v.setPoint.value_or(0), reloj_.segundoEpoca())) //MERGE
+        if (registrar && !registro_.escribirRegistro(dato, v.setPoint, reloj_.segundoEpoca()))
             registrar = false;
         else if (retener)
-            registro_.retener(dato, v.setPoint.value_or(0), reloj_.segundoEpoca());
+            registro_.retener(dato, v.setPoint, reloj_.segundoEpoca());
         ventana_.recortarVentana(v.puntosX);
         huboMuestra = true;
         ++muestras_;

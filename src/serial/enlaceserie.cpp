@@ -64,8 +64,8 @@ void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar)
     btnEnviar.setEnabled(true);
 }
 
-bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
-                    PuertoSerie &puerto, const Avisar &avisar)
+bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoSerie &puerto,
+                    const Avisar &avisar, bool &rangoDicho)
 {
     const auto valor = numeros::leerEntero(txtSetPoint.text());
     if (!valor) {
@@ -87,6 +87,13 @@ bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
     // What the controller got, so the chart and the log never show a set point it did not
     // receive; only once sent, for the same reason.
     variables.setPoint = enLinea;
+    // The box shows what was sent (a typed 150 went as 100); the reason, once a run.
+    txtSetPoint.setText(numeros::textoEntero(enLinea));
+    if (enLinea != *valor && !rangoDicho) {
+        rangoDicho = true;
+        avisar(QStringLiteral("El controlador admite set points de 0 a 100: se ha enviado %1.")
+                   .arg(enLinea));
+    }
     return true;
 }
 

@@ -25,9 +25,10 @@ std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *moti
 bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
                     PuertoSerie &puerto, const Avisar &avisar);
 
-// Click of "Enviar": one byte, the typed set point lowered to 100, which samples carry next.
-bool enviarSetPoint(const QLineEdit &txtSetPoint, VariablesVentana &variables,
-                    PuertoSerie &puerto, const Avisar &avisar);
+// Click of "Enviar": one byte, the typed set point lowered to 100, which samples carry next
+// and the box then shows. The first lowering of a run says why; `rangoDicho` keeps count.
+bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoSerie &puerto,
+                    const Avisar &avisar, bool &rangoDicho);
 
 // Closing at unload; also ends a wait for a lost device.
 void cerrarPuerto(PuertoSerie &puerto);

@@ -19,6 +19,7 @@
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
+#include "ui/preguntaregistro.h"
 #include "ui/ventanarespuesta.h"
 
 namespace {
@@ -68,8 +69,9 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     crearElementos();
 
     avisar_ = [this](const QString &texto) { avisos_->avisar(texto); };
-    registro_ = std::make_unique<Registro>(variables, *txtRegistro, *chkRegistrar,
-                                           *btnCambiarDestino, avisar_);
+    registro_ = std::make_unique<Registro>(
+        variables, *txtRegistro, *chkRegistrar, *btnCambiarDestino, avisar_,
+        [this](const QString &ruta) { return preguntarRegistro(this, ruta); });
     adquisicion_ = std::make_unique<Adquisicion>(variables, *txtTiempo, *txtDato,
                                                  *chkRegistrar, ventana, *MSChart1, *registro_);
     conectarEventos();
@@ -175,8 +177,10 @@ void Form1::conectarEventos()
         enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
     connect(btnEnviar, &QPushButton::clicked, this, [this] {
-        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_);
+        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_);
     });
+    // Enter in the box sends, as «Enviar» does (nothing while it is disabled).
+    connect(txtSetPoint, &QLineEdit::returnPressed, btnEnviar, &QPushButton::click);
     connect(txtAncho, &QLineEdit::textChanged, this, [this](const QString &texto) {
         if (reiniciarVentana(texto, variables, ventana))
             MSChart1->redibujarPronto();

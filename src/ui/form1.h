@@ -82,6 +82,7 @@ private:
     Avisos *avisos_;
     std::function<void(const QString &)> avisar_; // what every handler reports failures through
     QString avisoPerdida_; // taken back when the lost port comes back
+    bool rangoDicho_ = false; // the set point's range has been explained once
     std::unique_ptr<Registro> registro_;
     std::unique_ptr<Adquisicion> adquisicion_;
     bool descargado_ = false;

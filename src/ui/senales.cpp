@@ -6,6 +6,7 @@
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -23,9 +24,12 @@ int extremos[2] = {-1, -1};
 
 void alRecibir(int senal)
 {
+    // The interrupted code may be about to read errno.
+    const int guardado = errno;
     const char c = char(senal);
     const ssize_t escrito = ::write(extremos[1], &c, 1);
     (void)escrito; // full: a close is already on its way
+    errno = guardado;
 }
 
 } // namespace
@@ -34,6 +38,9 @@ void alRecibir(int senal)
 void cerrarAlRecibir(QWidget &ventana)
 {
 #ifdef Q_OS_UNIX
+    // A file-size limit (ulimit -f) would kill the panel mid-record; ignored, the write fails
+    // and the log says why and switches itself off. Whatever happens below.
+    ::signal(SIGXFSZ, SIG_IGN);
     if (extremos[0] < 0) {
         if (::socketpair(AF_UNIX, SOCK_STREAM, 0, extremos) != 0)
             return;
@@ -55,11 +62,13 @@ void cerrarAlRecibir(QWidget &ventana)
     accion.sa_handler = alRecibir;
     sigemptyset(&accion.sa_mask);
     accion.sa_flags = SA_RESTART;
-    for (int senal : {SIGTERM, SIGINT, SIGHUP})
+    for (int senal : {SIGTERM, SIGINT, SIGHUP}) {
+        // What the user set to be ignored stays so: nohup's SIGHUP, a script's SIGINT.
+        struct sigaction antes{};
+        if (::sigaction(senal, nullptr, &antes) == 0 && antes.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(senal, &accion, nullptr);
-    // A file-size limit (ulimit -f) would kill the panel mid-record; ignored, the write fails
-    // and the log says why and switches itself off.
-    ::signal(SIGXFSZ, SIG_IGN);
+    }
 #else
     Q_UNUSED(ventana);
 #endif

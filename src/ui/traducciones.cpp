@@ -4,8 +4,9 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-QStringList cargarTraducciones(const QLocale &idioma)
+QStringList cargarTraducciones()
 {
+    const QLocale idioma(QLocale::Spanish, QLocale::Spain);
     const QString carpeta = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     QStringList cargados;
     const auto cargar = [&](const QString &catalogo) {

@@ -59,6 +59,23 @@ void recibir(Form1 &f, const QByteArray &b)
     f.adquisicion().procesarEntrada(evento::comEvReceive, b);
 }
 
+// The log on its own, with the question answered by `preguntar`.
+struct Montaje
+{
+    VariablesVentana v;
+    QLineEdit txt;
+    QCheckBox chk;
+    QPushButton btn;
+    QStringList avisos;
+    Registro r;
+    Montaje(const QString &ruta, Registro::Preguntar p)
+        : r(v, txt, chk, btn, [this](const QString &a) { avisos << a; }, std::move(p))
+    {
+        txt.setText(ruta);
+    }
+    void marcar(bool si) { chk.setChecked(si), r.clickRegistrar(); }
+};
+
 } // namespace
 
 class TstRegistro : public QObject
@@ -140,7 +157,7 @@ private slots:
         QStringList esperado;
         for (int i = 0; i < PuertoSerie::maxEntrada; ++i) {
             entrada.append(char(i % 255));
-            esperado << QStringLiteral("0,%1").arg(i % 255);
+            esperado << QStringLiteral(",%1").arg(i % 255);
         }
         recibir(f, entrada);
         QCOMPARE(campos(leerArchivo(destino)), esperado);
@@ -162,10 +179,10 @@ private slots:
     {
         QTest::addColumn<QString>("respuesta"); // the button pressed, or Enter
         QTest::addColumn<QStringList>("registros");
-        QTest::newRow("Sí adds after them") << "Sí" << QStringList{"0,1", "0,2", "0,3", "0,4"};
-        QTest::newRow("Enter is Sí") << "Enter" << QStringList{"0,1", "0,2", "0,3", "0,4"};
-        QTest::newRow("No starts anew") << "No" << QStringList{"0,3", "0,4"};
-        QTest::newRow("Cancelar leaves logging off") << "Cancelar" << QStringList{"0,1", "0,2"};
+        QTest::newRow("added") << "Añadir al final" << QStringList{",1", ",2", ",3", ",4"};
+        QTest::newRow("Enter adds") << "Enter" << QStringList{",1", ",2", ",3", ",4"};
+        QTest::newRow("anew") << "Vaciar y empezar de nuevo" << QStringList{",3", ",4"};
+        QTest::newRow("Cancelar leaves logging off") << "Cancelar" << QStringList{",1", ",2"};
     }
     void marcarDeNuevo()
     {
@@ -179,7 +196,7 @@ private slots:
         const QString destino = ruta(qPrintable("de-nuevo-" + respuesta + ".xls"));
         registrarEn(f, destino);
         QVERIFY(pty.escribir(bytes({1, 2})));
-        QTRY_COMPARE(campos(leerArchivo(destino)), (QStringList{"0,1", "0,2"}));
+        QTRY_COMPARE(campos(leerArchivo(destino)), (QStringList{",1", ",2"}));
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
         QVERIFY(!f.variables.registroAbierto);
 
@@ -207,7 +224,7 @@ private slots:
         });
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton); // returns when the question closes
         QCOMPARE(pregunta, QStringLiteral("El archivo %1 ya contiene datos. ¿Añadir los nuevos "
-                                          "registros al final?")
+                                          "registros al final, o vaciarlo y empezar de nuevo?")
                                .arg(QDir::toNativeSeparators(destino)));
         QCOMPARE(filaDurante, 3);
         const bool cancelado = respuesta == QLatin1String("Cancelar");
@@ -230,7 +247,7 @@ private slots:
         QVERIFY(f.variables.registroAbierto);
         QVERIFY(!f.btnCambiarDestino->isEnabled());
         recibir(f, bytes({2}));
-        QCOMPARE(campos(leerArchivo(destino)), QStringList{"0,1"});
+        QCOMPARE(campos(leerArchivo(destino)), QStringList{",1"});
         QCOMPARE(f.ventana.fila(512).dato, 2); // still plotted
     }
 
@@ -244,7 +261,7 @@ private slots:
             f.close();
             QVERIFY(!f.variables.archivoRegistro.isOpen());
         }
-        QCOMPARE(campos(leerArchivo(destino)), (QStringList{"0,8", "0,9"}));
+        QCOMPARE(campos(leerArchivo(destino)), (QStringList{",8", ",9"}));
     }
 
     void dialogo_data()
@@ -270,11 +287,14 @@ private slots:
         QVERIFY(f.MSComm1->PortOpen());
         const QString antes = f.txtRegistro->text();
         bool visible = false;
+        QString carpeta;
         QString datoDurante;
         int filaDurante = -1;
         // Runs inside the dialog's own event loop; whatever it finds, it closes the dialog.
         QTimer::singleShot(100, this, [&] {
             visible = f.CommonDialog1->isVisible();
+            carpeta = f.CommonDialog1->directory().filePath(
+                f.CommonDialog1->findChild<QLineEdit *>("fileNameEdit")->text());
             // Samples keep arriving and being shown while the dialog is open.
             pty.escribir(bytes({255, 7, 21, 22}));
             QElapsedTimer reloj;
@@ -302,6 +322,8 @@ private slots:
         QTest::mouseClick(f.btnCambiarDestino, Qt::LeftButton); // returns when the dialog closes
         QVERIFY(visible);
         QCOMPARE(f.CommonDialog1->defaultSuffix(), QStringLiteral("xls"));
+        QCOMPARE(carpeta, QDir::fromNativeSeparators(antes)); // it starts on the log
+        QCOMPARE(f.CommonDialog1->nameFilters().value(0), "Registros (*.xls)");
         QCOMPARE(datoDurante, QStringLiteral("22"));
         QCOMPARE(filaDurante, 22);
         QCOMPARE(f.txtRegistro->text(),
@@ -341,6 +363,8 @@ private slots:
         QTest::newRow("a folder") << "solo-lectura" << 0 << "es una carpeta";
         QTest::newRow("writes fail midway")
             << "limitado.xls" << 100 << "el archivo ha llegado al tamaño máximo permitido";
+        QTest::newRow("writes fail midway, adding to old records")
+            << "anadido.xls" << 130 << "el archivo ha llegado al tamaño máximo permitido";
     }
     void fallos()
     {
@@ -352,8 +376,16 @@ private slots:
         QDir(dir_.path()).mkdir("solo-lectura");
         QFile::setPermissions(ruta("solo-lectura"), QFile::ReadOwner | QFile::ExeOwner);
         const QString completo = destino.startsWith('/') ? destino : ruta(qPrintable(destino));
+        const QByteArray previo = destino == "anadido.xls" ? "viejo\t1\t2\r\nviejo\t1\t2\r\n" : "";
+        QFile viejo(completo);
+        QVERIFY(previo.isEmpty() || (viejo.open(QIODevice::WriteOnly) && viejo.write(previo) > 0));
+        viejo.close();
 
         Form1 f;
+        QTimer::singleShot(0, this, [&] { // adding
+            if (auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir")))
+                caja->defaultButton()->click();
+        });
         registrarEn(f, completo);
         rlimit antes{};
         ::getrlimit(RLIMIT_FSIZE, &antes);
@@ -375,7 +407,8 @@ private slots:
         // What reached the file before the failure is whole records only.
         if (limite) {
             const QByteArray escrito = leerArchivo(completo);
-            QVERIFY(!escrito.isEmpty() && escrito.endsWith("\r\n"));
+            QVERIFY(escrito.size() > previo.size() && escrito.startsWith(previo));
+            QVERIFY(escrito.endsWith("\r\n"));
             QCOMPARE(campos(escrito).size(), escrito.count('\n'));
         }
         QVERIFY(!f.variables.registroAbierto);
@@ -386,30 +419,114 @@ private slots:
         // Pointing logging somewhere sound works again.
         registrarEn(f, ruta(QTest::currentDataTag()));
         recibir(f, bytes({13}));
-        QCOMPARE(campos(leerArchivo(ruta(QTest::currentDataTag()))), QStringList{"0,13"});
+        QCOMPARE(campos(leerArchivo(ruta(QTest::currentDataTag()))), QStringList{",13"});
     }
 
-    // A last line without its end (a write cut short elsewhere) never runs into a new record.
+    // A last line without its end (a write cut short elsewhere) never runs into a new record;
+    // one ending in a bare CR gets only its LF. A set point not yet reported: an empty field.
+    void lineaIncompletaNoSeJunta_data()
+    {
+        QTest::addColumn<QByteArray>("fin");
+        QTest::newRow("cut short") << QByteArray();
+        QTest::newRow("bare CR") << QByteArray("\r");
+    }
     void lineaIncompletaNoSeJunta()
     {
-        const QString destino = ruta("incompleta.xls");
+        QFETCH(QByteArray, fin);
+        const QString destino = ruta(QTest::currentDataTag());
         {
             QFile archivo(destino);
             QVERIFY(archivo.open(QIODevice::WriteOnly));
-            archivo.write("6/12/2026 1:38:07\t50\t37\r\n6/12/2026 1:38:08");
+            archivo.write("6/12/2026 1:38:07\t50\t37\r\n6/12/2026 1:38:08" + fin);
         }
-        Form1 f;
-        QTimer::singleShot(0, this, [&] {
-            if (auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir")))
-                caja->defaultButton()->click(); // Sí
-        });
-        registrarEn(f, destino);
-        recibir(f, bytes({255, 7, 23}));
-        f.close();
+        Montaje m(destino, [](const QString &) { return Registro::Respuesta::anadir; });
+        m.marcar(true);
+        QVERIFY(m.r.escribirRegistro(23, std::nullopt, 0) && m.r.terminarEvento());
         const QList<QByteArray> lineas = leerArchivo(destino).split('\n');
         QCOMPARE(lineas.size(), 4);
         QCOMPARE(lineas[1], QByteArray("6/12/2026 1:38:08\r"));
-        QVERIFY(lineas[2].endsWith("\t7\t23\r"));
+        QVERIFY(lineas[2].endsWith("\t\t23\r"));
+    }
+
+    // Samples held during the question: up to the limit, the rest counted; none after «Cancelar».
+    void retenidas_data()
+    {
+        QTest::addColumn<QList<int>>("rondas"); // per tick: samples held, answer (0 1 2)
+        QTest::addColumn<int>("registros");
+        QTest::addColumn<QString>("aviso");
+        const int max = int(Registro::maxRetenidos);
+        QTest::newRow("just the limit") << QList<int>{max, 0} << 1 + max << "";
+        QTest::newRow("one past it") << QList<int>{max + 1, 1} << max << ": 1 no se registraron.";
+        QTest::newRow("cancelled, then added") << QList<int>{3, 2, 1, 0} << 1 + 1 << "";
+    }
+    void retenidas()
+    {
+        QFETCH(QList<int>, rondas);
+        QFETCH(int, registros);
+        QFETCH(QString, aviso);
+        const QString destino = ruta(QTest::currentDataTag());
+        QFile viejo(destino);
+        QVERIFY(viejo.open(QIODevice::WriteOnly) && viejo.write("viejo\t\t0\r\n") && viejo.flush());
+        qsizetype i = 0;
+        Montaje m(destino, [&](const QString &) {
+            for (int k = 0; k < rondas[i]; ++k)
+                m.r.retener(1, 2, 0);
+            return Registro::Respuesta(rondas[i + 1]);
+        });
+        for (; i < rondas.size(); i += 2)
+            m.marcar(true), m.marcar(false);
+        QCOMPARE(campos(leerArchivo(destino)).size(), registros);
+        QCOMPARE(m.avisos.size(), int(!aviso.isEmpty()));
+        QVERIFY(m.avisos.isEmpty() || m.avisos[0].endsWith(aviso));
+    }
+
+    // One writer per log file: others are told, before or after their tick, and do not log.
+    void unSoloEscritor()
+    {
+        const QString destino = ruta("uno.xls");
+        const auto anadir = [](const QString &) { return Registro::Respuesta::anadir; };
+        Montaje a(destino, anadir), b(destino, anadir), c(destino, anadir);
+        a.marcar(true);
+        b.marcar(true);
+        QVERIFY(a.r.escribirRegistro(1, 5, 0) && a.r.terminarEvento());
+        QVERIFY(!b.r.escribirRegistro(2, 6, 0));
+        c.marcar(true);
+        for (Montaje *otro : {&b, &c})
+            QVERIFY(!otro->chk.isChecked() && otro->avisos.size() == 1
+                    && otro->avisos[0].contains(QDir::toNativeSeparators(destino) + "»: otro panel"));
+        a.marcar(false);
+        b.marcar(true);
+        QVERIFY(b.r.escribirRegistro(4, 6, 0) && b.r.terminarEvento());
+        QCOMPARE(campos(leerArchivo(destino)), (QStringList{"5,1", "6,4"}));
+    }
+
+    // Log-out, Ctrl+C and a closed terminal end the panel also with a message and the log's
+    // question on show; a signal ignored at start (nohup, a script) stays ignored.
+    void senales_data()
+    {
+        QTest::addColumn<int>("ignorada"); // at start; 0: none
+        QTest::addColumn<int>("senal");
+        QTest::newRow("SIGTERM") << 0 << int(SIGTERM);
+        QTest::newRow("nohup: SIGHUP stays ignored") << int(SIGHUP) << int(SIGTERM);
+        QTest::newRow("a script ignoring SIGINT") << int(SIGINT) << int(SIGHUP);
+    }
+    void senales()
+    {
+        QFETCH(int, ignorada);
+        QFETCH(int, senal);
+        QFile viejo(ruta("senales.xls"));
+        QVERIFY(viejo.open(QIODevice::WriteOnly) && viejo.write("viejo\t1\t2\r\n") && viejo.flush());
+        QProcess panel;
+        panel.setChildProcessModifier([ignorada] { ::signal(ignorada ? ignorada : SIGUSR2, SIG_IGN); });
+        panel.start(PANEL_REGISTRO, {"/dev/velmora-no-existe", viejo.fileName(), "abierto"});
+        QVERIFY(panel.waitForReadyRead(20000) && panel.readLine() == "abierto\n");
+        const QByteArray estado = leerArchivo(QStringLiteral("/proc/%1/status").arg(panel.processId()));
+        const quint64 ignoradas = estado.mid(estado.indexOf("SigIgn:") + 8, 16).toULongLong(nullptr, 16);
+        for (int s : {SIGTERM, SIGINT, SIGHUP, SIGXFSZ})
+            QCOMPARE(bool(ignoradas >> (s - 1) & 1), s == ignorada || s == SIGXFSZ);
+        ::kill(pid_t(panel.processId()), senal);
+        QVERIFY(panel.waitForFinished(20000) && panel.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 0);
     }
 
     // The panel killed outright keeps every record of the events it had finished.
@@ -427,7 +544,7 @@ private slots:
             QByteArray chunk;
             for (int i = 0; i < 50; ++i) {
                 chunk.append(char((evento + i) % 255));
-                esperado << QStringLiteral("0,%1").arg((evento + i) % 255);
+                esperado << QStringLiteral(",%1").arg((evento + i) % 255);
             }
             QVERIFY(pty.escribir(chunk));
             QTest::qWait(20);

@@ -4,6 +4,8 @@
 #include <QDialogButtonBox>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QRegularExpression>
+#include <QSerialPort>
 #include <QTranslator>
 #include <QCheckBox>
 #include <QDir>
@@ -284,6 +286,8 @@ private slots:
                                               << -1 << "2" << false;
         QTest::newRow("Qt option without its value") << QStringList{"COM3", "-platform"} << 2
                                                       << "Falta el valor de -platform" << false;
+        QTest::newRow("Qt's --platform, double dash")
+            << QStringList{"--platform", "offscreen", "COM3"} << -1 << "COM3" << false;
         QTest::newRow("unknown option named whole") << QStringList{"-rapido"} << 2
                                                     << "Opción desconocida: -rapido" << false;
         QTest::newRow("--help=x") << QStringList{"--help=x"} << 2
@@ -341,6 +345,8 @@ private slots:
         QTest::newRow("-h after Qt's -platform") << QStringList{"-platform", "xcb", "-h"} << 0
                                                  << "Uso: velmora" << "";
         QTest::newRow("--version") << QStringList{"--version"} << 0 << "velmora 1.0\n" << "";
+        QTest::newRow("--version after Qt's --platform")
+            << QStringList{"--platform", "xcb", "--version"} << 0 << "velmora 1.0\n" << "";
         QTest::newRow("unknown option") << QStringList{"--rapido"} << 2 << ""
                                         << "Opción desconocida: --rapido";
         QTest::newRow("empty port") << QStringList{""} << 2 << "" << "El puerto está vacío";
@@ -366,10 +372,11 @@ private slots:
         QVERIFY2(errores.isEmpty() ? err.isEmpty() : err.startsWith(errores), qPrintable(err));
     }
 
-    // Qt's own texts in Spanish once the program has loaded its translations.
+    // Qt's own texts in Spanish once the program has loaded its translations, whatever the
+    // locale (C here): the buttons, and the port's own error strings.
     void textosDeQtEnEspanol()
     {
-        const QStringList cargados = cargarTraducciones(QLocale(QLocale::Spanish, QLocale::Spain));
+        const QStringList cargados = cargarTraducciones();
         const auto quitar = qScopeGuard([] {
             for (QTranslator *t : qApp->findChildren<QTranslator *>()) {
                 QCoreApplication::removeTranslator(t);
@@ -382,6 +389,10 @@ private slots:
         // Some platforms keep the shortcut's '&'.
         QCOMPARE(botones.button(QDialogButtonBox::Cancel)->text().remove(u'&'), "Cancelar");
         QCOMPARE(botones.button(QDialogButtonBox::Save)->text().remove(u'&'), "Guardar");
+        QSerialPort puerto;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("device not open"));
+        QVERIFY(!puerto.clear()); // the port's own catalog
+        QCOMPARE(puerto.errorString(), "El dispositivo no está abierto");
     }
 
     // The narrow port box offers a list as wide as its longest name.
