@@ -1,3 +1,4 @@
+#include <QRegularExpression>
 #include <QTest>
 
 #include "pseudoterminal.h"
@@ -7,20 +8,41 @@
 
 using namespace std::chrono_literals;
 using Tiempo = RitmoLectura::Tiempo;
-// Reads as they reach the port: (bytes, milliseconds since the first).
-using Lecturas = QList<QPair<int, double>>;
-using Presentes = QList<dispositivos::Dispositivo>;
-Q_DECLARE_METATYPE(Lecturas)
-Q_DECLARE_METATYPE(Presentes)
-Q_DECLARE_METATYPE(dispositivos::Identidad)
+using dispositivos::Identidad;
 
 namespace {
 
 constexpr Tiempo byte = 520833ns; // one byte at 19200 baud
 Tiempo ms(double m) { return Tiempo(qint64(m * 1e6)); }
-const dispositivos::Identidad ch340{0x1a86, 0x7523, {}};
-const dispositivos::Identidad ftdiA{0x0403, 0x6001, QStringLiteral("A1")};
-const dispositivos::Identidad ftdiB{0x0403, 0x6001, QStringLiteral("B2")};
+
+// "bytes@ms ..." : reads as they reach the port; "aN*bytes/ms": N reads that far apart.
+QList<QPair<int, double>> lecturas(const QString &texto)
+{
+    QList<QPair<int, double>> l;
+    for (const QString &parte : texto.split(u' ')) {
+        if (parte.startsWith(u'a')) {
+            const QStringList r = parte.mid(1).split(QRegularExpression(QStringLiteral("[*/]")));
+            for (int i = 0; i < r[0].toInt(); ++i)
+                l.append({r[1].toInt(), i * r[2].toDouble()});
+        } else {
+            l.append({parte.section(u'@', 0, 0).toInt(), parte.section(u'@', 1).toDouble()});
+        }
+    }
+    return l;
+}
+
+// "node=identity,..." with identities ch340 (no serial), a1 and b2 (one model, two serials).
+QList<dispositivos::Dispositivo> presentes(const QString &texto)
+{
+    const QHash<QString, Identidad> ids{{"ch340", {0x1a86, 0x7523, {}}},
+                                        {"a1", {0x0403, 0x6001, "A1"}},
+                                        {"b2", {0x0403, 0x6001, "B2"}},
+                                        {"-", {}}};
+    QList<dispositivos::Dispositivo> l;
+    for (const QString &d : texto.split(u',', Qt::SkipEmptyParts))
+        l.append({QStringLiteral("/dev/") + d.section(u'=', 0, 0), ids.value(d.section(u'=', 1))});
+    return l;
+}
 
 } // namespace
 
@@ -30,40 +52,30 @@ class TstReglasSerie : public QObject
     Q_OBJECT
 
 private slots:
-    // Reading pauses for a fast trickle of small reads only, and goes on pausing while a
-    // pause gathers a trickle.
+    // Reading pauses for a fast trickle of small reads only.
     void pausa_data()
     {
-        QTest::addColumn<Lecturas>("lecturas");
+        QTest::addColumn<QString>("leidas");
         QTest::addColumn<bool>("pausa"); // after the last one
-        Lecturas linea, lenta, grande, corto;
-        for (int i = 0; i <= 8; ++i) {
-            linea << qMakePair(1, i * 0.52); // 1920 bytes a second, one at a time
-            lenta << qMakePair(1, i * 22.2); // 45 a second
-            grande << qMakePair(64, i * 33.3);
-        }
-        for (int i = 0; i <= 7; ++i)
-            corto << qMakePair(1, i * 0.52);
-        QTest::newRow("line rate, byte by byte") << linea << true;
-        QTest::newRow("one read short of judging") << corto << false;
-        QTest::newRow("45 samples a second") << lenta << false;
-        QTest::newRow("large reads") << grande << false;
-        QTest::newRow("just at 500 a second") << Lecturas{{1, 0}, {4, 8}, {4, 16}} << true;
-        QTest::newRow("just under 500 a second") << Lecturas{{1, 0}, {4, 8}, {4, 16.1}} << false;
-        QTest::newRow("a slow start is forgotten")
-            << Lecturas{{1, 0}, {1, 150}, {1, 150.5}, {4, 151}, {4, 151.5}} << true;
+        QTest::newRow("line rate, byte by byte") << "a9*1/0.52" << true;
+        QTest::newRow("one read short of judging") << "a8*1/0.52" << false;
+        QTest::newRow("45 samples a second") << "a9*1/22.2" << false;
+        QTest::newRow("large reads") << "a9*64/33.3" << false;
+        QTest::newRow("just at 500 a second") << "1@0 4@8 4@16" << true;
+        QTest::newRow("just under 500 a second") << "1@0 4@8 4@16.1" << false;
+        QTest::newRow("a slow start is forgotten") << "1@0 1@150 1@150.5 4@151 4@151.5" << true;
     }
     void pausa()
     {
-        QFETCH(Lecturas, lecturas);
-        QFETCH(bool, pausa);
+        QFETCH(QString, leidas);
         RitmoLectura ritmo(byte);
         bool pausar = false;
-        for (const auto &[n, t] : lecturas)
+        for (const auto &[n, t] : lecturas(leidas))
             pausar = ritmo.trasLectura(n, ms(t));
-        QCOMPARE(pausar, pausa);
+        QTEST(pausar, "pausa");
     }
 
+    // A pause that gathered a trickle is followed by another.
     void sigueEnPausa_data()
     {
         QTest::addColumn<int>("bytes");
@@ -78,9 +90,7 @@ private slots:
     {
         QFETCH(int, bytes);
         QFETCH(double, msPausa);
-        QFETCH(bool, otra);
-        RitmoLectura ritmo(byte);
-        QCOMPARE(ritmo.trasPausa(bytes, ms(msPausa)), otra);
+        QTEST(RitmoLectura(byte).trasPausa(bytes, ms(msPausa)), "otra");
     }
 
     // Over how long the bytes of a read came, for the time box and the step figures.
@@ -91,11 +101,12 @@ private slots:
         QTest::addColumn<int>("n");
         QTest::addColumn<int>("esperando");
         QTest::addColumn<double>("msLlegada");
-        QTest::newRow("the first read: the line's pace") << -1.0 << -1.0 << 5 << 5 << 5 * 0.520833;
+        const double b = 0.520833;
+        QTest::newRow("the first read: the line's pace") << -1.0 << -1.0 << 5 << 5 << 5 * b;
         QTest::newRow("read late by a busy computer") << 20.0 << -1.0 << 5 << 5 << 20.0;
         QTest::newRow("at the edge of a silence") << 100.0 << -1.0 << 4 << 4 << 100.0;
-        QTest::newRow("after a silence: together") << 100.5 << -1.0 << 4 << 4 << 4 * 0.520833;
-        QTest::newRow("after a second's silence") << 1000.0 << -1.0 << 4 << 4 << 4 * 0.520833;
+        QTest::newRow("after a silence: together") << 100.5 << -1.0 << 4 << 4 << 4 * b;
+        QTest::newRow("after a second's silence") << 1000.0 << -1.0 << 4 << 4 << 4 * b;
         QTest::newRow("gathered in a pause") << 5.0 << 48.0 << 90 << 90 << 48.0;
         QTest::newRow("its share of a pause") << 5.0 << 48.0 << 30 << 90 << 16.0;
     }
@@ -107,90 +118,67 @@ private slots:
         QFETCH(int, esperando);
         QFETCH(double, msLlegada);
         RitmoLectura ritmo(byte);
-        const Tiempo ahora = 10s;
         if (desdeEntrega >= 0)
-            ritmo.entregado(ahora - ms(desdeEntrega));
+            ritmo.entregado(10s - ms(desdeEntrega));
         const auto pausa = msPausa >= 0 ? std::optional(ms(msPausa)) : std::nullopt;
-        const double medida = ritmo.llegada(n, esperando, ahora, pausa).count() / 1e6;
+        const double medida = ritmo.llegada(n, esperando, 10s, pausa).count() / 1e6;
         QVERIFY2(std::abs(medida - msLlegada) < 1e-3, qPrintable(QString::number(medida)));
     }
 
-    // After a loss only the device the port had is opened again by itself.
+    // After a loss only the device the port had is opened again by itself: through a link
+    // the user named once it is made again, or where it leads to a device known by its serial
+    // number; a device by its serial number wherever it is, while no other shares it; one
+    // without (cheap adapters) only on its own node; nothing that has no identity.
     void vuelta_data()
     {
-        QTest::addColumn<QString>("abierto");
-        QTest::addColumn<bool>("enlace");
-        QTest::addColumn<Presentes>("alAbrir");
-        QTest::addColumn<Presentes>("despues");
-        QTest::addColumn<bool>("reconocible");
+        QTest::addColumn<QString>("abierto"); // "link:" opened through a link to the first
+        QTest::addColumn<QString>("alAbrir");
+        QTest::addColumn<QString>("despues"); // "link:" the link made again first
         QTest::addColumn<QString>("donde");
-        const QString u0 = QStringLiteral("/dev/ttyUSB0"), u1 = QStringLiteral("/dev/ttyUSB1");
         QTest::newRow("serial number, back on another node")
-            << u0 << false << Presentes{{u0, ftdiA}} << Presentes{{u1, ftdiA}} << true << u1;
+            << "ttyUSB0" << "ttyUSB0=a1" << "ttyUSB1=a1" << "/dev/ttyUSB1";
         QTest::newRow("serial number, another adapter on its node")
-            << u0 << false << Presentes{{u0, ftdiA}} << Presentes{{u0, ftdiB}} << true << "";
+            << "ttyUSB0" << "ttyUSB0=a1" << "ttyUSB0=b2" << "";
         QTest::newRow("serial number, two with it now: its own node")
-            << u0 << false << Presentes{{u0, ftdiA}} << Presentes{{u1, ftdiA}, {u0, ftdiA}}
-            << true << u0;
-        QTest::newRow("no serial number, same model on another node")
-            << u0 << false << Presentes{{u0, ch340}, {u1, ch340}} << Presentes{{u1, ch340}}
-            << true << "";
-        QTest::newRow("no serial number, another of the model comes elsewhere")
-            << u0 << false << Presentes{{u0, ch340}} << Presentes{{u1, ch340}} << true << "";
-        QTest::newRow("no serial number, back on its own node")
-            << u0 << false << Presentes{{u0, ch340}} << Presentes{{u0, ch340}} << true << u0;
+            << "ttyUSB0" << "ttyUSB0=a1" << "ttyUSB1=a1,ttyUSB0=a1" << "/dev/ttyUSB0";
         QTest::newRow("a serial number two boards share")
-            << u0 << false << Presentes{{u0, ftdiA}, {u1, ftdiA}} << Presentes{{u1, ftdiA}}
-            << true << "";
-        QTest::newRow("no identity at all") << QStringLiteral("/dev/pts/3") << false
-                                            << Presentes{} << Presentes{{"/dev/pts/3", {}}}
-                                            << false << "";
-        QTest::newRow("bare name, back on its node")
-            << QStringLiteral("ttyUSB0") << false << Presentes{{u0, ch340}}
-            << Presentes{{u0, ch340}} << true << u0;
+            << "ttyUSB0" << "ttyUSB0=a1,ttyUSB1=a1" << "ttyUSB1=a1" << "";
+        QTest::newRow("no serial number, the other board of the model")
+            << "ttyUSB0" << "ttyUSB0=ch340,ttyUSB1=ch340" << "ttyUSB1=ch340" << "";
+        QTest::newRow("no serial number, another of the model comes elsewhere")
+            << "ttyUSB0" << "ttyUSB0=ch340" << "ttyUSB1=ch340" << "";
+        QTest::newRow("no serial number, back on its own node")
+            << "ttyUSB0" << "ttyUSB0=ch340" << "ttyUSB0=ch340" << "/dev/ttyUSB0";
+        QTest::newRow("no identity at all") << "pts/3" << "pts/3=-" << "pts/3=-" << "";
+        QTest::newRow("link made again") << "link:" << "ttyUSB0=ch340" << "link:" << "link";
+        QTest::newRow("link not there") << "link:" << "ttyUSB0=a1" << "" << "";
+        QTest::newRow("link left behind, same serial number")
+            << "link:" << "ttyUSB0=a1" << "ttyUSB0=a1" << "link";
+        QTest::newRow("link left behind, same model") << "link:" << "ttyUSB0=ch340"
+                                                      << "ttyUSB0=ch340" << "";
+        QTest::newRow("link left behind, another") << "link:" << "ttyUSB0=a1" << "ttyUSB0=b2"
+                                                   << "";
     }
     void vuelta()
     {
         QFETCH(QString, abierto);
-        QFETCH(Presentes, alAbrir);
-        QFETCH(Presentes, despues);
-        QFETCH(bool, reconocible);
+        QFETCH(QString, alAbrir);
+        QFETCH(QString, despues);
         QFETCH(QString, donde);
-        const auto identidad = [&](const Presentes &p, const QString &u) {
-            for (const auto &d : p)
-                if (d.ubicacion == dispositivos::ubicacion(u))
-                    return d.identidad;
-            return dispositivos::Identidad{};
-        };
-        const Vuelta v({abierto, 0, identidad(alAbrir, abierto), alAbrir});
-        QCOMPARE(v.reconocible(), reconocible);
-        QCOMPARE(v.donde({0, {}, despues}), donde);
-    }
-
-    // Through a link the user named: followed once it is made again, or where it leads to a
-    // device known by its serial number; a link left behind with a look-alike is not.
-    void vueltaPorEnlace_data()
-    {
-        QTest::addColumn<dispositivos::Identidad>("antes");
-        QTest::addColumn<quint64>("marca"); // of the link at the look; 0: none
-        QTest::addColumn<dispositivos::Identidad>("ahora");
-        QTest::addColumn<bool>("reabre");
-        QTest::newRow("made again") << ch340 << quint64(2) << dispositivos::Identidad{} << true;
-        QTest::newRow("not there") << ftdiA << quint64(0) << ftdiA << false;
-        QTest::newRow("left behind, same serial") << ftdiA << quint64(1) << ftdiA << true;
-        QTest::newRow("left behind, same model") << ch340 << quint64(1) << ch340 << false;
-        QTest::newRow("left behind, another") << ftdiA << quint64(1) << ftdiB << false;
-    }
-    void vueltaPorEnlace()
-    {
-        QFETCH(dispositivos::Identidad, antes);
-        QFETCH(quint64, marca);
-        QFETCH(dispositivos::Identidad, ahora);
-        QFETCH(bool, reabre);
-        const QString enlace = QStringLiteral("/dev/serial/by-id/controlador");
-        const Vuelta v({enlace, 1, antes, {{QStringLiteral("/dev/ttyUSB0"), antes}}});
-        QVERIFY(v.reconocible());
-        QCOMPARE(v.donde({marca, ahora, {}}), reabre ? enlace : QString());
+        const QString enlace = QStringLiteral("link");
+        const bool porEnlace = abierto == QStringLiteral("link:");
+        const auto antes = presentes(alAbrir);
+        const auto ahora = presentes(QString(despues).remove(QStringLiteral("link:")));
+        Identidad identidad = antes[0].identidad; // a link leads to the first
+        for (const auto &d : antes)
+            if (d.ubicacion == dispositivos::ubicacion(abierto))
+                identidad = d.identidad;
+        const Vuelta v({porEnlace ? enlace : abierto, quint64(porEnlace), identidad, antes});
+        QCOMPARE(v.reconocible(), porEnlace || antes[0].identidad.conocida());
+        Vuelta::Mirada mirada{0, {}, ahora};
+        if (porEnlace && !despues.isEmpty()) // made again (another file), or left behind
+            mirada = {despues.startsWith(enlace) ? 2u : 1u, ahora.value(0).identidad, {}};
+        QCOMPARE(v.donde(mirada), donde);
     }
 
     void permiso_data()
@@ -203,7 +191,6 @@ private slots:
         QTest::newRow("root:root 0600") << 0u << "root" << false << false;
         QTest::newRow("root group 0660") << 0u << "root" << true << false;
         QTest::newRow("dialout 0640") << 20u << "dialout" << false << false;
-        QTest::newRow("a terminal's tty 0620") << 5u << "tty" << false << false;
         QTest::newRow("tty 0660") << 5u << "tty" << true << false;
     }
     void permiso()
