@@ -5,6 +5,12 @@
 // When a series first reaches a level going the way it is meant to go: from its first point
 // on, so a series that starts past the level reaches it at once; between two points, where
 // the straight line joining them meets the level.
+// Where the straight line from (t0, y0) to (t1, y1) meets `nivel`; t1 where they coincide.
+inline double tiempoDeCruce(double t0, double y0, double t1, double y1, double nivel)
+{
+    return t1 > t0 && y1 != y0 ? t0 + (nivel - y0) / (y1 - y0) * (t1 - t0) : t1;
+}
+
 class Cruce
 {
 public:

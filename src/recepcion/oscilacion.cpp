@@ -1,12 +1,11 @@
 #include "oscilacion.h"
 
+#include "recepcion/cruces.h"
+
 void Oscilacion::agregar(double t, double y)
 {
     if (hayAnterior_ && yAnterior_ < centro_ && y >= centro_ && debajo_) {
-        const double subida = t > tAnterior_ ? tAnterior_
-                                                   + (centro_ - yAnterior_) / (y - yAnterior_)
-                                                         * (t - tAnterior_)
-                                             : t;
+        const double subida = tiempoDeCruce(tAnterior_, yAnterior_, t, y, centro_);
         if (subida_ && encima_)
             periodo_ = subida - *subida_;
         subida_ = subida;
