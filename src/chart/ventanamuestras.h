@@ -8,9 +8,9 @@
 struct VariablesVentana;
 
 // The rows the trend shows: row 1 the oldest, row RowCount() the newest; each row holds a
-// sample and the set point in force when it was appended (sinSetPoint before the controller
-// first reports one). A ring over a fixed store, so
-// appending and cutting cost the same at any length and never allocate.
+// sample and the set point in force when it was appended (sinSetPoint while none is known).
+// A ring over a fixed store, so appending and cutting cost the same at any length and never
+// allocate.
 class VentanaMuestras
 {
 public:
