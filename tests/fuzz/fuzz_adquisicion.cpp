@@ -24,10 +24,12 @@ QApplication *app = nullptr;
 QTemporaryDir *dir = nullptr;
 Form1 *ventana = nullptr; // one window for every input: building one per input is slow
 
+constexpr int sinSetPoint = VentanaMuestras::sinSetPoint; // none reported yet
+
 struct Modelo
 {
     bool espera = false;
-    int setPoint = 0;
+    int setPoint = sinSetPoint;
     std::deque<std::pair<int, int>> filas; // samples since the last rebuild, oldest first
     bool registrando = false;
     bool abrirAlSiguiente = false;
@@ -51,12 +53,13 @@ void comprobarVentana(const Form1 &f, const Modelo &m)
     const int k = int(m.filas.size());
     for (int r = 1; r <= puntos; ++r) {
         const int i = k - (puntos - r) - 1;
-        const auto esperado = i >= 0 ? m.filas[size_t(i)] : std::pair<int, int>{0, 0};
+        const auto esperado = i >= 0 ? m.filas[size_t(i)] : std::pair<int, int>{0, sinSetPoint};
         const auto fila = f.ventana.fila(r);
         if (fila.dato != esperado.first || fila.setPoint != esperado.second)
             fallo("rows are not the last samples in order");
     }
-    if (f.variables.setPoint != m.setPoint || f.variables.esperaSetPoint != m.espera)
+    if (f.variables.setPoint.value_or(sinSetPoint) != m.setPoint
+        || f.variables.esperaSetPoint != m.espera)
         fallo("decoder state");
 }
 
@@ -113,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
     // The model starts from whatever the previous input left on show.
     Modelo m;
     m.espera = f.variables.esperaSetPoint;
-    m.setPoint = f.variables.setPoint;
+    m.setPoint = f.variables.setPoint.value_or(sinSetPoint);
     for (int r = 1; r <= f.ventana.RowCount(); ++r)
         m.filas.emplace_back(f.ventana.fila(r).dato, f.ventana.fila(r).setPoint);
     size_t i = 0;
@@ -152,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
             break;
         }
         case 4: { // the user clicks the log box, and answers if asked about the old records
-            const int respuesta = siguiente() % 3; // Sí, No, Cancelar
+            const int respuesta = siguiente() % 3; // add, start anew, cancel
             const bool pregunta = !f.chkRegistrar->isChecked() && !m.registros.empty();
             bool preguntada = false;
             QTimer::singleShot(0, &f, [&] {
@@ -160,8 +163,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
                 if (!caja)
                     return;
                 preguntada = true;
-                const QString texto = QString::fromUtf8(
-                    respuesta == 0 ? "Sí" : respuesta == 1 ? "No" : "Cancelar");
+                const QString texto = QString::fromUtf8(respuesta == 0   ? "Añadir al final"
+                                                        : respuesta == 1 ? "Vaciar y empezar de nuevo"
+                                                                         : "Cancelar");
                 for (QAbstractButton *boton : caja->buttons())
                     if (boton->text() == texto)
                         boton->click();
@@ -171,8 +175,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
             if (preguntada != pregunta)
                 fallo("the question about old records came when it should not, or not at all");
             m.registrando = f.chkRegistrar->isChecked();
-            if (m.registrando && !(pregunta && respuesta == 0))
-                m.abrirAlSiguiente = true;
+            // The last answer rules: an earlier «start anew» that opened nothing is void.
+            if (m.registrando)
+                m.abrirAlSiguiente = !(pregunta && respuesta == 0);
             break;
         }
         }
@@ -194,7 +199,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
         fallo("one log record per sample while logging");
     for (size_t k = 0; k < m.registros.size(); ++k) {
         const QList<QByteArray> campos = lineas[qsizetype(k)].split('\t');
-        if (campos.size() != 3 || campos[1].toInt() != m.registros[k].first
+        const int setPoint = m.registros[k].first;
+        const QByteArray textoSetPoint =
+            setPoint == sinSetPoint ? QByteArray() : QByteArray::number(setPoint);
+        if (campos.size() != 3 || campos[1] != textoSetPoint
             || campos[2].trimmed().toInt() != m.registros[k].second
             || !campos[2].endsWith('\r'))
             fallo("log record differs");
