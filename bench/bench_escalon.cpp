@@ -90,6 +90,12 @@ int main()
     const auto retardado = [&](double t) { return y04(t - 0.3); };
     imprimir("zeta 0.4, dead time 0.3 s, 50/s", medir(50, 20, 60, 20, 60, retardado, 1.0, 0),
              analitico(retardado, 8));
+    // A long dead time (3 s) before a lightly damped loop, and the figures while it runs.
+    const auto y02 = [](double t) { return segundoOrden(0.2, 3.0, t - 3.0); };
+    imprimir("zeta 0.2, dead time 3 s, 25/s, s 1", medir(25, 20, 60, 20, 60, y02, 0, 1, 2, 14),
+             analitico(y02, 14));
+    imprimir("  the same 1.5 s after the step", medir(25, 20, 60, 20, 60, y02, 0, 1, 2, 1.5),
+             analitico(y02, 14));
     // Proportional only: settles at 37 for 40, from 18.5 at 20.
     const auto y07 = [](double t) { return segundoOrden(0.7, 2.0, t); };
     const Analitico a07 = analitico(y07, 8);

@@ -107,14 +107,23 @@ RespuestaEscalon::Figuras RespuestaEscalon::medir() const
         return f;
 
     // Smoothing a third of the way to half the step: short beside the rise, so it moves no
-    // crossing, and long enough that noise neither makes a peak nor leaves the band.
+    // crossing, and long enough that noise neither makes a peak nor leaves the band. The way
+    // is counted from the last point still short of a tenth of the step: a dead time before
+    // the response starts is no part of its course.
     int mitad = n;
     for (int i = 0; i < n; ++i)
         if ((y[i] - y[0]) * salto >= salto * salto / 2) {
             mitad = i;
             break;
         }
-    const int ancho = sigma > 1.2 * cuantizacion ? std::clamp(mitad / 3, 1, 64) : 1;
+    int arranque = 0;
+    for (int i = std::min(mitad, n - 1); i > 0; --i)
+        if ((y[i] - y[0]) * salto < salto * salto / 10) {
+            arranque = i;
+            break;
+        }
+    const int ancho =
+        sigma > 1.2 * cuantizacion ? std::clamp((mitad - arranque) / 2, 1, 64) : 1;
     suavizar(y, n, ancho, suave_.data());
     const double ruidoPunto = sigma / std::sqrt(porPunto);
     const double ruidoSuave = ruidoPunto / std::sqrt(ancho);
@@ -134,14 +143,14 @@ RespuestaEscalon::Figuras RespuestaEscalon::medir() const
     // Until it is flat, the 10 % and 90 % levels are taken on the way to the set point.
     const double destino = tramo ? tramo->valor : hasta_;
     const double amplitud = destino - y0;
+    // A value that has not moved yet (a dead time, a loop that does not answer) has no
+    // response to measure: no figure rather than a final value it may still leave.
+    if (std::abs(amplitud) < minimo / 2)
+        return f;
     if (tramo) {
         f.valorFinal = tramo->valor;
         f.error = hasta_ - tramo->valor;
         f.errorPorciento = *f.error / std::abs(salto) * 100.0;
-        if (std::abs(amplitud) < minimo / 2) { // the value hardly moved
-            f.pequeno = true;
-            return f;
-        }
     }
     if (amplitud == 0.0)
         return f;

@@ -18,8 +18,10 @@ struct Planta
 {
     double zeta = 0, wn = 0, tau = 0; // second order if wn > 0, else first order
     double ganancia = 1;               // settles at ganancia * set point (proportional only)
+    double retardo = 0;                // dead time, s
     double s(double t) const // unit step response
     {
+        t -= retardo;
         if (t <= 0 || wn <= 0)
             return t <= 0 ? 0 : 1 - std::exp(-t / tau);
         const double r = std::sqrt(1 - zeta * zeta);
@@ -75,6 +77,12 @@ private slots:
             << QList<double>{50, 0, 0.6} << false << QList<double>{a07p[0], da, 2.5, 37, 3, 1};
         QTest::newRow("first order, σ 0.6") << Escalones{{-2, 20}, {0, 60}} << primero
             << QList<double>{50, 0, 0.6} << false << QList<double>{sube1, 0, da, 60, 0, 1};
+        // A dead time is no part of the response's course; while it lasts, nothing to measure.
+        const Planta muerto{0.4, 2, 0, 1, 3}, sinRespuesta{0.4, 2, 0, 1, 20};
+        QTest::newRow("dead time 3 s, ±1 noise") << Escalones{{-2, 20}, {0, 60}} << muerto
+            << QList<double>{50, 1, 0} << false << analitico(muerto, 0.05) + QList<double>{60, 0, 1};
+        QTest::newRow("no response yet") << Escalones{{-2, 20}, {0, 60}} << sinRespuesta
+            << QList<double>{50, 0, 0.6} << false << QList<double>{nd, nd, nd, nd, nd, 1};
         QTest::newRow("1-count step") << Escalones{{-2, 40}, {0, 41}} << primero
             << QList<double>{50, 0, 0} << true << QList<double>{nd, nd, nd, nd, nd, 1};
         // The peak of a step down is its lowest value.
@@ -102,7 +110,7 @@ private slots:
         std::uniform_real_distribution<double> uniforme(-1, 1);
         std::normal_distribution<double> normal(0, 1);
         double alEscalon = 0; // the value, noiseless, at the step's first sample
-        for (long k = std::lround(escalones[0].x() * ruido[0]); k <= 8 * ruido[0]; ++k) {
+        for (long k = std::lround(escalones[0].x() * ruido[0]); k <= (8 + std::min(planta.retardo, 3.0)) * ruido[0]; ++k) {
             const double t = k / ruido[0];
             double y = planta.ganancia * escalones[0].y(), sp = escalones[0].y();
             for (qsizetype i = 1; i < escalones.size() && t >= escalones[i].x() - 1e-9; ++i) {
