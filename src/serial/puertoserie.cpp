@@ -51,6 +51,9 @@ bool PuertoSerie::abrir(const QString &nombre, const QString &dispositivo, QStri
                         identidadDe(ubicacion, presentes), presentes});
     ajustarLinea();
     pedirLineas({true, false});
+    // What waited before the opening came when nobody was reading: its times are unknown (a
+    // serial driver drops it while the port is closed; a pseudo-terminal keeps it).
+    port_.clear(QSerialPort::Input);
     port_.clearError();
     emit abierto();
     return true;

@@ -129,7 +129,11 @@ private slots:
         Pty pty;
         QVERIFY(pty.valido());
         Form1 f;
+        // Sent before the opening, when nobody read it: its times are unknown, it is dropped.
+        QVERIFY(pty.escribir(QByteArray::fromHex("ff630a")));
+        QVERIFY(hasta([&] { return pty.enEspera() == 3; }));
         conectar(f, pty.ruta());
+        QCOMPARE(pty.enEspera(), 0);
         QVERIFY(f.MSComm1->PortOpen());
         QVERIFY(!f.btnPuerto->isEnabled());
         QVERIFY(f.btnEnviar->isEnabled());
