@@ -42,8 +42,11 @@ Texto real(const std::optional<double> &v, int d, bool signo = false)
 {
     if (!v)
         return std::nullopt;
-    const QString s = QLocale().toString(*v, 'f', d);
-    return signo && *v > 0 ? u'+' + s : s;
+    // Rounded first, so what rounds to nothing shows as 0, never "-0.0".
+    const double escala = std::pow(10.0, d);
+    const double x = std::round(*v * escala) / escala + 0.0;
+    const QString s = QLocale().toString(x, 'f', d);
+    return signo && x > 0 ? u'+' + s : s;
 }
 
 Texto tiempo(const Figuras &f, const std::optional<double> &v)
