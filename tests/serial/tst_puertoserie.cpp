@@ -226,9 +226,11 @@ private slots:
         }
     }
 
-    // The time box shows the controller's spacing however the port gathers what it reads (the
-    // median of what it shows, within 10 % of the spacing the writer achieved); the rules for
-    // each rate are tried without waiting in tst_reglasserie.
+    // The time box shows the controller's spacing however the port gathers what it reads: the
+    // median of what it shows, within half of the spacing the writer achieved, since a busy
+    // machine reads late in uneven bunches. What this guards is the wiring (a byte time, a
+    // whole silence or nothing at all would be ten times off); the rules themselves are tried
+    // to the microsecond in tst_reglasserie.
     void tiempoAlRitmoDelControlador_data()
     {
         QTest::addColumn<double>("porSegundo");
@@ -261,7 +263,7 @@ private slots:
         QVERIFY2(mostrados.size() >= 3, qPrintable(QString::number(mostrados.size())));
         std::sort(mostrados.begin(), mostrados.end());
         const double mediana = mostrados[mostrados.size() / 2];
-        QVERIFY2(std::abs(mediana / controlador.espaciado() - 1.0) <= 0.1,
+        QVERIFY2(std::abs(mediana / controlador.espaciado() - 1.0) <= 0.5,
                  qPrintable(QStringLiteral("median %1 s for %2 s")
                                 .arg(mediana)
                                 .arg(controlador.espaciado())));
