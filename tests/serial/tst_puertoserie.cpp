@@ -298,10 +298,11 @@ private slots:
         // The pause spares the wake-ups, not only the deliveries.
         QVERIFY2(puerto.despertares() < (rafaga + goteo) / 2,
                  qPrintable(QString::number(puerto.despertares())));
-        // A pause or two may still take the first bytes of the trickle; then one at a time.
+        // A pause or two may still take the first bytes of the trickle; then reads as they
+        // come (a loaded machine bunches some of them; a pause that never ends, all of them).
         const auto sueltos = std::count_if(eventos.cbegin(), eventos.cend(),
                                            [](qsizetype n) { return n > rafaga + 15; });
-        QVERIFY2(sueltos >= (goteo - 15) * 8 / 10, qPrintable(QString::number(sueltos)));
+        QVERIFY2(sueltos >= (goteo - 15) / 2, qPrintable(QString::number(sueltos)));
         QByteArray esperado;
         for (int i = 0; i < rafaga; ++i)
             esperado.append(char(i % 250));
