@@ -8,7 +8,6 @@ public:
     explicit Pico(double sentido) : sentido_(sentido) {}
 
     void agregar(double t, double y);
-    bool hay() const { return hay_; }
     double valor() const { return valor_; }
     double tiempo() const { return (desde_ + hasta_) / 2.0; }
 
