@@ -7,7 +7,7 @@
 #include <optional>
 #include <random>
 
-#include "recepcion/respuestaescalon.h"
+#include "escalon/respuestaescalon.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "core/reloj.h"
-#include "recepcion/respuestaescalon.h"
+#include "escalon/respuestaescalon.h"
 #include "serial/eventoscomm.h"
 
 class QCheckBox;

@@ -20,7 +20,7 @@
 #include <qcustomplot.h>
 
 #include "recepcion/adquisicion.h"
-#include "recepcion/respuestaescalon.h"
+#include "escalon/respuestaescalon.h"
 
 namespace {
 

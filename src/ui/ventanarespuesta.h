@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "recepcion/respuestaescalon.h"
+#include "escalon/respuestaescalon.h"
 
 class QCustomPlot;
 class QLabel;

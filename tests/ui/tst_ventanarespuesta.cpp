@@ -11,7 +11,7 @@
 #include <qcustomplot.h>
 
 #include "chart/graficotendencia.h"
-#include "recepcion/respuestaescalon.h"
+#include "escalon/respuestaescalon.h"
 #include "ui/form1.h"
 #include "ui/ventanarespuesta.h"
 

@@ -1,6 +1,6 @@
 #include "oscilacion.h"
 
-#include "recepcion/cruces.h"
+#include "escalon/cruces.h"
 
 void Oscilacion::agregar(double t, double y)
 {

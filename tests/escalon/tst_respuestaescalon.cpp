@@ -7,7 +7,7 @@
 #include <QPointF>
 #include <QTest>
 
-#include "recepcion/respuestaescalon.h"
+#include "escalon/respuestaescalon.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "recepcion/banda.h"
-#include "recepcion/cruces.h"
-#include "recepcion/oscilacion.h"
-#include "recepcion/pico.h"
+#include "escalon/banda.h"
+#include "escalon/cruces.h"
+#include "escalon/oscilacion.h"
+#include "escalon/pico.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "core/reloj.h"
-#include "recepcion/registroescalon.h"
+#include "escalon/registroescalon.h"
 
 // The response to each change of the set point that samples carry, measured on the samples
 // that follow with each sample's own time. Fed every sample in the receive path: constant
