@@ -57,7 +57,7 @@ void ayuda()
 {
     std::puts(
         "Uso: velmora-simulador [opciones]\n"
-        "Simula el controlador PID al otro lado del puerto serie. Crea un pseudoterminal y lo\n"
+        "Simula el controlador PID al otro lado del puerto serial. Crea un pseudoterminal y lo\n"
         "publica como enlace simbólico; escriba esa ruta en «Puerto Serial» y pulse «Conectar».\n"
         "Solo para sistemas POSIX (Linux, BSD, macOS): Windows no tiene pseudoterminales.\n"
         "\n"

@@ -56,8 +56,8 @@ QVector<double> ticksManuales(const ValueScale &escala)
 
 Rango rangoAutomatico(double minimo, double maximo)
 {
-    const double inferior = std::min(0.0, minimo);
-    double superior = std::max(0.0, maximo);
+    const double inferior = minimo;
+    double superior = maximo;
     if (superior <= inferior)
         superior = inferior + 1.0;
     // Of the steps 1, 2, 2.5 and 5 times a power of ten that cut the range into 4 to 12

@@ -37,7 +37,8 @@ Rango rangoManual(const ValueScale &escala);
 // to at most maxTicks + 1; no divisions or a huge count never floods the axis.
 QVector<double> ticksManuales(const ValueScale &escala);
 
-// A readable range that holds [minimo, maximo] and zero, ending on round steps.
+// A readable range that holds [minimo, maximo], ending on round steps; a flat series gets
+// a unit range above it.
 Rango rangoAutomatico(double minimo, double maximo);
 
 // Handlers of the three scale controls.

@@ -291,7 +291,7 @@ void GraficoTendencia::actualizarSeries()
     if (!reducir) {
         for (int fila = 1; fila <= filas; ++fila) {
             const VentanaMuestras::Fila f = ventana_.fila(fila);
-            *d++ = QCPGraphData(fila, f.dato);
+            *d++ = QCPGraphData(fila, f.conDato() ? f.dato : qQNaN());
             *s++ = QCPGraphData(fila, f.conSetPoint() ? f.setPoint : qQNaN());
         }
     } else {
@@ -311,6 +311,8 @@ void GraficoTendencia::actualizarSeries()
             int fdMin = desde, fdMax = desde, fsMin = desde, fsMax = desde;
             for (int fila = desde; fila <= hasta; ++fila) {
                 const VentanaMuestras::Fila f = ventana_.fila(fila);
+                if (!f.conDato())
+                    continue; // a fill's row: no sample, and so no set point either
                 if (f.dato < dMin) { dMin = f.dato; fdMin = fila; }
                 if (f.dato > dMax) { dMax = f.dato; fdMax = fila; }
                 if (!f.conSetPoint())
@@ -318,13 +320,18 @@ void GraficoTendencia::actualizarSeries()
                 if (f.setPoint < sMin) { sMin = f.setPoint; fsMin = fila; }
                 if (f.setPoint > sMax) { sMax = f.setPoint; fsMax = fila; }
             }
-            extremos(d, fdMin, dMin, fdMax, dMax);
-            if (sMax >= sMin) {
+            const auto vacia = [desde, hasta](QCPGraphData *&salida) {
+                *salida++ = QCPGraphData(desde, qQNaN());
+                *salida++ = QCPGraphData(hasta, qQNaN());
+            };
+            if (dMax >= dMin)
+                extremos(d, fdMin, dMin, fdMax, dMax);
+            else
+                vacia(d);
+            if (sMax >= sMin)
                 extremos(s, fsMin, sMin, fsMax, sMax);
-            } else {
-                *s++ = QCPGraphData(desde, qQNaN());
-                *s++ = QCPGraphData(hasta, qQNaN());
-            }
+            else
+                vacia(s);
         }
     }
 }
@@ -430,11 +437,12 @@ void GraficoTendencia::mouseMoveEvent(QMouseEvent *event)
         return;
     }
     const VentanaMuestras::Fila f = ventana_.fila(fila);
-    QToolTip::showText(event->globalPosition().toPoint(),
-                       QStringLiteral("Fila %1\nValor: %2\nSet Point: %3")
-                           .arg(fila)
-                           .arg(f.dato)
-                           .arg(f.conSetPoint() ? QString::number(f.setPoint)
-                                                : QStringLiteral("aún no informado")),
-                       this);
+    const QString texto =
+        f.conDato() ? QStringLiteral("Fila %1\nValor: %2\nSet Point: %3")
+                          .arg(fila)
+                          .arg(f.dato)
+                          .arg(f.conSetPoint() ? QString::number(f.setPoint)
+                                               : QStringLiteral("aún no informado"))
+                    : QStringLiteral("Fila %1\nAún no hay ninguna muestra aquí").arg(fila);
+    QToolTip::showText(event->globalPosition().toPoint(), texto, this);
 }

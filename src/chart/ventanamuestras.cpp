@@ -9,7 +9,7 @@ void VentanaMuestras::llenar(int16_t n)
     inicio_ = 0;
     filas_ = n < 0 ? 0 : n;
     for (int i = 0; i < filas_; ++i)
-        store_[i] = {0, sinSetPoint};
+        store_[i] = {sinDato, sinSetPoint};
     ++cambios_;
 }
 

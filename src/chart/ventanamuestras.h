@@ -9,16 +9,19 @@ struct VariablesVentana;
 
 // The rows the trend shows: row 1 the oldest, row RowCount() the newest; each row holds a
 // sample and the set point in force when it was appended (sinSetPoint while none is known).
+// The rows of a fill hold no sample (sinDato): they keep the window's length, not data.
 // A ring over a fixed store, so appending and cutting cost the same at any length and never
 // allocate.
 class VentanaMuestras
 {
 public:
     static constexpr int16_t sinSetPoint = INT16_MIN;
+    static constexpr int16_t sinDato = INT16_MIN;
     struct Fila
     {
         int16_t dato;
         int16_t setPoint;
+        bool conDato() const { return dato != sinDato; }
         bool conSetPoint() const { return setPoint != sinSetPoint; }
     };
 
@@ -29,7 +32,7 @@ public:
     int16_t RowCount() const { return filas_; }
     Fila fila(int numero) const { return store_[(inicio_ + numero - 1) & mascara]; }
 
-    // n rows of zeros, with no set point.
+    // n rows with no sample and no set point.
     void llenar(int16_t n);
     // Returns false (and changes nothing) when the row count is already at its 16-bit limit.
     bool agregarMuestra(int16_t dato, int16_t setPoint)
@@ -64,7 +67,7 @@ private:
     uint64_t cambios_ = 0;
 };
 
-// The load's fill: puntosX rows of zeros.
+// The load's fill: puntosX rows with no sample yet.
 void llenarVentana(VariablesVentana &variables, VentanaMuestras &ventana);
 
 // The change handler of the "how many points" box. Returns true when it rebuilt the window.

@@ -65,7 +65,7 @@ QString motivoApertura(QSerialPort::SerialPortError error, const QString &ubicac
                               "para usarlo");
 #endif
     case QSerialPort::UnsupportedOperationError:
-        return QStringLiteral("no es un puerto serie");
+        return QStringLiteral("no es un puerto serial");
     default:
         return textoQt;
     }

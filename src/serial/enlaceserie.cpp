@@ -50,7 +50,7 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
         return false;
     }
     if (!puerto.abrir(txtPuerto.text(), *dispositivo, &motivo)) {
-        avisar(QStringLiteral("No se puede abrir el puerto serie %1: %2.")
+        avisar(QStringLiteral("No se puede abrir el puerto serial %1: %2.")
                    .arg(PuertoSerie::describir(txtPuerto.text(), *dispositivo), motivo));
         return false;
     }
@@ -80,7 +80,7 @@ bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoS
     }
     QString motivo;
     if (!puerto.enviar(static_cast<uint8_t>(enLinea), &motivo)) {
-        avisar(QStringLiteral("No se pudo enviar el set point por el puerto serie %1: %2.")
+        avisar(QStringLiteral("No se pudo enviar el set point por el puerto serial %1: %2.")
                    .arg(puerto.descripcion(), motivo));
         return false;
     }
@@ -110,7 +110,7 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
     btnPuerto.setEnabled(true);
     btnEnviar.setEnabled(false);
     const QString texto =
-        QStringLiteral("Se perdió la conexión con el puerto serie %1: %2.\n%3")
+        QStringLiteral("Se perdió la conexión con el puerto serial %1: %2.\n%3")
             .arg(puerto.descripcion(), motivo,
                  puerto.esperandoVuelta()
                      ? QStringLiteral("Se reconectará sola cuando el dispositivo vuelva; para "

@@ -17,11 +17,11 @@ QString ayuda()
 {
     return QStringLiteral(
         "Uso: velmora [opciones] [PUERTO]\n"
-        "Panel de control de un controlador PID conectado por puerto serie.\n"
+        "Panel de control de un controlador PID conectado por puerto serial.\n"
         "\n"
         "Argumentos:\n"
         "  PUERTO         puerto que se escribe en «Puerto Serial»: un número (1 es el\n"
-        "                 primer puerto serie), un nombre (ttyUSB0) o una ruta (/dev/ttyACM0)\n"
+        "                 primer puerto serial), un nombre (ttyUSB0) o una ruta (/dev/ttyACM0)\n"
         "\n"
         "Opciones:\n"
         "  --conectar     pulsa «Conectar» en cuanto se abre la ventana\n"

@@ -299,6 +299,7 @@ private slots:
         QTest::newRow("all zero") << 0.0 << 0.0 << 0.0 << 1.0;
         QTest::newRow("0..254") << 0.0 << 254.0 << 0.0 << 275.0;
         QTest::newRow("3..37") << 3.0 << 37.0 << 0.0 << 40.0;
+        QTest::newRow("a steady 19, far from zero") << 19.0 << 19.0 << 19.0 << 20.0;
         QTest::newRow("0..50") << 0.0 << 50.0 << 0.0 << 50.0;
         QTest::newRow("a sent set point of 32767") << 0.0 << 32767.0 << 0.0 << 35000.0;
     }
@@ -319,7 +320,9 @@ private slots:
         f.chkAutoEscala->click();
         f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray("\xff\x1e\x20", 3));
         f.MSChart1->redibujar();
-        QCOMPARE(f.MSChart1->yAxis->range().upper, 35.0);
+        // Set point 30 and one sample 32: the rows of the fill hold no data.
+        QCOMPARE(f.MSChart1->yAxis->range().lower, 30.0);
+        QCOMPARE(f.MSChart1->yAxis->range().upper, 32.0);
         f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray("\xc8", 1));
         f.MSChart1->redibujar();
         QCOMPARE(f.MSChart1->yAxis->range().upper, 200.0);

@@ -10,11 +10,11 @@
 
 namespace {
 
-// Rows of zeros, with no set point known.
-bool todoCeros(const VentanaMuestras &v)
+// Rows of a fill: no sample, no set point.
+bool todoVacias(const VentanaMuestras &v)
 {
     for (int r = 1; r <= v.RowCount(); ++r)
-        if (v.fila(r).dato != 0 || v.fila(r).conSetPoint())
+        if (v.fila(r).conDato() || v.fila(r).conSetPoint())
             return false;
     return true;
 }
@@ -41,7 +41,7 @@ private slots:
         Form1 f;
         QCOMPARE(f.variables.puntosX, int16_t(512));
         QCOMPARE(f.ventana.RowCount(), 512);
-        QVERIFY(todoCeros(f.ventana));
+        QVERIFY(todoVacias(f.ventana));
     }
 
     void deslizamiento_data()
@@ -67,11 +67,11 @@ private slots:
         for (int i = 0; i < k; ++i)
             muestra(v, variables, i % 255, i % 7);
         QCOMPARE(v.RowCount(), puntos);
-        const int ceros = std::max(0, puntos - k);
+        const int vacias = std::max(0, puntos - k);
         for (int r = 1; r <= puntos; ++r) {
             const auto fila = v.fila(r);
-            if (r <= ceros) {
-                QCOMPARE(fila.dato, 0);
+            if (r <= vacias) {
+                QCOMPARE(fila.dato, VentanaMuestras::sinDato);
                 QCOMPARE(fila.setPoint, VentanaMuestras::sinSetPoint);
             } else {
                 const int i = k - (puntos - r) - 1; // which sample sits in row r
@@ -138,7 +138,7 @@ private slots:
             const int esperado = std::abs(puntos.at(i));
             QCOMPARE(int(f.variables.puntosX), esperado);
             QCOMPARE(int(f.ventana.RowCount()), esperado);
-            QCOMPARE(todoCeros(f.ventana), puntos.at(i) < 0);
+            QCOMPARE(todoVacias(f.ventana), puntos.at(i) < 0);
         }
     }
 
