@@ -262,6 +262,19 @@ void GraficoTendencia::paintEvent(QPaintEvent *event)
         pintor.drawPolyline(puntosSetPoint_.constData() + inicio, int(fin - inicio));
         inicio = fin;
     }
+    if (!nota_.isEmpty()) {
+        pintor.setPen(QColor(140, 140, 140));
+        pintor.drawText(axisRect()->rect().adjusted(20, 20, -20, -20),
+                        Qt::AlignCenter | Qt::TextWordWrap, nota_);
+    }
+}
+
+void GraficoTendencia::setNota(const QString &nota)
+{
+    if (nota == nota_)
+        return;
+    nota_ = nota;
+    update();
 }
 
 void GraficoTendencia::actualizarSeries()

@@ -33,6 +33,10 @@ public:
     // Brings the series, the axis and whatever shows the same data up to date and draws now.
     void redibujar();
 
+    // A faint note across the plot (empty: none), for what the data cannot show.
+    void setNota(const QString &nota);
+    const QString &nota() const { return nota_; }
+
     bool redibujoPendiente() const { return temporizador_.isActive(); }
     uint64_t redibujos() const { return redibujos_; }
 
@@ -91,6 +95,7 @@ private:
     // legend) and it is kept as one opaque picture; a frame copies the plot area from it and
     // draws the two polylines on top, straight onto the window.
     QImage fondo_;
+    QString nota_;
     QVector<QPoint> puntosDato_;
     QVector<QPoint> puntosSetPoint_;
     // Where each stretch of the set-point line ends: it has gaps where no set point was known.

@@ -49,9 +49,17 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
                    .arg(txtPuerto.text(), motivo));
         return false;
     }
+    const QString anterior = puerto.PortOpen() ? puerto.descripcion() : QString();
     if (!puerto.abrir(txtPuerto.text(), *dispositivo, &motivo)) {
-        avisar(QStringLiteral("No se puede abrir el puerto serial %1: %2.")
-                   .arg(PuertoSerie::describir(txtPuerto.text(), *dispositivo), motivo));
+        QString texto = QStringLiteral("No se puede abrir el puerto serial %1: %2.")
+                            .arg(PuertoSerie::describir(txtPuerto.text(), *dispositivo), motivo);
+        if (!anterior.isEmpty())
+            texto += QStringLiteral("\nEl puerto serial %1 se ha cerrado: no hay ningún "
+                                    "puerto abierto.")
+                         .arg(anterior);
+        btnPuerto.setEnabled(true);
+        btnEnviar.setEnabled(false);
+        avisar(texto);
         return false;
     }
     puertoRecuperado(btnPuerto, btnEnviar);
@@ -91,10 +99,21 @@ bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoS
     txtSetPoint.setText(numeros::textoEntero(enLinea));
     if (enLinea != *valor && !rangoDicho) {
         rangoDicho = true;
-        avisar(QStringLiteral("El controlador admite set points de 0 a 100: se ha enviado %1.")
-                   .arg(enLinea));
+        avisar(QStringLiteral("El controlador admite set points de 0 a 100: se ha enviado %1 "
+                              "por el puerto serial %2.")
+                   .arg(enLinea)
+                   .arg(puerto.descripcion()));
     }
     return true;
+}
+
+void cambioPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, const PuertoSerie &puerto)
+{
+    if (!puerto.PortOpen())
+        return;
+    QString motivo;
+    const auto dispositivo = nombreDispositivo(txtPuerto.text(), &motivo);
+    btnPuerto.setEnabled(!dispositivo || *dispositivo != puerto.dispositivo());
 }
 
 void cerrarPuerto(PuertoSerie &puerto)

@@ -21,7 +21,8 @@ using Avisar = std::function<void(const QString &)>;
 // path. nullopt, with the reason, when the text names no port.
 std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *motivo);
 
-// Click of "Conectar".
+// Click of "Conectar". With a port open, it closes it and opens the one now typed, as at
+// any opening; if that fails, no port is left open and the message says so.
 bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
                     PuertoSerie &puerto, const Avisar &avisar);
 
@@ -29,6 +30,10 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
 // and the box then shows. The first lowering of a run says why; `rangoDicho` keeps count.
 bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoSerie &puerto,
                     const Avisar &avisar, bool &rangoDicho);
+
+// Change of the port box: while a port is open, "Conectar" is usable exactly when the text
+// names another device, so a user on the wrong port can leave it without restarting.
+void cambioPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, const PuertoSerie &puerto);
 
 // Closing at unload; also ends a wait for a lost device.
 void cerrarPuerto(PuertoSerie &puerto);

@@ -32,7 +32,8 @@ void Avisos::mostrar(const QString &texto)
     auto *caja = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velmora"), texto,
                                  QMessageBox::Ok, ventana_);
     caja->setAttribute(Qt::WA_DeleteOnClose);
-    caja->setWindowModality(Qt::WindowModal);
+    // A note needs no answer: the window stays usable, and closable, while it is open.
+    caja->setWindowModality(Qt::NonModal);
     abiertos_.append(caja);
     mostrados_.append(texto);
     caja->open();

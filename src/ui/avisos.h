@@ -9,8 +9,8 @@ class QMessageBox;
 class QWidget;
 
 // Messages to the user. Shown from the event loop, never inside the handler that raised
-// them (a modal box there would stall the receive path), without blocking, and never twice
-// at once for the same text.
+// them (a modal box there would stall the receive path), in boxes that block nothing, and
+// never twice at once for the same text.
 class Avisos : public QObject
 {
     Q_OBJECT

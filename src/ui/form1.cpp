@@ -15,6 +15,7 @@
 #include "chart/escalay.h"
 #include "chart/graficotendencia.h"
 #include "recepcion/adquisicion.h"
+#include "recepcion/esperadatos.h"
 #include "log/registro.h"
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
@@ -74,6 +75,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
         [this](const QString &ruta) { return preguntarRegistro(this, ruta); });
     adquisicion_ = std::make_unique<Adquisicion>(variables, *txtTiempo, *txtDato,
                                                  *chkRegistrar, ventana, *MSChart1, *registro_);
+    esperaDatos_ = std::make_unique<EsperaDatos>(*adquisicion_, *txtTiempo, *MSChart1);
     conectarEventos();
     cargar();
 }
@@ -157,8 +159,12 @@ void Form1::conectarEventos()
         [this](int16_t codigo, QByteArrayView entrada, std::chrono::nanoseconds llegada) {
             adquisicion_->procesarEntrada(codigo, entrada, llegada);
         });
-    connect(MSComm1, &PuertoSerie::abierto, this, [this] { adquisicion_->puertoAbierto(); });
+    connect(MSComm1, &PuertoSerie::abierto, this, [this] {
+        adquisicion_->puertoAbierto();
+        esperaDatos_->puertoAbierto(MSComm1->descripcion());
+    });
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
+        esperaDatos_->puertoCerrado();
         avisoPerdida_ =
             enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
@@ -173,8 +179,12 @@ void Form1::conectarEventos()
     // The box is narrow: the whole name, as typed, in its tooltip.
     txtPuerto->setToolTip(txtPuerto->text());
     connect(txtPuerto, &QLineEdit::textChanged, txtPuerto, &QWidget::setToolTip);
+    connect(txtPuerto, &QLineEdit::textChanged, this,
+            [this] { enlaceserie::cambioPuerto(*txtPuerto, *btnPuerto, *MSComm1); });
     connect(btnPuerto, &QPushButton::clicked, this, [this] {
-        enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
+        if (!enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_)
+            && !MSComm1->PortOpen())
+            esperaDatos_->puertoCerrado();
     });
     connect(btnEnviar, &QPushButton::clicked, this, [this] {
         enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_);

@@ -16,6 +16,7 @@ class QLineEdit;
 class QPushButton;
 class Adquisicion;
 class Avisos;
+class EsperaDatos;
 class GraficoTendencia;
 class PuertoSerie;
 class Registro;
@@ -64,6 +65,7 @@ public:
 
     Avisos &avisos() { return *avisos_; }
     Adquisicion &adquisicion() { return *adquisicion_; }
+    EsperaDatos &esperaDatos() { return *esperaDatos_; }
     Registro &registro() { return *registro_; }
 
     // «Respuesta al escalón», brought to the front.
@@ -85,5 +87,6 @@ private:
     bool rangoDicho_ = false; // the set point's range has been explained once
     std::unique_ptr<Registro> registro_;
     std::unique_ptr<Adquisicion> adquisicion_;
+    std::unique_ptr<EsperaDatos> esperaDatos_;
     bool descargado_ = false;
 };

@@ -14,6 +14,7 @@ Q_DECLARE_METATYPE(Filas)
 namespace {
 
 constexpr int sinSp = VentanaMuestras::sinSetPoint; // no set point reported yet
+constexpr int sinDato = VentanaMuestras::sinDato;            // a row of the fill
 
 Filas ultimas(const VentanaMuestras &v, int n)
 {
@@ -56,9 +57,9 @@ private slots:
             << QList<QByteArray>{bytes({20, 255}), bytes({255, 30})}
             << Filas{{20, sinSp}, {30, 255}} << 255 << false << "30" << -1;
         QTest::newRow("marker as the last byte waits for the next event")
-            << QList<QByteArray>{bytes({7, 255})} << Filas{{0, sinSp}, {7, sinSp}} << sinSp << true << "7" << -1;
+            << QList<QByteArray>{bytes({7, 255})} << Filas{{sinDato, sinSp}, {7, sinSp}} << sinSp << true << "7" << -1;
         QTest::newRow("255,255 then a sample")
-            << QList<QByteArray>{bytes({255, 255, 9})} << Filas{{0, sinSp}, {9, 255}} << 255 << false
+            << QList<QByteArray>{bytes({255, 255, 9})} << Filas{{sinDato, sinSp}, {9, 255}} << 255 << false
             << "9" << -1;
         QTest::newRow("marker then 0 is a set point of 0")
             << QList<QByteArray>{bytes({255, 77, 5, 255, 0, 6})}
@@ -67,7 +68,7 @@ private slots:
             << QList<QByteArray>{bytes({0, 0, 3})} << Filas{{0, sinSp}, {0, sinSp}, {3, sinSp}} << sinSp << false
             << "3" << -1;
         QTest::newRow("254 is a sample")
-            << QList<QByteArray>{bytes({254})} << Filas{{0, sinSp}, {254, sinSp}} << sinSp << false << "254" << -1;
+            << QList<QByteArray>{bytes({254})} << Filas{{sinDato, sinSp}, {254, sinSp}} << sinSp << false << "254" << -1;
         QTest::newRow("set point kept across events")
             << QList<QByteArray>{bytes({255, 50}), bytes({1}), bytes({2})}
             << Filas{{1, 50}, {2, 50}} << 50 << false << "2" << -1;

@@ -27,6 +27,7 @@
 #include "pseudoterminal.h"
 #include "serial/enlaceserie.h"
 #include "serial/puertoserie.h"
+#include "recepcion/esperadatos.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
 
@@ -777,14 +778,44 @@ private slots:
         QVERIFY2(otra.open(QIODevice::ReadWrite), qPrintable(otra.errorString()));
     }
 
-    void editarPuertoTrasConectarNoHaceNada()
+    // The wrong port first (silent, after a set point), then the right one, without
+    // restarting: said without a dialog, left by typing the other name, the log going on in
+    // the same file, and nothing of the first port (its set point) taken as a step.
+    void cambiarDePuertoConectado()
     {
-        Pty pty;
+        QTemporaryDir dir;
+        const QString destino = dir.filePath(QStringLiteral("r.xls"));
+        Pty mudo, bueno;
         Form1 f;
-        conectar(f, pty.ruta());
-        QTest::keyClicks(f.txtPuerto, "3");
-        QCOMPARE(f.MSComm1->dispositivo(), pty.ruta());
-        QVERIFY(f.MSComm1->PortOpen());
+        f.txtRegistro->setText(destino);
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        conectar(f, mudo.ruta());
+        QVERIFY(mudo.escribir(QByteArray::fromHex("ff0a")));
+        QVERIFY(hasta([&] { return f.variables.setPoint == std::optional<int16_t>(10); }));
+        f.esperaDatos().comprobar(EsperaDatos::plazo - std::chrono::milliseconds(1));
+        QVERIFY(f.MSChart1->nota().isEmpty());
+        f.esperaDatos().comprobar(EsperaDatos::plazo);
+        QVERIFY(f.MSChart1->nota().contains(mudo.ruta()));
+        QCOMPARE(f.txtTiempo->toolTip(), f.MSChart1->nota());
+        f.txtPuerto->setText(bueno.ruta());
+        QVERIFY(f.btnPuerto->isEnabled());
+        f.txtPuerto->setText(mudo.ruta());
+        QVERIFY(!f.btnPuerto->isEnabled());
+        conectar(f, bueno.ruta());
+        QCOMPARE(f.MSComm1->dispositivo(), bueno.ruta());
+        QVERIFY(!f.btnPuerto->isEnabled() && f.btnEnviar->isEnabled());
+        QVERIFY(f.MSChart1->nota().isEmpty() && f.txtTiempo->toolTip().isEmpty());
+        QVERIFY(bueno.escribir(QByteArray::fromHex("ff142a")));
+        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(1));
+        QCOMPARE(f.adquisicion().respuesta().cuantos(), 0);
+        f.esperaDatos().comprobar(EsperaDatos::plazo);
+        QVERIFY(f.MSChart1->nota().isEmpty());
+        QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
+        QFile log(destino);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lineas = log.readAll().split('\n');
+        QCOMPARE(lineas.size(), 2);
+        QVERIFY(lineas[0].endsWith("\t20\t42\r"));
     }
 };
 
