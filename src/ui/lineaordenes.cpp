@@ -102,7 +102,14 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
     if (ayudaPedida)
         return Salida{0, ayuda()};
     if (versionPedida)
-        return Salida{0, QStringLiteral("velmora %1\n").arg(QStringLiteral(VELMORA_VERSION))};
+        return Salida{0, QStringLiteral("velmora %1\n"
+                                        "Copyright (C) 2026 Velmora developers\n"
+                                        "Licencia GPL-3.0-or-later "
+                                        "<https://www.gnu.org/licenses/gpl-3.0.html>: es "
+                                        "software libre; puede redistribuirlo y modificarlo.\n"
+                                        "No hay NINGUNA GARANTÍA, en la medida en que lo "
+                                        "permita la ley.\n")
+                             .arg(QStringLiteral(VELMORA_VERSION))};
     if (puertos.size() > 1)
         return error(QStringLiteral("Sobra «%1»: solo se indica un puerto").arg(puertos.at(1)));
     // An empty argument (an unset variable in a script) would silently mean port 1.

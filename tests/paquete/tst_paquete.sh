@@ -40,7 +40,9 @@ for lib in libqt6widgets6 libqt6serialport6 libqcustomplot qt6-translations-l10n
   grep -q "$lib" <<< "$depende" || falla "Depends lacks $lib: $depende"
 done
 
-[ "$("$r/bin/velmora" --version)" = "velmora $version" ] || falla "--version"
+[ "$("$r/bin/velmora" --version | head -n 1)" = "velmora $version" ] || falla "--version"
+"$r/bin/velmora" --version | grep -q "GPL-3.0-or-later" || falla "--version without the licence"
+grep -q "^License: GPL-3+" "$r/share/doc/velmora/copyright" || falla "copyright without GPL-3+"
 # Started for real, offscreen: still running when stopped after two seconds.
 rc=0
 QT_QPA_PLATFORM=offscreen timeout 2 "$r/bin/velmora" > "$tmp/salida" 2>&1 || rc=$?
