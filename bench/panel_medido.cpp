@@ -139,8 +139,10 @@ int main(int argc, char *argv[])
                 (unsigned long long)n, tiempo, 100.0 * cpu / tiempo, rssInicio, residenteKiB());
     if (primera >= 0 && ultima > primera)
         std::printf(" muestras_por_s=%.0f", n / ((ultima - primera) * 1e-9));
-    std::printf(" frames_por_s=%.1f avisos=%lld\n", frames / tiempo,
-                (long long)f.avisos().mostrados().size());
+    const PuertoSerie::Lecturas lecturas = f.MSComm1->lecturas();
+    std::printf(" frames_por_s=%.1f despertares=%llu lecturas_vacias=%llu avisos=%lld\n",
+                frames / tiempo, (unsigned long long)lecturas.despertares,
+                (unsigned long long)lecturas.vacias, (long long)f.avisos().mostrados().size());
     for (const QString &aviso : f.avisos().mostrados())
         std::fprintf(stderr, "aviso: %s\n", qPrintable(aviso));
     return 0;

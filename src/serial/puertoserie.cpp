@@ -70,7 +70,7 @@ QString PuertoSerie::describir(const QString &nombre, const QString &dispositivo
 PuertoSerie::Ajustes PuertoSerie::ajustesPedidos() const
 {
     return {port_.baudRate(), port_.dataBits(), port_.parity(), port_.stopBits(),
-            port_.flowControl()};
+            port_.flowControl(), lineas_.dtr, lineas_.rts};
 }
 
 PuertoSerie::Identidad PuertoSerie::identidadDe(const QString &donde,

@@ -39,13 +39,8 @@ public:
 
     void setReceptor(Receptor receptor) { receptor_ = std::move(receptor); }
 
-    // The modem lines asked for at every opening.
-    struct Lineas
-    {
-        bool dtr;
-        bool rts;
-    };
-    // The line's settings as asked of the port (a pseudo-terminal ignores some of them).
+    // The line's settings and modem lines as asked of the port (a pseudo-terminal ignores
+    // some of them, and has no modem lines to read back).
     struct Ajustes
     {
         qint32 baudios;
@@ -53,6 +48,8 @@ public:
         QSerialPort::Parity paridad;
         QSerialPort::StopBits parada;
         QSerialPort::FlowControl flujo;
+        bool dtr;
+        bool rts;
         bool operator==(const Ajustes &) const = default;
     };
 
@@ -72,7 +69,6 @@ public:
     static QString describir(const QString &nombre, const QString &dispositivo);
     const QString &nombre() const { return nombre_; }
     const QString &dispositivo() const { return dispositivo_; }
-    Lineas lineasPedidas() const { return lineas_; }
     Ajustes ajustesPedidos() const;
     void cerrar();
 
@@ -83,11 +79,16 @@ public:
         if (pausado_)
             reanudar();
     }
-    bool leyendoEnPausa() const { return pausado_; }
-    // Times the port woke the program because bytes came: what the pause saves.
-    uint64_t despertares() const { return despertares_; }
-    // Reads that found nothing with the device still there (another program took the bytes).
-    uint64_t lecturasVacias() const { return lecturasVacias_; }
+    // How the port has been reading, for the benchmark's figures: whether reading pauses now,
+    // the times bytes woke the program (what the pause saves), and the reads that found
+    // nothing with the device still there (another program took the bytes).
+    struct Lecturas
+    {
+        bool enPausa;
+        uint64_t despertares;
+        uint64_t vacias;
+    };
+    Lecturas lecturas() const { return {pausado_, despertares_, lecturasVacias_}; }
 
     // Output: queues one byte; false with the reason when the port refuses it.
     bool enviar(uint8_t byte, QString *motivo);
@@ -116,6 +117,11 @@ private:
     void pausar();
     void reanudar();
     void error(QSerialPort::SerialPortError codigo);
+    struct Lineas
+    {
+        bool dtr;
+        bool rts;
+    };
     void pedirLineas(Lineas lineas);
     void buscarVuelta();
     void ajustarLinea();

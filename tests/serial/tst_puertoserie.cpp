@@ -149,11 +149,11 @@ private slots:
         QCOMPARE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
         QCOMPARE(t.c_iflag & (IXON | IXOFF | IXANY | BRKINT | PARMRK), tcflag_t(0));
         QCOMPARE(t.c_iflag & (IGNBRK | IGNPAR), tcflag_t(IGNBRK | IGNPAR));
-        QVERIFY(f.MSComm1->lineasPedidas().dtr);
-        QVERIFY(!f.MSComm1->lineasPedidas().rts);
-        // What a pseudo-terminal cannot keep (parity, stop bits, flow control), as asked.
+        // What a pseudo-terminal cannot keep (parity, stop bits, flow control, DTR raised and
+        // RTS low), as asked.
         const PuertoSerie::Ajustes pedidos{19200, QSerialPort::Data8, QSerialPort::NoParity,
-                                           QSerialPort::OneStop, QSerialPort::NoFlowControl};
+                                           QSerialPort::OneStop, QSerialPort::NoFlowControl,
+                                           true, false};
         QVERIFY(f.MSComm1->ajustesPedidos() == pedidos);
 
         QVERIFY(pty.escribir(QByteArray::fromHex("fffffe")));
@@ -297,8 +297,8 @@ private slots:
                                               [](qsizetype n) { return n <= rafaga; });
         QVERIFY2(enLaRafaga < rafaga / 4, qPrintable(QString::number(enLaRafaga)));
         // The pause spares the wake-ups, not only the deliveries.
-        QVERIFY2(puerto.despertares() < (rafaga + goteo) / 2,
-                 qPrintable(QString::number(puerto.despertares())));
+        QVERIFY2(puerto.lecturas().despertares < (rafaga + goteo) / 2,
+                 qPrintable(QString::number(puerto.lecturas().despertares)));
         // A pause or two may still take the first bytes of the trickle; then reads as they
         // come (a loaded machine bunches some of them; a pause that never ends, all of them).
         const auto sueltos = std::count_if(eventos.cbegin(), eventos.cend(),
@@ -328,12 +328,12 @@ private slots:
         QVERIFY2(puerto.abrir(pty.ruta(), pty.ruta(), &motivo), qPrintable(motivo));
         QElapsedTimer reloj;
         reloj.start();
-        for (int i = 0; !puerto.leyendoEnPausa() && reloj.elapsed() < 20000; ++i) {
+        for (int i = 0; !puerto.lecturas().enPausa && reloj.elapsed() < 20000; ++i) {
             QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
             QCoreApplication::processEvents();
             ::usleep(500);
         }
-        QVERIFY(puerto.leyendoEnPausa());
+        QVERIFY(puerto.lecturas().enPausa);
         QVERIFY(pty.escribir(QByteArray(1, char(251))));
         // The kernel hands a written byte to the line a moment later; then QSerialPort takes
         // it and stops watching the device (or the pause ends and it is delivered).
@@ -356,12 +356,12 @@ private slots:
         conectar(f, pty.ruta());
         QElapsedTimer reloj;
         reloj.start();
-        for (int i = 0; !f.MSComm1->leyendoEnPausa() && reloj.elapsed() < 20000; ++i) {
+        for (int i = 0; !f.MSComm1->lecturas().enPausa && reloj.elapsed() < 20000; ++i) {
             QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
             QCoreApplication::processEvents();
             ::usleep(500);
         }
-        QVERIFY(f.MSComm1->leyendoEnPausa());
+        QVERIFY(f.MSComm1->lecturas().enPausa);
         QVERIFY(pty.escribir(QByteArray(1, char(251))));
         // On the line (the kernel passes it on a moment later), before any event is handled.
         while (pty.enEspera() <= 0 && reloj.elapsed() < 30000)
@@ -404,7 +404,7 @@ private slots:
             Controlador controlador(pty, 20000, 1, 400000);
             QElapsedTimer reloj;
             reloj.start();
-            while (f.MSComm1->lecturasVacias() < 5 && f.MSComm1->PortOpen()
+            while (f.MSComm1->lecturas().vacias < 5 && f.MSComm1->PortOpen()
                    && reloj.elapsed() < 20000)
                 QCoreApplication::processEvents();
         }
@@ -412,7 +412,7 @@ private slots:
         lector.join();
         ::close(otro);
         QVERIFY(f.MSComm1->PortOpen());
-        if (f.MSComm1->lecturasVacias() == 0)
+        if (f.MSComm1->lecturas().vacias == 0)
             QSKIP("the other reader never emptied a read here in time (a loaded machine)");
         QVERIFY(pty.escribir(QByteArray(1, char(251))));
         QTRY_COMPARE(f.ventana.fila(512).dato, 251);
