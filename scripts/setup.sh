@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config  # toolchain
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libqcustomplot-dev
   libeigen3-dev                                 # the step response's fitted model
-  qt6-translations-l10n                         # Qt's own texts in the user's language
+  qt6-translations-l10n                         # Qt's own texts (buttons, file dialog) in Spanish
   fonts-liberation                              # the window's font, also in look tests
   xvfb xauth openbox x11-utils                  # benchmarks, soak and screenshot under X
   librsvg2-bin dpkg-dev lintian appstream       # icons (scripts/iconos.sh), the package, its checks

@@ -66,7 +66,8 @@ void ayuda()
         "  --setpoint V           set point inicial, 0 a 254 (por defecto 30)\n"
         "  --alternar V           alterna el set point entre el inicial y V (por defecto 20;\n"
         "                         -1, set point fijo)\n"
-        "  --periodo S            segundos entre cambios de --alternar (por defecto 20)\n"
+        "  --periodo S            segundos de reloj entre cambios de --alternar (por defecto\n"
+        "                         20); con --acelerar F, la planta avanza F·S entre ellos\n"
         "  --reproducir SEC       envía los bytes SEC (\"10,255,40|12\"); cada '|' es una pausa\n"
         "  --pausa MS             duración de cada pausa de --reproducir (por defecto 200)\n"
         "  --inundar N            envía N muestras (i mod 255, i = 0, 1, ...) lo antes posible\n"
@@ -127,7 +128,14 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         else if (a == "--seno") o.seno = std::atof(v.c_str());
         else if (a == "--solo-p") o.gananciaP = std::atof(v.c_str());
         else if (a == "--retardo") o.retardo = std::atof(v.c_str());
-        else if (a == "--ruido") o.ruido = std::atof(v.c_str());
+        else if (a == "--ruido") {
+            // -1 stands for the plant's own noise inside; typed, any negative is a mistake.
+            o.ruido = std::atof(v.c_str());
+            if (o.ruido < 0.0) {
+                std::fprintf(stderr, "--ruido no puede ser negativo\n");
+                return false;
+            }
+        }
         else if (a == "--ruido-uniforme") o.ruidoUniforme = std::atof(v.c_str());
         else if (a == "--acelerar") o.acelerar = std::atof(v.c_str());
         else if (a == "--planta-2o") {
@@ -143,6 +151,10 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
             std::fprintf(stderr, "Opción desconocida: %s (vea --help)\n", a.c_str());
             return false;
         }
+    }
+    if (o.gananciaP > 0.0 && o.wn <= 0.0) {
+        std::fprintf(stderr, "--solo-p solo tiene sentido con --planta-2o\n");
+        return false;
     }
     if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254 || o.setPointAlterno > 254
         || o.periodoAlterno <= 0.0 || o.gananciaP < 0.0 || o.retardo < 0.0
