@@ -36,5 +36,5 @@ void Avisos::mostrar(const QString &texto)
     caja->setWindowModality(Qt::NonModal);
     abiertos_.append(caja);
     mostrados_.append(texto);
-    caja->open();
+    caja->show(); // open() would make it window-modal again
 }
