@@ -34,23 +34,6 @@ QString motivoFallo(const QFile &archivo, int codigo)
     return archivo.errorString();
 }
 
-// One writer per log file: an advisory lock on the file itself, held while it is open (it
-// goes with the descriptor, also when the panel dies). False only where another holds it; a
-// file system without locks still logs.
-bool bloquear(QFile &archivo)
-{
-#ifdef Q_OS_UNIX
-    int r;
-    do
-        r = ::flock(archivo.handle(), LOCK_EX | LOCK_NB);
-    while (r != 0 && errno == EINTR);
-    return r == 0 || errno != EWOULDBLOCK;
-#else
-    Q_UNUSED(archivo);
-    return true;
-#endif
-}
-
 const QString enUso = QStringLiteral("otro panel (u otro programa) está escribiendo en ese "
                                      "archivo; elija otro con «Cambiar destino...»");
 
@@ -65,6 +48,24 @@ Registro::Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBo
 }
 
 Registro::~Registro() = default;
+
+// One writer per log file: an advisory lock on the file itself, held while it is open (it
+// goes with the descriptor, also when the panel dies). False only where another holds it; a
+// file system without locks still logs.
+bool Registro::bloquear(QFile &archivo) const
+{
+#ifdef Q_OS_UNIX
+    int r;
+    do
+        r = bloqueo_ ? bloqueo_(archivo.handle(), LOCK_EX | LOCK_NB)
+                     : ::flock(archivo.handle(), LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    return r == 0 || errno != EWOULDBLOCK;
+#else
+    Q_UNUSED(archivo);
+    return true;
+#endif
+}
 
 bool Registro::carpetaEscribible(const QString &carpeta)
 {

@@ -46,6 +46,11 @@ public:
     // Click of "Cambiar destino...": a modal save dialog.
     void cambiarDestino(QFileDialog &dialogo);
 
+    // The system's advisory lock (flock(2): descriptor, operation; 0 or -1 with errno): a
+    // test's own stands for file systems this machine does not have.
+    using Bloqueo = std::function<int(int descriptor, int operacion)>;
+    void setBloqueo(Bloqueo bloqueo) { bloqueo_ = std::move(bloqueo); }
+
     // The question about the records already in the destination is open.
     bool preguntando() const { return preguntando_; }
 
@@ -96,6 +101,7 @@ private:
     static constexpr size_t maxCampos = 16;
 
     bool abrir();
+    bool bloquear(QFile &archivo) const;
     bool volcar();
     bool escribirTodo(const char *datos, qint64 n);
     // Logging off, and why; `ruta` where the file is not the open one.
@@ -126,4 +132,5 @@ private:
     // in the save dialog); any other opening adds to what is there.
     QString destinoElegido_; // chosen in the save dialog, replacement confirmed there
     QString empezarDeNuevo_;
+    Bloqueo bloqueo_;
 };

@@ -14,12 +14,14 @@
 
 namespace diagnostico {
 
-std::optional<Permisos> permisosNegados(const QString &ubicacion)
+std::optional<Permisos> permisosNegados(const QString &ubicacion, const Acceso &acceso)
 {
 #ifdef Q_OS_UNIX
     const QByteArray ruta = QFile::encodeName(ubicacion);
     struct stat datos;
-    if (::access(ruta.constData(), R_OK | W_OK) == 0 || errno != EACCES
+    const int r = acceso ? acceso(ruta.constData(), R_OK | W_OK)
+                         : ::access(ruta.constData(), R_OK | W_OK);
+    if (r == 0 || errno != EACCES
         || ::stat(ruta.constData(), &datos) != 0)
         return std::nullopt;
     const group *g = ::getgrgid(datos.st_gid);
@@ -28,6 +30,7 @@ std::optional<Permisos> permisosNegados(const QString &ubicacion)
                     (datos.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)};
 #else
     Q_UNUSED(ubicacion);
+    Q_UNUSED(acceso);
     return std::nullopt;
 #endif
 }

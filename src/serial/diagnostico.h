@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QSerialPort>
@@ -17,9 +18,13 @@ struct Permisos
     bool grupoLeeYEscribe = false;
 };
 
+// The system's access check (access(2): path, mode; 0 or -1 with errno); a test's own
+// stands for a user who is not the administrator, whom access(2) grants everything.
+using Acceso = std::function<int(const char *ruta, int modo)>;
+
 // The device file's permissions where the user may not read and write it; nullopt where
 // the user may (or the system does not say).
-std::optional<Permisos> permisosNegados(const QString &ubicacion);
+std::optional<Permisos> permisosNegados(const QString &ubicacion, const Acceso &acceso = {});
 
 // The reason for a refused permission: a group to join only where joining it would open the
 // device and is something a user may be advised to do.

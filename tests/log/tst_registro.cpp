@@ -500,6 +500,38 @@ private slots:
         QCOMPARE(campos(leerArchivo(destino)), (QStringList{"5,1", "6,4"}));
     }
 
+    // What the lock call answers decides, on file systems this machine lacks: only a lock
+    // held elsewhere is another panel; no locks there, or a call a signal cut short, logs.
+    void cerrojo_data()
+    {
+        QTest::addColumn<int>("error"); // of the first call; a call after EINTR is granted
+        QTest::addColumn<bool>("registra");
+        QTest::newRow("held by another") << int(EWOULDBLOCK) << false;
+        QTest::newRow("no locks on that file system") << int(ENOLCK) << true;
+        QTest::newRow("locks not supported there") << int(EOPNOTSUPP) << true;
+        QTest::newRow("cut short by a signal, then granted") << int(EINTR) << true;
+    }
+    void cerrojo()
+    {
+        QFETCH(int, error);
+        QFETCH(bool, registra);
+        const QString destino = ruta(QTest::currentDataTag());
+        Montaje m(destino, [](const QString &) { return Registro::Respuesta::anadir; });
+        int llamadas = 0;
+        m.r.setBloqueo([&](int, int) {
+            if (llamadas++ > 0 && error == EINTR)
+                return 0;
+            errno = error;
+            return -1;
+        });
+        m.marcar(true);
+        QCOMPARE(m.r.escribirRegistro(7, 3, 0) && m.r.terminarEvento(), registra);
+        QCOMPARE(m.chk.isChecked(), registra);
+        QCOMPARE(m.avisos.size(), int(!registra));
+        QVERIFY(registra || m.avisos[0].contains("»: otro panel"));
+        QCOMPARE(campos(leerArchivo(destino)), registra ? QStringList{"3,7"} : QStringList{});
+    }
+
     // Log-out, Ctrl+C and a closed terminal end the panel also with a message and the log's
     // question on show; a signal ignored at start (nohup, a script) stays ignored.
     void senales_data()

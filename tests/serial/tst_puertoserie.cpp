@@ -658,16 +658,31 @@ private slots:
         QTest::addColumn<QString>("antes");   // identity of the device connected
         QTest::addColumn<QString>("despues"); // of the one present after the loss
         QTest::addColumn<bool>("reabre");
-        QTest::newRow("the same adapter, another node") << "0403:6001:A1" << "0403:6001:A1" << true;
-        QTest::newRow("another adapter") << "0403:6001:A1" << "0403:6001:B2" << false;
-        QTest::newRow("same model, no serial number") << "1a86:7523:" << "1a86:7523:" << false;
-        QTest::newRow("no identity") << "" << "" << false;
+        // As typed: the device file, its short name, or a link (to a link the test points at
+        // the other device, as udev re-points by-id links).
+        QTest::addColumn<QString>("como");
+        QTest::newRow("the same adapter, another node") << "0403:6001:A1" << "0403:6001:A1" << true
+                                                        << "ruta";
+        QTest::newRow("another adapter") << "0403:6001:A1" << "0403:6001:B2" << false << "ruta";
+        QTest::newRow("same model, no serial number") << "1a86:7523:" << "1a86:7523:" << false
+                                                      << "ruta";
+        QTest::newRow("no identity") << "" << "" << false << "ruta";
+        QTest::newRow("typed by its short name") << "0403:6001:A1" << "0403:6001:A1" << true
+                                                 << "corto";
+        QTest::newRow("a link, the same adapter behind it") << "0403:6001:A1" << "0403:6001:A1"
+                                                            << true << "enlace";
+        QTest::newRow("a link, another adapter behind it") << "0403:6001:A1" << "0403:6001:B2"
+                                                           << false << "enlace";
     }
     void soloVuelveElMismoDispositivo()
     {
         QFETCH(QString, antes);
         QFETCH(QString, despues);
         QFETCH(bool, reabre);
+        QFETCH(QString, como);
+        QTemporaryDir dir;
+        const QString enlace = dir.filePath(QStringLiteral("controlador"));
+        const QString medio = dir.filePath(QStringLiteral("medio"));
         const auto identidad = [](const QString &texto) {
             const QStringList partes = texto.split(u':');
             if (partes.size() != 3)
@@ -687,7 +702,14 @@ private slots:
         {
             Pty primero;
             presentes = {{primero.ruta(), identidad(antes)}};
-            conectar(f, primero.ruta());
+            QString escrito = primero.ruta();
+            if (como == QStringLiteral("corto"))
+                escrito.remove(0, 5); // "/dev/"
+            if (como == QStringLiteral("enlace")) {
+                QVERIFY(QFile::link(primero.ruta(), medio) && QFile::link(medio, enlace));
+                escrito = enlace;
+            }
+            conectar(f, escrito);
             QVERIFY(f.MSComm1->PortOpen());
             primero.cerrarMaestro();
             QTRY_VERIFY(!f.MSComm1->PortOpen());
@@ -697,6 +719,8 @@ private slots:
         QCOMPARE(aviso.contains(QStringLiteral("Se reconectará sola")), !antes.isEmpty());
         QCOMPARE(f.MSComm1->esperandoVuelta(), !antes.isEmpty());
         presentes = {{otro.ruta(), identidad(despues)}};
+        QVERIFY(como != QStringLiteral("enlace")
+                || (QFile::remove(medio) && QFile::link(otro.ruta(), medio)));
         const int hasta = miradas + 2;
         QTRY_VERIFY_WITH_TIMEOUT(
             f.MSComm1->PortOpen() || miradas >= hasta || !f.MSComm1->esperandoVuelta(), 10000);
@@ -706,7 +730,7 @@ private slots:
             QVERIFY(!f.MSComm1->esperandoVuelta());
             return;
         }
-        QCOMPARE(f.MSComm1->dispositivo(), otro.ruta());
+        QCOMPARE(f.MSComm1->dispositivo(), como == QStringLiteral("enlace") ? enlace : otro.ruta());
         QVERIFY(!f.btnPuerto->isEnabled());
         // The message about the loss is no longer true: it goes.
         const auto abierto = [&] {

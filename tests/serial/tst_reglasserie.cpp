@@ -1,4 +1,5 @@
 #include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include "pseudoterminal.h"
@@ -202,6 +203,28 @@ private slots:
         const QString motivo = diagnostico::motivoPermiso({grupo, nombre, leeYEscribe});
         QCOMPARE(motivo.contains(QStringLiteral("usermod -aG %1 ").arg(nombre)), unirse);
         QCOMPARE(motivo.contains(QStringLiteral("administrador")), !unirse);
+    }
+
+    // Which rights the check asks for, as a user who is not the administrator meets them
+    // (the suite runs as root, whom access(2) grants everything).
+    void accesoNegado_data()
+    {
+        QTest::addColumn<int>("negado"); // the rights the system refuses
+        QTest::newRow("read and write") << 0;
+        QTest::newRow("readable, not writable") << int(W_OK);
+        QTest::newRow("writable, not readable") << int(R_OK);
+    }
+    void accesoNegado()
+    {
+        QFETCH(int, negado);
+        QTemporaryFile dispositivo;
+        QVERIFY(dispositivo.open());
+        const auto permisos = diagnostico::permisosNegados(
+            dispositivo.fileName(), [&](const char *, int modo) {
+                errno = EACCES;
+                return modo & negado ? -1 : 0;
+            });
+        QCOMPARE(permisos.has_value(), negado != 0);
     }
 
     // A read that finds nothing while the device is there and bytes keep coming (another
