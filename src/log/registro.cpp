@@ -55,10 +55,11 @@ Registro::~Registro() = default;
 bool Registro::bloquear(QFile &archivo) const
 {
 #ifdef Q_OS_UNIX
+    const Bloqueo sistema = ::flock;
+    const Bloqueo &bloqueo = bloqueo_ ? bloqueo_ : sistema;
     int r;
     do
-        r = bloqueo_ ? bloqueo_(archivo.handle(), LOCK_EX | LOCK_NB)
-                     : ::flock(archivo.handle(), LOCK_EX | LOCK_NB);
+        r = bloqueo(archivo.handle(), LOCK_EX | LOCK_NB);
     while (r != 0 && errno == EINTR);
     return r == 0 || errno != EWOULDBLOCK;
 #else

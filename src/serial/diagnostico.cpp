@@ -19,8 +19,8 @@ std::optional<Permisos> permisosNegados(const QString &ubicacion, const Acceso &
 #ifdef Q_OS_UNIX
     const QByteArray ruta = QFile::encodeName(ubicacion);
     struct stat datos;
-    const int r = acceso ? acceso(ruta.constData(), R_OK | W_OK)
-                         : ::access(ruta.constData(), R_OK | W_OK);
+    const Acceso sistema = ::access;
+    const int r = (acceso ? acceso : sistema)(ruta.constData(), R_OK | W_OK);
     if (r == 0 || errno != EACCES
         || ::stat(ruta.constData(), &datos) != 0)
         return std::nullopt;
