@@ -802,9 +802,9 @@ private slots:
         QVERIFY2(otra.open(QIODevice::ReadWrite), qPrintable(otra.errorString()));
     }
 
-    // The wrong port first (silent, after a set point), then the right one, without
-    // restarting: said without a dialog, left by typing the other name, the log going on in
-    // the same file, and nothing of the first port (its set point) taken as a step.
+    // A port left for a wrong one (silent) and back, without restarting: the silence said
+    // without a dialog, the port left by typing another name, the log going on in the same
+    // file, and nothing of the first opening (its set point) taken as a step.
     void cambiarDePuertoConectado()
     {
         QTemporaryDir dir;
@@ -813,9 +813,12 @@ private slots:
         Form1 f;
         f.txtRegistro->setText(destino);
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
-        conectar(f, mudo.ruta());
-        QVERIFY(mudo.escribir(QByteArray::fromHex("ff0a")));
-        QVERIFY(hasta([&] { return f.variables.setPoint == std::optional<int16_t>(10); }));
+        conectar(f, bueno.ruta());
+        QVERIFY(bueno.escribir(QByteArray::fromHex("ff0a05")));
+        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(1));
+        f.txtPuerto->setText(mudo.ruta());
+        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+        QCOMPARE(f.MSComm1->dispositivo(), mudo.ruta());
         f.esperaDatos().comprobar(EsperaDatos::plazo - std::chrono::milliseconds(1));
         QVERIFY(f.MSChart1->nota().isEmpty());
         f.esperaDatos().comprobar(EsperaDatos::plazo);
@@ -830,7 +833,7 @@ private slots:
         QVERIFY(!f.btnPuerto->isEnabled() && f.btnEnviar->isEnabled());
         QVERIFY(f.MSChart1->nota().isEmpty() && f.txtTiempo->toolTip().isEmpty());
         QVERIFY(bueno.escribir(QByteArray::fromHex("ff142a")));
-        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(1));
+        QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(2));
         QCOMPARE(f.adquisicion().respuesta().cuantos(), 0);
         f.esperaDatos().comprobar(EsperaDatos::plazo);
         QVERIFY(f.MSChart1->nota().isEmpty());
@@ -838,8 +841,8 @@ private slots:
         QFile log(destino);
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QList<QByteArray> lineas = log.readAll().split('\n');
-        QCOMPARE(lineas.size(), 2);
-        QVERIFY(lineas[0].endsWith("\t20\t42\r"));
+        QCOMPARE(lineas.size(), 3);
+        QVERIFY(lineas[0].endsWith("\t10\t5\r") && lineas[1].endsWith("\t20\t42\r"));
     }
 };
 
