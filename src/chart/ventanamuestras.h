@@ -7,11 +7,9 @@
 
 struct VariablesVentana;
 
-// The rows the trend shows: row 1 the oldest, row RowCount() the newest; each row holds a
-// sample and the set point in force when it was appended (sinSetPoint while none is known).
-// The rows of a fill hold no sample (sinDato): they keep the window's length, not data.
-// A ring over a fixed store, so appending and cutting cost the same at any length and never
-// allocate.
+// The rows the trend shows, oldest first: a sample and the set point then in force (sinDato,
+// sinSetPoint where none). A ring over a fixed store: appending and cutting cost the same at
+// any length and never allocate.
 class VentanaMuestras
 {
 public:

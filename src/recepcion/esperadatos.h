@@ -11,10 +11,8 @@ class QLineEdit;
 class Adquisicion;
 class GraficoTendencia;
 
-// A port that opens and sends nothing (the wrong one, a controller switched off) looks just
-// like a quiet one: after a few seconds without a sample since the opening the window says
-// so, without a dialog, in the time box's tooltip and faintly on the chart, until a sample
-// comes or the port closes.
+// A port that sends nothing since its opening (the wrong one) is said so after a few seconds,
+// without a dialog: in the time box's tooltip and faintly on the chart, until a sample comes.
 class EsperaDatos
 {
 public:

@@ -5,12 +5,9 @@
 
 #include <QtGlobal>
 
-// When the port reads and how the bytes of one read are timed. A stream faster than
-// ritmoPausa bytes a second in small pieces (a UART at full speed, an adapter's short
-// packets) would wake the program for every few bytes: reading pauses and the kernel gathers
-// what comes until the chart's next frame or at most `pausa`. Anything slower is read the
-// moment it comes, so each sample keeps its own time. Times are steady-clock readings the
-// caller takes, so the rules can be tried without waiting.
+// When the port reads and how a read's bytes are timed: a fast stream in small pieces pauses
+// reading until the next frame (the kernel gathers it), anything slower is read as it comes.
+// The caller gives the times, so the rules are tried without waiting.
 class RitmoLectura
 {
 public:

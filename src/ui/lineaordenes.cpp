@@ -34,9 +34,7 @@ QString ayuda()
         "comunes a los programas Qt (-platform, -style, -session...).\n");
 }
 
-// Options every Qt program takes (QGuiApplication, QApplication, the X11 platform):
-// QApplication takes them out of the arguments itself, so here they are only stepped over,
-// and a session manager's -session or a user's -style reaches Qt as in any Qt program.
+// Qt's own options (-platform, -style, -session...) are stepped over: QApplication takes them.
 // How many arguments the option takes with its value; 0 if it is not one of Qt's.
 int argumentosDeQt(const QString &argumento)
 {
