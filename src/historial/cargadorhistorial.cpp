@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 #include <QTimer>
 
 namespace {
@@ -59,12 +63,20 @@ void CargadorHistorial::reiniciar()
 
 bool CargadorHistorial::reemplazado()
 {
-    // Another file under the same name starts with other bytes (or is shorter than the start
-    // we saw); the one open may live on unnamed.
+#ifdef Q_OS_UNIX
+    // Another file under the same name; the one open may live on unnamed.
+    struct stat nombre, abierto;
+    if (::stat(QFile::encodeName(ruta_).constData(), &nombre) != 0
+        || ::fstat(archivo_.handle(), &abierto) != 0)
+        return true;
+    if (nombre.st_ino != abierto.st_ino || nombre.st_dev != abierto.st_dev)
+        return true;
+#endif
+    // Rewritten in place (or where files have no number): it starts with other bytes.
     QFile ahora(ruta_);
     if (!ahora.open(QIODevice::ReadOnly))
         return true;
-    return ahora.read(cabeza_.size()) != cabeza_ || ahora.size() < archivo_.size();
+    return ahora.read(cabeza_.size()) != cabeza_;
 }
 
 void CargadorHistorial::seguir()

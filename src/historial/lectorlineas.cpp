@@ -71,7 +71,7 @@ LectorLineas::LectorLineas(const QLocale &locale)
         Tipo tipo = Tipo::texto;
         switch (c.unicode()) {
         case u'd': tipo = Tipo::dia; break;
-        case u'M': tipo = Tipo::mes; break;
+        case u'M': tipo = run.size() >= 3 ? Tipo::nombreMes : Tipo::mes; break;
         case u'y': tipo = Tipo::anio; break;
         case u'H': tipo = Tipo::hora24; break;
         case u'h': tipo = Tipo::hora12; break;
@@ -82,6 +82,11 @@ LectorLineas::LectorLineas(const QLocale &locale)
         default: break;
         }
         campos_.push_back({tipo, tipo == Tipo::texto ? run.toStdString() : std::string()});
+        if (tipo == Tipo::nombreMes)
+            for (int mes = 1; mes <= 12; ++mes)
+                meses_.push_back(locale.monthName(mes, run.size() == 3 ? QLocale::ShortFormat
+                                                                       : QLocale::LongFormat)
+                                     .toStdString());
     }
 }
 
@@ -122,6 +127,13 @@ bool LectorLineas::leerFecha(const char *&p, const char *fin, Muestra &m)
             else if (empieza(p, fin, pm_, true))
                 tarde = 1;
             else
+                return false;
+            break;
+        case Tipo::nombreMes:
+            for (size_t i = 0; i < meses_.size() && mes < 0; ++i)
+                if (empieza(p, fin, meses_[i], true))
+                    mes = int(i) + 1;
+            if (mes < 0)
                 return false;
             break;
         case Tipo::segundo:

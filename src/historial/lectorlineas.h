@@ -32,7 +32,7 @@ public:
     static std::vector<QLocale> candidatos();
 
 private:
-    enum class Tipo { dia, mes, anio, hora24, hora12, minuto, segundo, ampm, texto };
+    enum class Tipo { dia, mes, nombreMes, anio, hora24, hora12, minuto, segundo, ampm, texto };
     struct Campo
     {
         Tipo tipo;
@@ -43,6 +43,7 @@ private:
 
     std::vector<Campo> campos_;
     std::string decimal_, am_, pm_;
+    std::vector<std::string> meses_; // January first, as the format spells them
     // The start of the last local hour looked up: the time zone is asked once an hour.
     int64_t claveHora_ = -1;
     int64_t msClave_ = 0;

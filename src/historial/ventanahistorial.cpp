@@ -140,11 +140,14 @@ void VentanaHistorial::decir()
     QStringList partes;
     if (!motivo_.isEmpty())
         partes << motivo_;
-    if (malas_ > 0)
-        partes << QStringLiteral("%L1 %2 no son de un registro y no se muestran; la primera es "
-                                 "la %L3: «%4».")
+    if (malas_ == 1)
+        partes << QStringLiteral("1 línea no es de un registro y no se muestra: la %L1, «%2».")
+                      .arg(primeraMala_)
+                      .arg(textoPrimeraMala_);
+    else if (malas_ > 1)
+        partes << QStringLiteral("%L1 líneas no son de un registro y no se muestran; la primera "
+                                 "es la %L2: «%3».")
                       .arg(malas_)
-                      .arg(malas_ == 1 ? QStringLiteral("línea") : QStringLiteral("líneas"))
                       .arg(primeraMala_)
                       .arg(textoPrimeraMala_);
     else if (leido_ && datos_.cuantos() == 0)
@@ -202,7 +205,8 @@ QString VentanaHistorial::medirEscalonEnVista()
                          - duration_cast<system_clock::duration>(
                              steady_clock::now().time_since_epoch());
     for (size_t i = desde; i < hasta; ++i) {
-        const auto pared = system_clock::duration(milliseconds(datos_.ms(i)));
+        // The middle of the logged millisecond, where the sample's time most likely lay.
+        const auto pared = system_clock::duration(microseconds(datos_.ms(i) * 1000 + 500));
         respuesta_->agregar(Reloj::Instante(duration_cast<steady_clock::duration>(pared - desfase)),
                             datos_.valor(i), datos_.setPoint(i));
     }
