@@ -41,8 +41,11 @@ void GraficoHistorial::verTodo()
         return;
     }
     double t0 = datos_.ms(0) / 1000.0, t1 = datos_.ms(n - 1) / 1000.0;
-    if (t1 - t0 < 1.0)
-        t1 = t0 + 1.0;
+    if (t1 - t0 < 1.0) {
+        const double medio = (t0 + t1) / 2;
+        t0 = medio - 0.5;
+        t1 = medio + 0.5;
+    }
     const double margen = (t1 - t0) * 0.01;
     dibujando_ = true;
     xAxis->setRange(t0 - margen, t1 + margen);
@@ -76,7 +79,15 @@ void GraficoHistorial::actualizar()
     QVector<double> t, v, ts, s;
     const size_t a = datos_.desde(int64_t(std::floor(rango.lower * 1000)));
     const size_t b = datos_.desde(int64_t(std::ceil(rango.upper * 1000)) + 1);
-    if (b - a <= size_t(columnas)) {
+    const bool muestras = b - a <= size_t(columnas);
+    // Samples far apart get a dot each: a lone one draws no line.
+    const QCPScatterStyle punto(muestras && (b - a) * 8 < size_t(columnas)
+                                    ? QCPScatterStyle::ssDisc
+                                    : QCPScatterStyle::ssNone,
+                                4);
+    valor_->setScatterStyle(punto);
+    setPoint_->setScatterStyle(punto);
+    if (muestras) {
         // Few enough to draw each sample, with one each side so the lines reach the edges.
         const size_t desde = a > 0 ? a - 1 : 0;
         const size_t hasta = std::min(datos_.cuantos(), b + 1);
@@ -91,8 +102,10 @@ void GraficoHistorial::actualizar()
     } else {
         for (const DatosHistorial::Columna &c : datos_.columnas(rango.lower, rango.upper,
                                                                columnas)) {
-            if (!c.valor.vacio())
-                t << c.t << c.t, v << c.valor.minimo << c.valor.maximo;
+            if (c.valor.vacio())
+                continue; // no sample in it: the lines go straight across
+            t << c.t << c.t;
+            v << c.valor.minimo << c.valor.maximo;
             ts << c.t << c.t;
             if (c.setPoint.vacio())
                 s << qQNaN() << qQNaN();
