@@ -1,5 +1,6 @@
 #include "graficohistorial.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 
 #include "historial/datoshistorial.h"
@@ -9,12 +10,13 @@ GraficoHistorial::GraficoHistorial(const DatosHistorial &datos, QWidget *parent)
 {
     setObjectName(QStringLiteral("graficoHistorial"));
     setPlottingHint(QCP::phCacheLabels, true);
-    valor_ = addGraph();
-    valor_->setName(QStringLiteral("Valor"));
-    valor_->setPen(QPen(QColor(0, 0, 200), 1));
+    // The value over the set point: where both fill a column, the value is what is looked for.
     setPoint_ = addGraph();
     setPoint_->setName(QStringLiteral("Set point"));
     setPoint_->setPen(QPen(QColor(200, 0, 0), 1));
+    valor_ = addGraph();
+    valor_->setName(QStringLiteral("Valor"));
+    valor_->setPen(QPen(QColor(0, 0, 200), 1));
     valor_->setAdaptiveSampling(false);
     setPoint_->setAdaptiveSampling(false);
     ticker_->setDateTimeSpec(Qt::LocalTime);
@@ -30,6 +32,11 @@ GraficoHistorial::GraficoHistorial(const DatosHistorial &datos, QWidget *parent)
     connect(xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
             &GraficoHistorial::alCambiarRango);
     yAxis->setRange(0, 255);
+    // Until the file says otherwise, the last minute rather than 1970.
+    const double ahora = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    dibujando_ = true;
+    xAxis->setRange(ahora - 60, ahora);
+    dibujando_ = false;
 }
 
 void GraficoHistorial::verTodo()
