@@ -9,7 +9,7 @@ class DatosHistorial;
 // Value and set point against time over any stretch of a log: a pixel column at a time, each
 // drawn from the least to the greatest sample in it, so nothing stands out unseen at any
 // zoom. The wheel zooms the time, a drag moves it, a box dragged with Shift (or the right
-// button) zooms into it.
+// button) zooms the time into it.
 class GraficoHistorial : public QCustomPlot
 {
     Q_OBJECT
