@@ -20,6 +20,7 @@ GraficoHistorial::GraficoHistorial(const DatosHistorial &datos, QWidget *parent)
     valor_->setAdaptiveSampling(false);
     setPoint_->setAdaptiveSampling(false);
     ticker_->setDateTimeSpec(Qt::LocalTime);
+    ticker_->setDateTimeFormat(QStringLiteral("HH:mm:ss"));
     xAxis->setTicker(ticker_);
     yAxis->setLabel(QStringLiteral("Cuentas"));
     legend->setVisible(true);
