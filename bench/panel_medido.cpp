@@ -17,6 +17,8 @@
 #include <QTimer>
 
 #include "chart/graficotendencia.h"
+#include "historial/graficohistorial.h"
+#include "historial/ventanahistorial.h"
 #include "recepcion/adquisicion.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
@@ -44,6 +46,38 @@ long residenteKiB()
     return -1;
 }
 
+// The log in its window, on its last step that ran its full length, the sample at that
+// step's peak under the mouse.
+bool capturaHistorial(const QString &registro, const QString &png)
+{
+    VentanaHistorial v(registro);
+    v.show();
+    if (!QTest::qWaitForWindowExposed(&v) || !QTest::qWaitFor([&] { return v.leido(); }, 20000))
+        return false;
+    const DatosHistorial &d = v.datos();
+    std::vector<size_t> pasos;
+    for (size_t i = 1; i < d.cuantos(); ++i)
+        if (d.setPoint(i) != d.setPoint(i - 1) && d.setPoint(i - 1) != LectorLineas::sinSetPoint)
+            pasos.push_back(i);
+    if (pasos.size() < 2)
+        return false;
+    const size_t paso = pasos[pasos.size() - 2], fin = pasos.back();
+    GraficoHistorial &g = v.grafico();
+    const double t = d.ms(paso) / 1000.0;
+    g.xAxis->setRange(t - 1.5, t + 7.5);
+    size_t pico = paso;
+    for (size_t i = paso; i < fin; ++i)
+        if ((d.valor(i) > d.valor(pico)) == (d.setPoint(paso) > d.setPoint(paso - 1))
+            && d.valor(i) != d.valor(pico))
+            pico = i;
+    const QPointF en(g.xAxis->coordToPixel(d.ms(pico) / 1000.0), g.yAxis->coordToPixel(d.valor(pico)));
+    QMouseEvent mover(QEvent::MouseMove, en, g.mapToGlobal(en), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&g, &mover);
+    QCoreApplication::processEvents();
+    return v.grab().save(png);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -62,6 +96,10 @@ int main(int argc, char *argv[])
         {"captura", "save a picture of the window at the end", "png"},
         {"captura-respuesta", "open «Respuesta al escalón» and save a picture of it at the end",
          "png"},
+        {"milisegundos", "log times with milliseconds"},
+        {"captura-historial",
+         "at the end, open the log in its window on its last whole step and save a picture of "
+         "it", "png"},
         {"informe", "print a line every this many seconds", "s", "0"},
         {"minimizar", "minimise the window once connected"},
     });
@@ -76,6 +114,7 @@ int main(int argc, char *argv[])
         QTest::mouseClick(f.chkAutoEscala, Qt::LeftButton);
     if (p.isSet("destino"))
         f.txtRegistro->setText(p.value("destino"));
+    f.setMilisegundos(p.isSet("milisegundos"));
     if (p.isSet("registro")) {
         f.txtRegistro->setText(p.value("registro"));
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
@@ -135,6 +174,9 @@ int main(int argc, char *argv[])
     if (p.isSet("captura-respuesta"))
         f.ventanaRespuesta->grab().save(p.value("captura-respuesta"));
     f.close(); // closes the log, so every record is on disk when we report
+    if (p.isSet("captura-historial") && !capturaHistorial(p.value("registro"),
+                                                          p.value("captura-historial")))
+        return 1;
     std::printf("muestras=%llu segundos=%.3f cpu_pct=%.2f rss_inicio_kib=%ld rss_fin_kib=%ld",
                 (unsigned long long)n, tiempo, 100.0 * cpu / tiempo, rssInicio, residenteKiB());
     if (primera >= 0 && ultima > primera)

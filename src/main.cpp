@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "historial/ventanahistorial.h"
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
 #include "ui/senales.h"
@@ -16,6 +17,10 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     cargarTraducciones();
+    if (!ordenes.ver.isEmpty()) {
+        VentanaHistorial::abrir(ordenes.ver, nullptr);
+        return app.exec();
+    }
     Form1 ventana;
     ventana.show();
     senales::cerrarAlRecibir(ventana);

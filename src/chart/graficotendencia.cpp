@@ -421,9 +421,18 @@ void GraficoTendencia::contextMenuEvent(QContextMenuEvent *event)
     QMenu menu(this);
     QAction *guardar = menu.addAction(QStringLiteral("Guardar imagen..."));
     QAction *respuesta = menu.addAction(QStringLiteral("Respuesta al escalón…"));
+    menu.addSeparator();
+    QAction *milisegundos = menu.addAction(QStringLiteral("Registro con milisegundos"));
+    milisegundos->setCheckable(true);
+    milisegundos->setChecked(milisegundos_);
+    QAction *abrir = menu.addAction(QStringLiteral("Abrir registro…"));
     const QAction *elegida = menu.exec(event->globalPos());
     if (elegida == respuesta)
         emit pedirRespuestaEscalon();
+    if (elegida == milisegundos)
+        emit cambiarMilisegundos(milisegundos->isChecked());
+    if (elegida == abrir)
+        emit pedirAbrirRegistro();
     if (elegida != guardar)
         return;
     const QString ruta = QFileDialog::getSaveFileName(

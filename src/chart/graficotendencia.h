@@ -46,6 +46,9 @@ public:
     // The name with ".png" added where it has no such ending, so the picture opens anywhere.
     static QString rutaPng(const QString &ruta);
 
+    // What «Registro con milisegundos» shows ticked.
+    void setMilisegundos(bool si) { milisegundos_ = si; }
+
 signals:
     // Just before a redraw on request: what else shows the same data brings itself up to date.
     void antesDeRedibujar();
@@ -56,6 +59,9 @@ signals:
     void antesDeFotograma();
     // «Respuesta al escalón…» in the right-click menu.
     void pedirRespuestaEscalon();
+    // «Registro con milisegundos» ticked or unticked, and «Abrir registro…».
+    void cambiarMilisegundos(bool si);
+    void pedirAbrirRegistro();
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -105,6 +111,7 @@ private:
     QTimer temporizador_;
     QElapsedTimer desdeFotograma_;
     bool pendienteAlMostrar_ = false;
+    bool milisegundos_ = false;
     uint64_t cambiosDibujados_ = UINT64_MAX;
     uint64_t redibujos_ = 0;
 };

@@ -43,22 +43,47 @@ QString horaSinZona(const QString &formato)
     return hora.simplified();
 }
 
+// The seconds followed by `tras` (quoted) and the fields `campos`, as a spreadsheet reads a
+// fraction of a second.
+QString conFraccion(const QString &formato, const QString &tras, const QString &campos = {})
+{
+    QString citado = tras;
+    citado.replace(u'\'', QStringLiteral("''"));
+    bool hecho = false;
+    return reescribir(formato, [&](QChar c, const QString &run) -> QString {
+        if (c != u's' || hecho)
+            return run;
+        hecho = true;
+        return run + u'\'' + citado + u'\'' + campos;
+    });
+}
+
+// Stands for the milliseconds' digits in the text cached for a second.
+constexpr char16_t marca = u'\x01';
+
 } // namespace
 
 FormatoFecha::FormatoFecha(const QLocale &locale)
     : locale_(locale),
       formato_(fechaConAnioCompleto(locale.dateFormat(QLocale::ShortFormat)) + u' '
-               + horaSinZona(locale.timeFormat(QLocale::LongFormat)))
+               + horaSinZona(locale.timeFormat(QLocale::LongFormat))),
+      formatoMs_(conFraccion(formato_, locale.decimalPoint(), QStringLiteral("zzz")))
 {
 }
 
-QString FormatoFecha::texto(const QDateTime &momento) const
+QString FormatoFecha::texto(const QDateTime &momento, bool milisegundos) const
 {
-    return locale_.toString(momento, formato_);
+    return locale_.toString(momento, milisegundos ? formatoMs_ : formato_);
 }
 
 void FormatoFecha::actualizar(int64_t segundoEpoca)
 {
     segundoCache_ = segundoEpoca;
-    cache_ = texto(QDateTime::fromSecsSinceEpoch(segundoEpoca)).toUtf8();
+    const QDateTime momento = QDateTime::fromSecsSinceEpoch(segundoEpoca);
+    cache_ = texto(momento).toUtf8();
+    const QString partido =
+        locale_.toString(momento, conFraccion(formato_, locale_.decimalPoint() + marca));
+    const qsizetype en = partido.indexOf(marca);
+    cabeza_ = partido.left(en).toUtf8();
+    cola_ = partido.mid(en + 1).toUtf8();
 }

@@ -143,7 +143,7 @@ void Registro::escribirRetenidos()
     const size_t descartados = descartados_;
     bool escrito = true;
     for (const Retenido &r : retenidos_)
-        if (!(escrito = escribirRegistro(r.dato, r.setPoint, r.segundoEpoca)))
+        if (!(escrito = escribirRegistro(r.dato, r.setPoint, r.msEpoca)))
             break;
     if (escrito)
         terminarEvento();

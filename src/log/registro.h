@@ -57,16 +57,17 @@ public:
     // One record; opens the file first if it is not open. Returns false when logging has
     // just been switched off because the file cannot be opened or written. A set point not
     // yet reported leaves its field empty: the line keeps its three fields.
-    bool escribirRegistro(int16_t dato, std::optional<int16_t> setPoint, int64_t segundoEpoca)
+    // `msEpoca` is the sample's wall-clock time, in milliseconds since the epoch.
+    bool escribirRegistro(int16_t dato, std::optional<int16_t> setPoint, int64_t msEpoca)
     {
         if (!variables_.registroAbierto && !abrir())
             return false;
-        const QByteArray &fecha = formatoFecha_->bytes(segundoEpoca);
-        if (usados_ + size_t(fecha.size()) + maxCampos > buffer_.size() && !volcar())
+        // The next second's text may be a digit or two longer than the last one's.
+        if (usados_ + formatoFecha_->maximo() + holguraFecha + maxCampos > buffer_.size()
+            && !volcar())
             return false;
         char *p = buffer_.data() + usados_;
-        std::memcpy(p, fecha.constData(), fecha.size());
-        p += fecha.size();
+        p += formatoFecha_->escribir(msEpoca, milisegundos_, p);
         *p++ = '\t';
         if (setPoint)
             p += numeros::escribirEntero(*setPoint, p);
@@ -84,10 +85,10 @@ public:
     // A sample that came while the question about old records is open: logged, in order,
     // once the user answers to add or to start anew; "Cancelar" declines logging and drops it.
     static constexpr size_t maxRetenidos = 32766;
-    void retener(int16_t dato, std::optional<int16_t> setPoint, int64_t segundoEpoca)
+    void retener(int16_t dato, std::optional<int16_t> setPoint, int64_t msEpoca)
     {
         if (retenidos_.size() < maxRetenidos)
-            retenidos_.push_back({dato, setPoint, segundoEpoca});
+            retenidos_.push_back({dato, setPoint, msEpoca});
         else
             ++descartados_;
     }
@@ -95,10 +96,15 @@ public:
     // Closes the file if it is open (after writing what is buffered).
     void cerrarRegistro();
 
+    // Times with milliseconds from the next record on; off, the records are as they always were.
+    void setMilisegundos(bool si) { milisegundos_ = si; }
+    bool milisegundos() const { return milisegundos_; }
+
 private:
     static constexpr size_t tamanoBuffer = 256 * 1024;
     // Two tabs, two numbers of up to six characters, CR and LF.
     static constexpr size_t maxCampos = 16;
+    static constexpr size_t holguraFecha = 64;
 
     bool abrir();
     bool bloquear(QFile &archivo) const;
@@ -122,11 +128,12 @@ private:
     {
         int16_t dato;
         std::optional<int16_t> setPoint;
-        int64_t segundoEpoca;
+        int64_t msEpoca;
     };
     std::vector<Retenido> retenidos_;
     size_t descartados_ = 0;
     bool preguntando_ = false;
+    bool milisegundos_ = false;
     // Records are never thrown away without the user's say: the file starts anew only where
     // the user said so for this destination (answering to start anew, or confirming the replacement
     // in the save dialog); any other opening adds to what is there.

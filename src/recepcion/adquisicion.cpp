@@ -74,6 +74,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
     // One clock reading per event. Where the bytes came over a stretch (gathered while reading
     // paused), each sample gets its share of it, so the read-out shows the controller's spacing.
     const Reloj::Instante ahora = reloj_.instante();
+    const Reloj::Pared pared = marcado ? reloj_.pared() : Reloj::Pared{};
     Reloj::Instante::duration paso{};
     int pendientes = 0; // samples of this event not handled yet
     if (llegada > std::chrono::nanoseconds::zero()) {
@@ -108,10 +109,13 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
         v.tiempoAnterior = instante;
         respuesta_.agregar(instante, dato, v.setPoint);
         ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint));
-        if (registrar && !registro_.escribirRegistro(dato, v.setPoint, reloj_.segundoEpoca()))
-            registrar = false;
-        else if (retener)
-            registro_.retener(dato, v.setPoint, reloj_.segundoEpoca());
+        if (registrar || retener) {
+            const int64_t ms = msEpoca(pared, ahora, instante);
+            if (registrar && !registro_.escribirRegistro(dato, v.setPoint, ms))
+                registrar = false;
+            else if (retener)
+                registro_.retener(dato, v.setPoint, ms);
+        }
         ventana_.recortarVentana(v.puntosX);
         huboMuestra = true;
         ++muestras_;
@@ -127,6 +131,18 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
     grafico_.redibujarPronto();
     if (!lecturasTarde_.isActive())
         lecturasTarde_.start(intervaloLecturasMs + 2 * GraficoTendencia::intervaloRedibujoMs);
+}
+
+int64_t Adquisicion::msEpoca(Reloj::Pared pared, Reloj::Instante ahora, Reloj::Instante instante)
+{
+    using namespace std::chrono;
+    int64_t ms = floor<milliseconds>((pared - (ahora - instante)).time_since_epoch()).count();
+    // The two clocks are read a moment apart in each event: that jitter must not put a record
+    // before the previous one. A real step of the wall clock back does show.
+    if (ms < ultimoMs_ && ultimoMs_ - ms < 1000)
+        ms = ultimoMs_;
+    ultimoMs_ = ms;
+    return ms;
 }
 
 void Adquisicion::puertoAbierto()

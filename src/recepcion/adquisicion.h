@@ -67,7 +67,11 @@ private:
     // Samples in `entrada` for a decoder starting in the given state.
     static int contarMuestras(QByteArrayView entrada, bool esperaSetPoint);
 
+    // A sample's wall-clock time in milliseconds, from the event's readings of both clocks.
+    int64_t msEpoca(Reloj::Pared pared, Reloj::Instante ahora, Reloj::Instante instante);
+
     Reloj reloj_;
+    int64_t ultimoMs_ = INT64_MIN;
     RespuestaEscalon respuesta_;
     uint64_t muestras_ = 0;
     bool lecturasPendientes_ = false;

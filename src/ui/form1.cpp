@@ -9,11 +9,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 
 #include <type_traits>
 
 #include "chart/escalay.h"
 #include "chart/graficotendencia.h"
+#include "historial/ventanahistorial.h"
 #include "recepcion/adquisicion.h"
 #include "recepcion/esperadatos.h"
 #include "log/registro.h"
@@ -214,6 +216,24 @@ void Form1::conectarEventos()
     connect(chkRegistrar, &QCheckBox::clicked, this, [this] { registro_->clickRegistrar(); });
     connect(MSChart1, &GraficoTendencia::pedirRespuestaEscalon, this,
             &Form1::mostrarRespuestaEscalon);
+    connect(MSChart1, &GraficoTendencia::cambiarMilisegundos, this, [this](bool si) {
+        setMilisegundos(si);
+        QSettings ajustes(QStringLiteral("velmora"), QStringLiteral("velmora"));
+        ajustes.setValue(claveMilisegundos, si);
+    });
+    connect(MSChart1, &GraficoTendencia::pedirAbrirRegistro, this, [this] {
+        const QString ruta = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Abrir registro"), txtRegistro->text(),
+            QStringLiteral("Registros (*.xls);;Todos los archivos (*)"));
+        if (!ruta.isEmpty())
+            VentanaHistorial::abrir(ruta, this);
+    });
+}
+
+void Form1::setMilisegundos(bool si)
+{
+    registro_->setMilisegundos(si);
+    MSChart1->setMilisegundos(si);
 }
 
 void Form1::mostrarRespuestaEscalon()

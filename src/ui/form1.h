@@ -71,6 +71,10 @@ public:
     // «Respuesta al escalón», brought to the front.
     void mostrarRespuestaEscalon();
 
+    // «Registro con milisegundos»; the choice is kept under this key between runs.
+    static constexpr const char *claveMilisegundos = "registro/milisegundos";
+    void setMilisegundos(bool si);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *objeto, QEvent *evento) override;

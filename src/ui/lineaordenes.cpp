@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 
 #include "ui/form1.h"
@@ -27,6 +28,8 @@ QString ayuda()
         "  --conectar     pulsa «Conectar» en cuanto se abre la ventana\n"
         "  --consigna     muestra la fila «Set Point» para enviar un set point al\n"
         "                 controlador (de 0 a 100)\n"
+        "  --milisegundos registra la hora con milisegundos (se recuerda en adelante)\n"
+        "  --ver ARCHIVO  abre solo la ventana que muestra un registro, sin puerto\n"
         "  -h, --help     muestra esta ayuda\n"
         "  -v, --version  muestra la versión\n"
         "\n"
@@ -67,12 +70,14 @@ Salida error(const QString &texto)
 std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
 {
     static const QStringList nuestras{"-h", "--help", "-v", "--version", "--conectar",
-                                         "--consigna"};
+                                         "--consigna", "--milisegundos"};
     QStringList puertos;
     bool ayudaPedida = false;
     bool versionPedida = false;
     bool conectar = false;
     bool consigna = false;
+    bool milisegundos = false;
+    std::optional<QString> ver;
     bool soloPuertos = false;
     for (qsizetype i = 1; i < argumentos.size(); ++i) {
         const QString &a = argumentos.at(i);
@@ -90,6 +95,14 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
             conectar = true;
         else if (a == QStringLiteral("--consigna"))
             consigna = true;
+        else if (a == QStringLiteral("--milisegundos"))
+            milisegundos = true;
+        else if (a == QStringLiteral("--ver")) {
+            if (++i >= argumentos.size())
+                return error(QStringLiteral("Falta el archivo de --ver"));
+            ver = argumentos.at(i);
+        } else if (a.startsWith(QStringLiteral("--ver=")))
+            ver = a.mid(6);
         else if (nuestras.contains(a.section(u'=', 0, 0)))
             return error(QStringLiteral("La opción %1 no lleva valor").arg(a.section(u'=', 0, 0)));
         else if (const int n = argumentosDeQt(a); n == 0)
@@ -114,6 +127,13 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
     if (!puertos.isEmpty() && puertos.first().trimmed().isEmpty())
         return error(QStringLiteral("El puerto está vacío: indique un número, un nombre o una "
                                     "ruta"));
+    if (ver && ver->isEmpty())
+        return error(QStringLiteral("Falta el archivo de --ver"));
+    if (ver && (!puertos.isEmpty() || conectar || consigna))
+        return error(QStringLiteral("--ver abre solo el registro: no lleva puerto, --conectar "
+                                    "ni --consigna"));
+    ordenes.ver = ver.value_or(QString());
+    ordenes.milisegundos = milisegundos;
     ordenes.puerto = puertos.value(0);
     ordenes.conectar = conectar;
     ordenes.consigna = consigna;
@@ -128,6 +148,10 @@ int terminar(const Salida &salida)
 
 void aplicar(const Ordenes &ordenes, Form1 &ventana)
 {
+    QSettings ajustes(QStringLiteral("velmora"), QStringLiteral("velmora"));
+    if (ordenes.milisegundos)
+        ajustes.setValue(Form1::claveMilisegundos, true);
+    ventana.setMilisegundos(ajustes.value(Form1::claveMilisegundos, false).toBool());
     if (!ordenes.puerto.isEmpty())
         ventana.txtPuerto->setText(ordenes.puerto);
     if (ordenes.consigna)

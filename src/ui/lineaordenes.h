@@ -9,7 +9,8 @@ class Form1;
 
 // The command line: an entry for shortcuts and scripts. `velmora [PUERTO] [--conectar]`
 // fills «Puerto Serial» and, with --conectar, presses «Conectar» once the window is up;
-// --consigna shows the set-point row.
+// --consigna shows the set-point row; --milisegundos logs times with milliseconds from now on;
+// --ver ARCHIVO opens only the window that shows a log.
 namespace lineaordenes {
 
 struct Ordenes
@@ -17,6 +18,8 @@ struct Ordenes
     QString puerto;
     bool conectar = false;
     bool consigna = false;
+    bool milisegundos = false;
+    QString ver{}; // a log to look at, with no port and no panel
 };
 
 // What to print and the exit code, when the program ends without opening the window

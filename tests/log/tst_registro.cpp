@@ -120,31 +120,84 @@ private slots:
         QVERIFY(!f.txtRegistro->text().contains(u'\\'));
     }
 
+    // With milliseconds the seconds carry three decimals after the language's decimal
+    // separator (leading zeros kept; never rounded up into the next second); without, the
+    // record is as it always was, the fraction dropped.
     void formato_data()
     {
         QTest::addColumn<QString>("locale");
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<bool>("milisegundos");
         QTest::addColumn<QString>("texto");
-        QTest::newRow("es_ES") << "es_ES" << "6/12/2026 1:38:07";
-        QTest::newRow("en_US") << "en_US" << "12/6/2026 1:38:07 AM";
-        QTest::newRow("de_DE") << "de_DE" << "06.12.2026 01:38:07";
+        QTest::newRow("es_ES") << "es_ES" << 0 << false << "6/12/2026 1:38:07";
+        QTest::newRow("en_US") << "en_US" << 0 << false << "12/6/2026 1:38:07 AM";
+        QTest::newRow("de_DE") << "de_DE" << 0 << false << "06.12.2026 01:38:07";
+        QTest::newRow("es_ES fraccion sin ms") << "es_ES" << 999 << false << "6/12/2026 1:38:07";
+        QTest::newRow("es_ES ms") << "es_ES" << 250 << true << "6/12/2026 1:38:07,250";
+        QTest::newRow("en_US ms") << "en_US" << 5 << true << "12/6/2026 1:38:07.005 AM";
+        QTest::newRow("de_DE ms") << "de_DE" << 999 << true << "06.12.2026 01:38:07,999";
+        QTest::newRow("C ms 0") << "C" << 0 << true << "6 Dec 2026 01:38:07.000";
     }
     void formato()
     {
         QFETCH(QString, locale);
+        QFETCH(int, ms);
+        QFETCH(bool, milisegundos);
         QFETCH(QString, texto);
-        const QDateTime momento(QDate(2026, 12, 6), QTime(1, 38, 7));
-        QCOMPARE(FormatoFecha(QLocale(locale)).texto(momento), texto);
+        const QDateTime momento(QDate(2026, 12, 6), QTime(1, 38, 7, ms));
+        QCOMPARE(FormatoFecha(QLocale(locale)).texto(momento, milisegundos), texto);
 
         // A real record, written by the pipeline under that locale at that local time.
         QLocale::setDefault(QLocale(locale));
         RelojPrueba reloj(momento);
         Form1 f;
+        f.setMilisegundos(milisegundos);
         f.adquisicion().reloj().setFuente(&reloj);
-        const QString destino = ruta(qPrintable(locale + ".xls"));
+        const QString destino = ruta(qPrintable(locale + QString::number(ms) + ".xls"));
         registrarEn(f, destino);
         recibir(f, bytes({255, 50, 37, 0}));
         QMetaObject::invokeMethod(f.chkRegistrar, "click"); // logging off closes the file
         QCOMPARE(leerArchivo(destino), (texto + "\t50\t37\r\n" + texto + "\t50\t0\r\n").toUtf8());
+    }
+
+    // Each sample of a gathered read is logged at its own time (as the time box shows it),
+    // never before the one logged last; a wall clock stepped back over a second shows.
+    void milisegundosDeCadaMuestra_data()
+    {
+        QTest::addColumn<int>("llegadaUs");
+        QTest::addColumn<int>("saltoUs"); // of the wall clock alone, before the second read
+        QTest::addColumn<QStringList>("horas");
+        QTest::newRow("juntas") << 0 << 0
+                                << QStringList{"00,000", "00,000", "00,000", "00,010", "00,010", "00,010"};
+        QTest::newRow("repartidas en 30 ms") << 30000 << 0
+                                << QStringList{"00,000", "00,000", "00,000", "00,003", "00,006", "00,010"};
+        QTest::newRow("pared 20 ms atrás") << 0 << -20000
+                                << QStringList{"00,000", "00,000", "00,000", "00,000", "00,000", "00,000"};
+        QTest::newRow("pared 2 s atrás") << 0 << -2000000
+                                << QStringList{"00,000", "00,000", "00,000", "58,010", "58,010", "58,010"};
+    }
+    void milisegundosDeCadaMuestra()
+    {
+        QFETCH(int, llegadaUs);
+        QFETCH(int, saltoUs);
+        QFETCH(QStringList, horas);
+        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
+        RelojPrueba reloj(QDateTime(QDate(2026, 12, 6), QTime(1, 38, 0)));
+        Form1 f;
+        f.setMilisegundos(true);
+        f.adquisicion().reloj().setFuente(&reloj);
+        const QString destino = ruta(qPrintable(QStringLiteral("cada%1_%2.xls").arg(llegadaUs).arg(saltoUs)));
+        registrarEn(f, destino);
+        recibir(f, bytes({1, 2, 3}));
+        reloj.avanzar(std::chrono::microseconds(10000), std::chrono::microseconds(saltoUs));
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({4, 5, 6}),
+                                        std::chrono::microseconds(llegadaUs));
+        QMetaObject::invokeMethod(f.chkRegistrar, "click");
+        QStringList leidas;
+        for (const QByteArray &linea : leerArchivo(destino).split('\n'))
+            if (!linea.isEmpty())
+                leidas << QString::fromUtf8(linea.split('\t').at(0)).section(u':', 2);
+        QCOMPARE(leidas, horas);
     }
 
     // The largest event holds several buffers' worth of records: every one reaches the file.

@@ -6,6 +6,8 @@
 #include <QScopeGuard>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <QCheckBox>
 #include <QDir>
@@ -26,6 +28,7 @@
 #include "recepcion/adquisicion.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
+#include "log/registro.h"
 #include "ui/lineaordenes.h"
 #include "ui/traducciones.h"
 #include "serial/enlaceserie.h"
@@ -35,6 +38,7 @@ class TstForm1 : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void ventana()
     {
         Form1 f;
@@ -305,6 +309,16 @@ private slots:
                                       << "La opción --consigna no lleva valor" << false;
         QTest::newRow("--consigna after --, a port") << QStringList{"--", "--consigna"} << -1
                                                      << "--consigna" << false;
+        QTest::newRow("--milisegundos") << QStringList{"--milisegundos", "COM3"} << -1 << "COM3"
+                                        << false;
+        QTest::newRow("--milisegundos=1") << QStringList{"--milisegundos=1"} << 2
+                                          << "La opción --milisegundos no lleva valor" << false;
+        QTest::newRow("--ver with no file") << QStringList{"--ver"} << 2
+                                            << "Falta el archivo de --ver" << false;
+        QTest::newRow("--ver= with no file") << QStringList{"--ver="} << 2
+                                             << "Falta el archivo de --ver" << false;
+        QTest::newRow("--ver and a port") << QStringList{"--ver", "r.xls", "COM3"} << 2
+                                          << "--ver abre solo el registro" << false;
     }
     void lineaDeOrdenes()
     {
@@ -321,8 +335,15 @@ private slots:
         }
         QCOMPARE(ordenes.puerto, texto);
         QCOMPARE(ordenes.conectar, conectar);
+        QSettings(QStringLiteral("velmora"), QStringLiteral("velmora")).remove(Form1::claveMilisegundos);
         Form1 f;
         lineaordenes::aplicar(ordenes, f);
+        // Asked for once, milliseconds stay on in the runs that follow.
+        const bool ms = argumentos.contains(QStringLiteral("--milisegundos"));
+        Form1 despues;
+        lineaordenes::aplicar({}, despues);
+        QCOMPARE(f.registro().milisegundos(), ms);
+        QCOMPARE(despues.registro().milisegundos(), ms);
         QCOMPARE(f.txtPuerto->text(), texto.isEmpty() ? QStringLiteral("1") : texto);
         QCOMPARE(f.txtPuerto->toolTip(), f.txtPuerto->text());
         const bool consigna = argumentos.contains(QStringLiteral("--consigna"))
