@@ -24,11 +24,9 @@ public:
     Reloj();
 
     // Each read only where it is needed: the steady clock for every sample, the wall clock
-    // for the first one and for log records.
+    // once per event that logs.
     Instante instante() { return fuente_->estable(); }
     Pared pared() { return fuente_->pared(); }
-    // Wall clock, whole seconds since the Unix epoch.
-    int64_t segundoEpoca() { return segundoEpoca(fuente_->pared()); }
 
     // nullptr restores the system's clocks.
     void setFuente(Fuente *fuente);
@@ -43,10 +41,5 @@ public:
     static double segundosMedianoche(Pared momento);
 
 private:
-    static int64_t segundoEpoca(Pared momento)
-    {
-        return std::chrono::floor<std::chrono::seconds>(momento.time_since_epoch()).count();
-    }
-
     Fuente *fuente_;
 };
