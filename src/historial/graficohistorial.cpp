@@ -12,7 +12,7 @@ GraficoHistorial::GraficoHistorial(const DatosHistorial &datos, QWidget *parent)
     setPlottingHint(QCP::phCacheLabels, true);
     // The value over the set point: where both fill a column, the value is what is looked for.
     setPoint_ = addGraph();
-    setPoint_->setName(QStringLiteral("Set point"));
+    setPoint_->setName(QStringLiteral("Set Point"));
     setPoint_->setPen(QPen(QColor(200, 0, 0), 1));
     valor_ = addGraph();
     valor_->setName(QStringLiteral("Valor"));

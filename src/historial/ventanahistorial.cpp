@@ -160,7 +160,7 @@ QString VentanaHistorial::lectura(size_t i) const
 {
     static FormatoFecha formato;
     const uint8_t sp = datos_.setPoint(i);
-    return QStringLiteral("%1    Valor: %2    Set point: %3")
+    return QStringLiteral("%1    Valor: %2    Set Point: %3")
         .arg(formato.texto(QDateTime::fromMSecsSinceEpoch(datos_.ms(i)), datos_.conMs(i)))
         .arg(datos_.valor(i))
         .arg(sp == LectorLineas::sinSetPoint ? QStringLiteral("—") : QString::number(sp));
