@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include <QByteArrayView>
 #include <QElapsedTimer>
@@ -41,6 +42,10 @@ public:
     // for a sample and the set point is unknown until the controller reports it.
     void puertoAbierto();
 
+    // «Enviar» has just sent a set point, `anterior` the one before it: reports of it already on
+    // their way when the controller got the new one are not a step back.
+    void setPointEnviado(std::optional<int16_t> anterior);
+
     // Samples handled since start: every one reached the window (and the log, when on).
     uint64_t muestrasRecibidas() const { return muestras_; }
 
@@ -75,6 +80,9 @@ private:
     // For the last samples, when no frame comes to carry them (one would, within the
     // interval and two frames, while samples keep coming and the window is on show).
     QTimer lecturasTarde_;
+    // The set point before a send, and until when a report of it is taken as in flight.
+    std::optional<int16_t> enVuelo_;
+    Reloj::Instante enVueloHasta_{};
     float ultimoTranscurrido_ = 0.0f;
     int16_t ultimoDato_ = 0;
 };

@@ -177,7 +177,9 @@ void Form1::conectarEventos()
         enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
     });
     connect(btnEnviar, &QPushButton::clicked, this, [this] {
-        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_);
+        const std::optional<int16_t> antes = variables.setPoint;
+        if (enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_))
+            adquisicion_->setPointEnviado(antes);
     });
     // Enter in the box sends, as «Enviar» does (nothing while it is disabled).
     connect(txtSetPoint, &QLineEdit::returnPressed, btnEnviar, &QPushButton::click);
