@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -12,7 +13,7 @@ namespace {
 
 // The starts are tried on the points merged down to at most this many, the best one then
 // carried on over all of them: the fit of a full record stays within a couple of ms.
-constexpr int puntosTanteo = 128;
+constexpr int puntosTanteo = 64;
 
 // The shape as Levenberg-Marquardt moves it, free of bounds: ln c1; rho, with c2 = (rho c1)²
 // (0 is first order, 1/2 critical damping); the square root of the dead time.
@@ -150,7 +151,7 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
         }
     }
     if (subidas.size() >= 2) {
-        const double wd = 2 * M_PI * double(subidas.size() - 1) / (subidas.back() - subidas.front());
+        const double wd = 2 * std::numbers::pi * double(subidas.size() - 1) / (subidas.back() - subidas.front());
         for (const double zeta : {0.02, 0.1})
             x.push_back(parametros(Modelo{0, 1, 2 * zeta / wd, 1 / (wd * wd), 1e-3 / wd}));
     }
@@ -212,18 +213,22 @@ std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &prev
         }
         tanteo = {t.data(), y.data(), v.data(), int(t.size())};
     }
-    std::vector<Eigen::VectorXd> candidatos = inicios(p);
-    if (previo && previo->c1 > 0)
-        candidatos.push_back(parametros(*previo));
+    // The last fit, where it still fits about as well as the noise allows, needs no other start.
     Eigen::VectorXd mejor;
     double menor = INFINITY;
-    for (Eigen::VectorXd &x : candidatos) {
-        const double chi2 = minimizar(tanteo, x, 30);
-        if (chi2 < menor) {
-            menor = chi2;
-            mejor = x;
+    const auto probar = [&](std::vector<Eigen::VectorXd> candidatos) {
+        for (Eigen::VectorXd &x : candidatos) {
+            const double chi2 = minimizar(tanteo, x, 30);
+            if (chi2 < menor) {
+                menor = chi2;
+                mejor = x;
+            }
         }
-    }
+    };
+    if (previo && previo->c1 > 0)
+        probar({parametros(*previo)});
+    if (!(menor < 2.0 * tanteo.n))
+        probar(inicios(p));
     if (!std::isfinite(menor))
         return std::nullopt;
     if (tanteo.n != p.n)
