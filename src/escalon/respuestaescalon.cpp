@@ -335,7 +335,8 @@ RespuestaEscalon::Figuras RespuestaEscalon::medir() const
     const bool seguro = f.establecimiento && *f.establecimiento <= fin
                         && ajuste->dFinal <= *f.banda / 4;
     f.finalProvisional = f.subidaProvisional = !seguro;
-    f.picoProvisional = !seguro || (f.tiempoPico && fin < *f.tiempoPico + m.periodo() / 4);
+    const double trasPico = m.oscila() ? m.periodo() / 4 : m.constante();
+    f.picoProvisional = !seguro || (f.tiempoPico && fin < *f.tiempoPico + trasPico);
     f.establecimientoProvisional = !seguro || fin < *f.establecimiento + 2.0 * m.constante();
     return f;
 }
