@@ -90,10 +90,8 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
         const uint8_t b = static_cast<uint8_t>(c);
         if (v.esperaSetPoint) {
             v.esperaSetPoint = false;
-            if (enVuelo_ && b == *enVuelo_ && ahora < enVueloHasta_)
-                continue;
-            enVuelo_.reset(); // the controller has its new set point, or another
-            v.setPoint = b;
+            if (!enVuelo_ || !enVuelo(b, ahora))
+                v.setPoint = b;
             continue;
         }
         if (b >= marcaSetPoint) {
@@ -140,6 +138,14 @@ void Adquisicion::puertoAbierto()
     variables_.setPoint.reset();
     enVuelo_.reset();
     respuesta_.olvidarSetPoint();
+}
+
+bool Adquisicion::enVuelo(uint8_t setPoint, Reloj::Instante ahora)
+{
+    if (setPoint == *enVuelo_ && ahora < enVueloHasta_)
+        return true;
+    enVuelo_.reset(); // the controller has its new set point, or another
+    return false;
 }
 
 void Adquisicion::setPointEnviado(std::optional<int16_t> anterior)

@@ -80,6 +80,9 @@ private:
     // For the last samples, when no frame comes to carry them (one would, within the
     // interval and two frames, while samples keep coming and the window is on show).
     QTimer lecturasTarde_;
+    // Whether a reported set point is the one before a send, still on its way; out of line,
+    // as it comes rarely and the loop over the bytes is the hot path.
+    [[gnu::noinline]] bool enVuelo(uint8_t setPoint, Reloj::Instante ahora);
     // The set point before a send, and until when a report of it is taken as in flight.
     std::optional<int16_t> enVuelo_;
     Reloj::Instante enVueloHasta_{};
