@@ -100,6 +100,40 @@ private slots:
         QVERIFY(!w.isVisible());
     }
 
+    // While the step runs, a settling it may still leave is shown as provisional: in grey,
+    // with «≈»; the final value, known by then, as final.
+    void provisionalEnGris()
+    {
+        RespuestaEscalon r;
+        Reloj::Instante t{std::chrono::hours(2)};
+        escalon(r, t, 20, 20, 1);
+        escalon(r, t, 20, 40, 4.2);
+        QVERIFY(r.actual().establecimientoProvisional && !r.actual().finalProvisional);
+        VentanaRespuesta w(r, nullptr);
+        w.show();
+        const auto valor = [&](const QString &rotulo) {
+            const QFormLayout *f = w.findChild<QFormLayout *>();
+            for (int fila = 0; fila < f->rowCount(); ++fila)
+                if (qobject_cast<QLabel *>(f->itemAt(fila, QFormLayout::LabelRole)->widget())->text() == rotulo)
+                    return qobject_cast<QLabel *>(f->itemAt(fila, QFormLayout::FieldRole)->widget());
+            return static_cast<QLabel *>(nullptr);
+        };
+        QLabel *est = valor(QStringLiteral("Establecimiento (s)")), *fin = valor(QStringLiteral("Valor final (cuentas)"));
+        QVERIFY(est->text().startsWith(QStringLiteral("≈ ")) && !fin->text().startsWith(u'≈'));
+        // Drawn so: the grey text's darkest pixel well lighter than the final one's.
+        const auto masOscuro = [](QLabel *l) {
+            const QImage imagen = l->grab().toImage();
+            int menor = 255;
+            for (int y = 0; y < imagen.height(); ++y)
+                for (int x = 0; x < imagen.width(); ++x)
+                    menor = std::min(menor, qGray(imagen.pixel(x, y)));
+            return menor;
+        };
+        QVERIFY2(masOscuro(est) > masOscuro(fin) + 40, qPrintable(QStringLiteral("%1 %2").arg(masOscuro(est)).arg(masOscuro(fin))));
+        QCOMPARE(est->palette().color(QPalette::WindowText), w.palette().color(QPalette::Disabled, QPalette::WindowText));
+        QCOMPARE(fin->palette().color(QPalette::WindowText), w.palette().color(QPalette::WindowText));
+    }
+
     // Steps told apart by their time, undefined figures as empty cells, provisional ones said,
     // a step cut short by the next said, times with the same decimals in every row.
     void copiar()
