@@ -51,6 +51,8 @@ struct Opciones
     double gananciaP = 0.0;         // second order under a proportional-only loop; 0: none
     double retardo = 0.0;           // dead time of the second-order plant, seconds
     double acelerar = 1.0;          // plant time per second of the clock
+    double tau1 = 0.0;              // controller mode: a first-order plant's time constant; 0: none
+    double gananciaPlanta = 1.0;    // the known plants settle at this times the set point
 };
 
 void ayuda()
@@ -90,6 +92,12 @@ void ayuda()
         "                         con la planta PI, 0 con --planta-2o)\n"
         "  --ruido-uniforme A     ruido uniforme de ± A cuentas, sumado al anterior\n"
         "  --acelerar F           la planta avanza F segundos por segundo de reloj (pruebas)\n"
+        "  --planta-1o T          el valor sigue a una planta de primer orden de constante de\n"
+        "                         tiempo T segundos (decenas para una planta lenta), sin\n"
+        "                         ruido si no se pide; acepta --retardo y --ganancia\n"
+        "  --ganancia G           con --planta-1o o --planta-2o, la planta se establece en G\n"
+        "                         veces el set point; lo que pase de 254 (o baje de 0) se\n"
+        "                         satura ahí, como en un controlador de 8 bits\n"
         "  --help                 esta ayuda\n"
         "\n"
         "En modo controlador, cada byte 0 a 100 que llega por el puerto es el nuevo set point;\n"
@@ -138,6 +146,8 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         }
         else if (a == "--ruido-uniforme") o.ruidoUniforme = std::atof(v.c_str());
         else if (a == "--acelerar") o.acelerar = std::atof(v.c_str());
+        else if (a == "--planta-1o") o.tau1 = std::atof(v.c_str());
+        else if (a == "--ganancia") o.gananciaPlanta = std::atof(v.c_str());
         else if (a == "--planta-2o") {
             char *fin = nullptr;
             o.zeta = std::strtod(v.c_str(), &fin);
@@ -158,7 +168,8 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
     }
     if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254 || o.setPointAlterno > 254
         || o.periodoAlterno <= 0.0 || o.gananciaP < 0.0 || o.retardo < 0.0
-        || o.ruidoUniforme < 0.0 || o.acelerar <= 0.0
+        || o.ruidoUniforme < 0.0 || o.acelerar <= 0.0 || o.tau1 < 0.0 || o.gananciaPlanta <= 0.0
+        || (o.tau1 > 0.0 && o.wn > 0.0)
         || (o.ruido < 0.0 && o.ruido != -1.0)) {
         std::fprintf(stderr, "Valores fuera de rango (vea --help)\n");
         return false;
@@ -249,9 +260,11 @@ class Planta
 public:
     explicit Planta(const Opciones &o)
         : setPoint_(o.setPoint), referencia_(o.setPoint), zeta_(o.zeta), wn_(o.wn),
-          ganancia_(o.gananciaP > 0 ? o.gananciaP / (1.0 + o.gananciaP) : 1.0),
-          retardo_(o.retardo), y_(o.wn > 0 ? ganancia_ * o.setPoint : 0.0),
-          ruido_(0.0, o.ruido >= 0 ? o.ruido : o.wn > 0 ? 0.0 : 0.6),
+          tau1_(o.tau1),
+          ganancia_((o.gananciaP > 0 ? o.gananciaP / (1.0 + o.gananciaP) : 1.0) * o.gananciaPlanta),
+          retardo_(o.retardo),
+          y_(o.wn > 0 || o.tau1 > 0 ? ganancia_ * o.setPoint : 0.0),
+          ruido_(0.0, o.ruido >= 0 ? o.ruido : o.wn > 0 || o.tau1 > 0 ? 0.0 : 0.6),
           uniforme_(-o.ruidoUniforme, o.ruidoUniforme)
     {
     }
@@ -274,9 +287,12 @@ public:
         ahora_ += dt;
         const double perturbacion = (ruido_.stddev() > 0 ? ruido_(azar_) : 0.0)
                                     + (uniforme_.b() > 0 ? uniforme_(azar_) : 0.0);
-        if (wn_ > 0) {
+        if (wn_ > 0 || tau1_ > 0) {
             const double medida = y_ + perturbacion;
-            segundoOrden(dt);
+            if (wn_ > 0)
+                segundoOrden(dt);
+            else // exact for a set point held over the step
+                y_ += -std::expm1(-dt / tau1_) * (ganancia_ * referencia_ - y_);
             return uint8_t(std::clamp(std::lround(medida), 0L, 254L));
         }
         const double error = referencia_ - y_;
@@ -311,7 +327,7 @@ private:
     static constexpr double kp = 1.2, ki = 0.9, tau = 2.5;
     int setPoint_;   // the last one commanded, which the controller reports
     int referencia_; // the one the plant follows
-    double zeta_, wn_, ganancia_, retardo_;
+    double zeta_, wn_, tau1_, ganancia_, retardo_;
     double y_, v_ = 0.0, integral_ = 0.0;
     double ahora_ = 0.0;
     std::deque<std::pair<double, int>> pendientes_;

@@ -1,34 +1,57 @@
 #include "registroescalon.h"
 
+#include <algorithm>
+
 void RegistroEscalon::empezar()
 {
-    n_ = enCurso_ = 0;
-    porPunto_ = 1;
-    sumaT_ = sumaY_ = 0.0;
+    n_ = 0;
+    alfa_ = capacidad / 2;
     muestras_ = 0;
     tUltimo_ = 0.0;
 }
 
 void RegistroEscalon::agregar(double t, double y)
 {
+    t = std::max(t, tUltimo_); // never back in time, which no merge could undo
     ++muestras_;
     tUltimo_ = t;
-    sumaT_ += t;
-    sumaY_ += y;
-    if (++enCurso_ < porPunto_)
-        return;
-    if (n_ == capacidad) {
-        for (int i = 0; i < capacidad / 2; ++i) {
-            t_[i] = (t_[2 * i] + t_[2 * i + 1]) / 2;
-            y_[i] = (y_[2 * i] + y_[2 * i + 1]) / 2;
-        }
-        n_ = capacidad / 2;
-        porPunto_ *= 2; // the samples in hand are half of the next point
+    if (n_ > 0 && t <= limite_) {
+        const int i = n_ - 1;
+        const double k = 1.0 / (cuenta_[i] += 1.0);
+        t_[i] += (t - t_[i]) * k;
+        y_[i] += (y - y_[i]) * k;
+        hasta_[i] = t;
         return;
     }
-    t_[n_] = sumaT_ / enCurso_;
-    y_[n_] = sumaY_ / enCurso_;
+    while (n_ == capacidad)
+        compactar();
+    t_[n_] = desde_[n_] = hasta_[n_] = t;
+    y_[n_] = y;
+    cuenta_[n_] = 1.0;
+    limite_ = t + t / alfa_;
     ++n_;
-    enCurso_ = 0;
-    sumaT_ = sumaY_ = 0.0;
+}
+
+void RegistroEscalon::compactar()
+{
+    alfa_ /= 2;
+    int j = 0;
+    for (int i = 0; i < n_; ++i) {
+        if (j > 0 && hasta_[i] <= desde_[j - 1] * (1.0 + 1.0 / alfa_)) {
+            const double total = cuenta_[j - 1] + cuenta_[i];
+            t_[j - 1] = (t_[j - 1] * cuenta_[j - 1] + t_[i] * cuenta_[i]) / total;
+            y_[j - 1] = (y_[j - 1] * cuenta_[j - 1] + y_[i] * cuenta_[i]) / total;
+            cuenta_[j - 1] = total;
+            hasta_[j - 1] = hasta_[i];
+            continue;
+        }
+        t_[j] = t_[i];
+        y_[j] = y_[i];
+        cuenta_[j] = cuenta_[i];
+        desde_[j] = desde_[i];
+        hasta_[j] = hasta_[i];
+        ++j;
+    }
+    n_ = j;
+    limite_ = desde_[j - 1] * (1.0 + 1.0 / alfa_);
 }

@@ -3,9 +3,10 @@
 #include <array>
 
 // The samples of one step from its first on, times in seconds from it, in at most
-// `capacidad` points: when full, each two neighbours become one (their means), so a long step
-// keeps its whole course at a coarser pace. The merge's work is bounded and comes once per
-// doubling of the step's length, never per sample.
+// `capacidad` points. A point gathers the samples of a stretch no longer than 1/alfa of the
+// time before it began, so the step's start and rise stay at full resolution whatever its
+// length, and a long step keeps its whole course, coarser the later it is. When full, alfa
+// halves and neighbours merge: bounded work, coming more rarely the longer the step.
 class RegistroEscalon
 {
 public:
@@ -15,19 +16,22 @@ public:
     void agregar(double t, double y);
 
     int puntos() const { return n_; }
+    // Each point's mean time and value, and how many samples it holds.
     const double *tiempos() const { return t_.data(); }
     const double *valores() const { return y_.data(); }
-    int muestrasPorPunto() const { return porPunto_; }
+    const double *cuentas() const { return cuenta_.data(); }
     long long muestras() const { return muestras_; }
+    double ultimo() const { return tUltimo_; }
     // The mean time between samples; 0 before the second.
     double espaciado() const { return muestras_ > 1 ? tUltimo_ / double(muestras_ - 1) : 0.0; }
 
 private:
-    std::array<double, capacidad> t_{}, y_{};
+    void compactar();
+
+    std::array<double, capacidad> t_{}, y_{}, cuenta_{}, desde_{}, hasta_{};
     int n_ = 0;
-    int porPunto_ = 1;
-    int enCurso_ = 0; // samples gathered towards the next point
-    double sumaT_ = 0.0, sumaY_ = 0.0;
+    double alfa_ = capacidad / 2;
+    double limite_ = 0.0; // the last sample time the open point still takes
     long long muestras_ = 0;
     double tUltimo_ = 0.0;
 };

@@ -91,7 +91,8 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
         const uint8_t b = static_cast<uint8_t>(c);
         if (v.esperaSetPoint) {
             v.esperaSetPoint = false;
-            v.setPoint = b;
+            if (!enVuelo_ || !enVuelo(b, ahora))
+                v.setPoint = b;
             continue;
         }
         if (b >= marcaSetPoint) {
@@ -151,7 +152,27 @@ void Adquisicion::puertoAbierto()
     // after a marker, and the device may be another one.
     variables_.esperaSetPoint = false;
     variables_.setPoint.reset();
+    enVuelo_.reset();
     respuesta_.olvidarSetPoint();
+}
+
+bool Adquisicion::enVuelo(uint8_t setPoint, Reloj::Instante ahora)
+{
+    if (setPoint == *enVuelo_ && ahora < enVueloHasta_)
+        return true;
+    enVuelo_.reset(); // the controller has its new set point, or another
+    return false;
+}
+
+void Adquisicion::setPointEnviado(std::optional<int16_t> anterior)
+{
+    // A second is far more than a report spends in the controller's queue, the line and the
+    // reads gathered between frames; a later report of the old value is the controller's word.
+    enVuelo_.reset();
+    if (anterior && anterior != variables_.setPoint) {
+        enVuelo_ = anterior;
+        enVueloHasta_ = reloj_.instante() + std::chrono::seconds(1);
+    }
 }
 
 int Adquisicion::contarMuestras(QByteArrayView entrada, bool esperaSetPoint)

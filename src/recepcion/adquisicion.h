@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include <QByteArrayView>
 #include <QElapsedTimer>
@@ -41,6 +42,10 @@ public:
     // for a sample and the set point is unknown until the controller reports it.
     void puertoAbierto();
 
+    // «Enviar» has just sent a set point, `anterior` the one before it: reports of it already on
+    // their way when the controller got the new one are not a step back.
+    void setPointEnviado(std::optional<int16_t> anterior);
+
     // Samples handled since start: every one reached the window (and the log, when on).
     uint64_t muestrasRecibidas() const { return muestras_; }
 
@@ -79,6 +84,12 @@ private:
     // For the last samples, when no frame comes to carry them (one would, within the
     // interval and two frames, while samples keep coming and the window is on show).
     QTimer lecturasTarde_;
+    // Whether a reported set point is the one before a send, still on its way; out of line,
+    // as it comes rarely and the loop over the bytes is the hot path.
+    [[gnu::noinline]] bool enVuelo(uint8_t setPoint, Reloj::Instante ahora);
+    // The set point before a send, and until when a report of it is taken as in flight.
+    std::optional<int16_t> enVuelo_;
+    Reloj::Instante enVueloHasta_{};
     float ultimoTranscurrido_ = 0.0f;
     int16_t ultimoDato_ = 0;
 };

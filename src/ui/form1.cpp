@@ -189,7 +189,9 @@ void Form1::conectarEventos()
             esperaDatos_->puertoCerrado();
     });
     connect(btnEnviar, &QPushButton::clicked, this, [this] {
-        enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_);
+        const std::optional<int16_t> antes = variables.setPoint;
+        if (enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_))
+            adquisicion_->setPointEnviado(antes);
     });
     // Enter in the box sends, as «Enviar» does (nothing while it is disabled).
     connect(txtSetPoint, &QLineEdit::returnPressed, btnEnviar, &QPushButton::click);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
@@ -25,18 +27,14 @@
 namespace {
 
 using Figuras = RespuestaEscalon::Figuras;
+using Nota = RespuestaEscalon::Nota;
 using Hora = std::chrono::system_clock::duration;
 using Texto = std::optional<QString>;
 
 const QString nada = QStringLiteral("—");
 
-// As many decimals as the time between samples resolves.
-int decimales(double espaciado)
-{
-    if (espaciado <= 0.0)
-        return 3;
-    return std::clamp(int(std::ceil(-std::log10(espaciado) - 1e-9)), 0, 4);
-}
+// The plot's graphs, in the order they are added.
+enum Grafico { gValor, gSetPoint, gNivel10, gNivel90, gFinal, gBandaArriba, gBandaAbajo, gPico, gModelo };
 
 Texto real(const std::optional<double> &v, int d, bool signo = false)
 {
@@ -49,36 +47,59 @@ Texto real(const std::optional<double> &v, int d, bool signo = false)
     return signo && x > 0 ? u'+' + s : s;
 }
 
-Texto tiempo(const Figuras &f, const std::optional<double> &v)
-{
-    return real(v, decimales(f.espaciado));
-}
-
 QString cuentas(double v)
 {
     const QString s = QLocale().toString(v, 'g', v < 10 ? 2 : 3);
-    return s + (std::abs(v - 1.0) < 1e-9 ? QStringLiteral(" cuenta") : QStringLiteral(" cuentas"));
+    return s + (s == QStringLiteral("1") ? QStringLiteral(" cuenta") : QStringLiteral(" cuentas"));
 }
 
-// «± 1 cuenta (10 %)»: the band actually used, in counts and in % of the response.
-Texto banda(const Figuras &f)
+QString nota(const Figuras &f)
 {
-    if (!f.banda || !f.valorFinal || *f.valorFinal == f.inicial)
-        return std::nullopt;
-    const double porciento = *f.banda / std::abs(*f.valorFinal - f.inicial) * 100.0;
-    return QStringLiteral("± %1 (%2 %)")
-        .arg(cuentas(*f.banda), QLocale().toString(porciento, 'g', 2));
+    QStringList partes;
+    switch (f.nota) {
+    case Nota::ninguna: break;
+    case Nota::pequeno: partes << QStringLiteral("demasiado pequeño para medirlo"); break;
+    case Nota::sinRespuesta: partes << QStringLiteral("sin respuesta"); break;
+    case Nota::corta: partes << QStringLiteral("respuesta aún corta para saber dónde acaba"); break;
+    case Nota::saturada:
+        partes << QStringLiteral("saturada en %1: sin valor final").arg(f.pico.value_or(0), 0, 'f', 0);
+        break;
+    case Nota::rampa: partes << QStringLiteral("rampa: no se establece"); break;
+    case Nota::sinAmortiguar: partes << QStringLiteral("oscila sin amortiguarse"); break;
+    case Nota::noSeAjusta:
+        partes << QStringLiteral("el modelo no se ajusta (residuo %1, ruido %2)")
+                      .arg(cuentas(f.residuo.value_or(0)), cuentas(f.ruido));
+        break;
+    }
+    if (f.nota == Nota::ninguna && f.modelo && f.finalProvisional)
+        partes << QStringLiteral("provisional: aún no se ha establecido");
+    if (f.cortado)
+        partes << QStringLiteral("cortado antes de establecerse");
+    return partes.join(QStringLiteral("; "));
 }
 
-// Each figure: its caption above the table, its column heading, its text.
+// Each figure: its caption (in the figures and as the table's heading, with its unit), what
+// it is, its text with one number of decimals whatever the step, and whether it is provisional.
 struct Cifra
 {
-    QString rotulo, columna;
+    QString rotulo, ayuda;
     std::function<Texto(const Figuras &, Hora)> texto;
+    std::function<bool(const Figuras &)> provisional = [](const Figuras &) { return false; };
+    bool oculta = false; // in the table until the user shows it
 };
 
-const std::array<Cifra, 13> cifras{{
-    {QStringLiteral("Hora del escalón"), QStringLiteral("Hora"),
+enum Columna {
+    cHora, cEscalon, cSubida, cPico, cSobreimpulso, cTiempoPico, cBanda, cEstablecimiento,
+    cFinal, cError, cErrorPorciento, cPeriodo, cZeta, cWn, cConstante, cRetardo, cResiduo, cNota,
+    columnasTabla
+};
+
+const auto subidaP = [](const Figuras &f) { return f.subidaProvisional; };
+const auto picoP = [](const Figuras &f) { return f.picoProvisional; };
+const auto finalP = [](const Figuras &f) { return f.finalProvisional; };
+
+const std::array<Cifra, columnasTabla> cifras{{
+    {QStringLiteral("Hora"), QStringLiteral("Hora del escalón"),
      [](const Figuras &f, Hora desfase) -> Texto {
          if (!f.hay)
              return std::nullopt;
@@ -87,49 +108,57 @@ const std::array<Cifra, 13> cifras{{
          return QDateTime::fromMSecsSinceEpoch(pared.time_since_epoch().count())
              .toString(QStringLiteral("HH:mm:ss.zzz"));
      }},
-    {QStringLiteral("Escalón del set point"), QStringLiteral("Escalón"),
+    {QStringLiteral("Escalón"), QStringLiteral("Escalón del set point"),
      [](const Figuras &f, Hora) -> Texto {
          if (!f.hay)
              return std::nullopt;
          return QStringLiteral("%1 → %2").arg(f.desde).arg(f.hasta);
      }},
-    {QStringLiteral("Tiempo de subida (10 % a 90 %), s"), QStringLiteral("Subida (s)"),
-     [](const Figuras &f, Hora) { return tiempo(f, f.subida); }},
-    {QStringLiteral("Valor de pico"), QStringLiteral("Valor de pico"),
-     [](const Figuras &f, Hora) { return real(f.pico, 1); }},
-    {QStringLiteral("Sobreimpulso, % de la respuesta"), QStringLiteral("Sobreimpulso (%)"),
-     [](const Figuras &f, Hora) { return real(f.sobreimpulso, 1); }},
-    {QStringLiteral("Tiempo de pico, s"), QStringLiteral("Tiempo de pico (s)"),
-     [](const Figuras &f, Hora) { return tiempo(f, f.tiempoPico); }},
-    {QStringLiteral("Banda de establecimiento"), QStringLiteral("Banda"),
-     [](const Figuras &f, Hora) { return banda(f); }},
-    {QStringLiteral("Tiempo de establecimiento, s"), QStringLiteral("Establecimiento (s)"),
-     [](const Figuras &f, Hora) { return tiempo(f, f.establecimiento); }},
-    {QStringLiteral("Valor final"), QStringLiteral("Valor final"),
-     [](const Figuras &f, Hora) { return real(f.valorFinal, 1); }},
-    {QStringLiteral("Error permanente e = r − y, cuentas"), QStringLiteral("Error (cuentas)"),
-     [](const Figuras &f, Hora) { return real(f.error, 1, true); }},
-    {QStringLiteral("Error permanente, % del escalón"), QStringLiteral("Error (%)"),
-     [](const Figuras &f, Hora) { return real(f.errorPorciento, 1, true); }},
-    {QStringLiteral("Periodo de oscilación, s"), QStringLiteral("Periodo (s)"),
-     [](const Figuras &f, Hora) { return tiempo(f, f.periodo); }},
-    {QStringLiteral("Nota"), QStringLiteral("Nota"),
+    {QStringLiteral("Subida (s)"), QStringLiteral("Tiempo de subida, del 10 % al 90 % del camino al valor final"),
+     [](const Figuras &f, Hora) { return real(f.subida, 3); }, subidaP},
+    {QStringLiteral("Valor de pico (cuentas)"), QStringLiteral("El valor más lejano en el sentido del escalón"),
+     [](const Figuras &f, Hora) { return real(f.pico, 1); }, picoP, true},
+    {QStringLiteral("Sobreimpulso (%)"), QStringLiteral("Cuánto pasa del valor final, en % de la respuesta"),
+     [](const Figuras &f, Hora) { return real(f.sobreimpulso, 1); }, picoP},
+    {QStringLiteral("Tiempo de pico (s)"), QStringLiteral("Cuándo llega al pico, desde el escalón"),
+     [](const Figuras &f, Hora) { return real(f.tiempoPico, 3); }, picoP, true},
+    {QStringLiteral("Banda (cuentas)"), QStringLiteral("Semiancho de la banda de establecimiento: 5 % de la respuesta, al menos 1 cuenta"),
      [](const Figuras &f, Hora) -> Texto {
-         if (!f.pequeno)
+         if (!f.banda)
              return std::nullopt;
-         return QStringLiteral("demasiado pequeño para medirlo");
+         return QStringLiteral("± ") + *real(f.banda, 1);
+     }, finalP, true},
+    {QStringLiteral("Establecimiento (s)"), QStringLiteral("Última entrada en la banda alrededor del valor final, desde el escalón"),
+     [](const Figuras &f, Hora) { return real(f.establecimiento, 3); },
+     [](const Figuras &f) { return f.establecimientoProvisional; }},
+    {QStringLiteral("Valor final (cuentas)"), QStringLiteral("Donde acaba la respuesta ajustada"),
+     [](const Figuras &f, Hora) { return real(f.valorFinal, 1); }, finalP},
+    {QStringLiteral("Error (cuentas)"), QStringLiteral("Error permanente e = r − y: set point menos valor final"),
+     [](const Figuras &f, Hora) { return real(f.error, 1, true); }, finalP},
+    {QStringLiteral("Error (%)"), QStringLiteral("Error permanente en % del escalón del set point"),
+     [](const Figuras &f, Hora) { return real(f.errorPorciento, 1, true); }, finalP, true},
+    {QStringLiteral("Periodo (s)"), QStringLiteral("Periodo de una oscilación que no se amortigua"),
+     [](const Figuras &f, Hora) { return real(f.periodo, 3); }, {}, true},
+    {QStringLiteral("ζ"), QStringLiteral("Amortiguamiento del modelo de segundo orden ajustado"),
+     [](const Figuras &f, Hora) { return real(f.zeta, 2); }, finalP},
+    {QStringLiteral("ωn (rad/s)"), QStringLiteral("Frecuencia natural del modelo de segundo orden ajustado"),
+     [](const Figuras &f, Hora) { return real(f.wn, 2); }, finalP},
+    {QStringLiteral("τ (s)"), QStringLiteral("Constante de tiempo del modelo ajustado, donde es de primer orden"),
+     [](const Figuras &f, Hora) { return real(f.constante, 3); }, finalP},
+    {QStringLiteral("Retardo (s)"), QStringLiteral("Tiempo muerto del modelo ajustado"),
+     [](const Figuras &f, Hora) { return real(f.retardo, 3); }, finalP, true},
+    {QStringLiteral("Residuo (cuentas)"), QStringLiteral("Desviación de las muestras respecto al modelo, frente al ruido medido antes del escalón"),
+     [](const Figuras &f, Hora) { return f.modelo ? real(f.residuo, 2) : std::nullopt; }, {}, true},
+    {QStringLiteral("Nota"), QStringLiteral("Por qué falta una cifra, o si es provisional"),
+     [](const Figuras &f, Hora) -> Texto {
+         const QString n = nota(f);
+         return n.isEmpty() ? Texto() : Texto(n);
      }},
 }};
 
-// Its caption names the band actually used.
-constexpr int indiceEstablecimiento = 7;
-
-QStringList columnas()
+bool provisional(const Cifra &c, const Figuras &f)
 {
-    QStringList c;
-    for (const Cifra &n : cifras)
-        c << n.columna;
-    return c;
+    return c.provisional && c.provisional(f);
 }
 
 QPen trazo(Qt::GlobalColor color, Qt::PenStyle estilo = Qt::SolidLine)
@@ -156,10 +185,9 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
 
     grafico_ = new QCustomPlot;
     grafico_->setObjectName(QStringLiteral("graficoEscalon"));
-    grafico_->setMinimumSize(360, 220);
+    grafico_->setMinimumSize(320, 200);
     grafico_->xAxis->setLabel(QStringLiteral("s desde el escalón"));
-    // Graph order: value, set point, 10 %, 90 %, final value, band (two edges), peak.
-    const std::array<std::pair<QString, QPen>, 8> series{{
+    const std::array<std::pair<QString, QPen>, gModelo + 1> series{{
         {QStringLiteral("Valor"), trazo(Qt::blue)},
         {QStringLiteral("Set point"), trazo(Qt::red)},
         {QStringLiteral("10 %"), trazo(Qt::darkGray, Qt::DotLine)},
@@ -168,33 +196,54 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
         {QStringLiteral("Banda"), trazo(Qt::green, Qt::DashDotLine)},
         {QStringLiteral("Banda"), trazo(Qt::green, Qt::DashDotLine)},
         {QStringLiteral("Pico"), trazo(Qt::magenta)},
+        {QStringLiteral("Modelo"), QPen(QColor(255, 140, 0), 2)},
     }};
     for (const auto &[nombre, pluma] : series) {
         QCPGraph *g = grafico_->addGraph();
         g->setName(nombre);
         g->setPen(pluma);
     }
-    grafico_->graph(7)->setLineStyle(QCPGraph::lsNone);
-    grafico_->graph(7)->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 8));
+    grafico_->graph(gPico)->setLineStyle(QCPGraph::lsNone);
+    grafico_->graph(gPico)->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 8));
 
-    auto *formulario = new QFormLayout;
+    // The current step's figures on one tab, the last steps on another: the window stays
+    // narrow enough to sit beside the trend on a 1280 x 800 screen.
+    auto *hoja = new QWidget;
+    auto *formulario = new QFormLayout(hoja);
     for (const Cifra &c : cifras) {
         auto *rotulo = new QLabel(c.rotulo);
+        rotulo->setToolTip(c.ayuda);
         auto *valor = new QLabel(nada);
         valor->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        valor->setWordWrap(true);
         formulario->addRow(rotulo, valor);
         rotulos_ << rotulo;
         valores_ << valor;
     }
-    auto *arriba = new QHBoxLayout;
-    arriba->addWidget(grafico_, 1);
-    arriba->addLayout(formulario);
 
     tabla_ = new QTableWidget(0, int(cifras.size()));
     tabla_->setObjectName(QStringLiteral("tablaEscalones"));
-    tabla_->setHorizontalHeaderLabels(columnas());
     tabla_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    tabla_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    QHeaderView *cabecera = tabla_->horizontalHeader();
+    cabecera->setSectionResizeMode(QHeaderView::ResizeToContents);
+    cabecera->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // Columns a user can hide or show from the heading's menu; «Copiar» copies them all.
+    for (int c = 0; c < int(cifras.size()); ++c) {
+        auto *item = new QTableWidgetItem(cifras[size_t(c)].rotulo);
+        item->setToolTip(cifras[size_t(c)].ayuda);
+        tabla_->setHorizontalHeaderItem(c, item);
+        tabla_->setColumnHidden(c, cifras[size_t(c)].oculta);
+        auto *accion = new QAction(cifras[size_t(c)].rotulo, cabecera);
+        accion->setCheckable(true);
+        accion->setChecked(!cifras[size_t(c)].oculta);
+        connect(accion, &QAction::toggled, tabla_,
+                [this, c](bool ver) { tabla_->setColumnHidden(c, !ver); });
+        cabecera->addAction(accion);
+    }
+
+    auto *pestanas = new QTabWidget;
+    pestanas->addTab(hoja, QStringLiteral("Escalón actual"));
+    pestanas->addTab(tabla_, QStringLiteral("Últimos %1 escalones").arg(RespuestaEscalon::escalonesGuardados));
 
     auto *copiarBoton = new QPushButton(QStringLiteral("Copiar"));
     copiarBoton->setObjectName(QStringLiteral("btnCopiar"));
@@ -206,17 +255,16 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     connect(escape, &QShortcut::activated, this, &QWidget::close);
 
     auto *pie = new QHBoxLayout;
-    pie->addWidget(new QLabel(QStringLiteral("Últimos %1 escalones, el actual primero")
-                                  .arg(RespuestaEscalon::escalonesGuardados)));
+    pie->addWidget(new QLabel(QStringLiteral("≈: provisional")));
     pie->addStretch();
     pie->addWidget(copiarBoton);
 
     auto *todo = new QVBoxLayout(this);
     todo->addWidget(estado_);
-    todo->addLayout(arriba);
-    todo->addWidget(tabla_, 1);
+    todo->addWidget(grafico_, 1);
+    todo->addWidget(pestanas, 1);
     todo->addLayout(pie);
-    resize(980, 620);
+    resize(350, 720);
 
     connect(&temporizador_, &QTimer::timeout, this, &VentanaRespuesta::actualizar);
 }
@@ -232,11 +280,16 @@ void VentanaRespuesta::actualizar()
     else
         estado_->clear();
     estado_->setVisible(!estado_->text().isEmpty());
-    for (size_t i = 0; i < cifras.size(); ++i)
-        valores_[qsizetype(i)]->setText(cifras[i].texto(actual, desfase_).value_or(nada));
-    rotulos_[indiceEstablecimiento]->setText(
-        QStringLiteral("Tiempo de establecimiento (%1), s")
-            .arg(banda(actual).value_or(QStringLiteral("± 5 %"))));
+    const QColor gris = palette().color(QPalette::Disabled, QPalette::WindowText);
+    const QColor normal = palette().color(QPalette::WindowText);
+    for (size_t i = 0; i < cifras.size(); ++i) {
+        const bool p = provisional(cifras[i], actual);
+        const Texto t = cifras[i].texto(actual, desfase_);
+        valores_[qsizetype(i)]->setText(t ? (p ? QStringLiteral("≈ ") : QString()) + *t : nada);
+        QPalette paleta = valores_[qsizetype(i)]->palette();
+        paleta.setColor(QPalette::WindowText, p && t ? gris : normal);
+        valores_[qsizetype(i)]->setPalette(paleta);
+    }
     const int filas = respuesta_.cuantos();
     tabla_->setRowCount(filas);
     for (int fila = 0; fila < filas; ++fila) {
@@ -248,7 +301,10 @@ void VentanaRespuesta::actualizar()
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 tabla_->setItem(fila, c, item);
             }
-            item->setText(cifras[size_t(c)].texto(f, desfase_).value_or(nada));
+            const bool p = provisional(cifras[size_t(c)], f);
+            const Texto t = cifras[size_t(c)].texto(f, desfase_);
+            item->setText(t ? (p ? QStringLiteral("≈ ") : QString()) + *t : nada);
+            item->setForeground(p && t ? gris : normal);
         }
     }
     dibujar(actual);
@@ -262,25 +318,36 @@ void VentanaRespuesta::dibujar(const RespuestaEscalon::Figuras &f)
     std::copy_n(r.tiempos(), n, t.begin());
     std::copy_n(r.valores(), n, y.begin());
     const double fin = n > 0 ? std::max(t.last(), 1e-3) : 1.0;
-    const auto recta = [&](int g, std::optional<double> nivel) {
+    const auto recta = [&](Grafico g, std::optional<double> nivel) {
         if (nivel)
             grafico_->graph(g)->setData({0.0, fin}, {*nivel, *nivel}, true);
         else
             grafico_->graph(g)->data()->clear();
     };
-    grafico_->graph(0)->setData(t, y, true);
-    recta(1, f.hay ? std::optional<double>(f.hasta) : std::nullopt);
+    grafico_->graph(gValor)->setData(t, y, true);
+    recta(gSetPoint, f.hay ? std::optional<double>(f.hasta) : std::nullopt);
     const bool medible = f.hay && !f.pequeno && n > 0;
-    recta(2, medible && f.nivel10 != f.nivel90 ? std::optional(f.nivel10) : std::nullopt);
-    recta(3, medible && f.nivel10 != f.nivel90 ? std::optional(f.nivel90) : std::nullopt);
-    recta(4, medible ? f.valorFinal : std::nullopt);
+    const bool niveles = medible && f.nivel10 != f.nivel90;
+    recta(gNivel10, niveles ? std::optional(f.nivel10) : std::nullopt);
+    recta(gNivel90, niveles ? std::optional(f.nivel90) : std::nullopt);
+    recta(gFinal, medible ? f.valorFinal : std::nullopt);
     const bool hayBanda = medible && f.valorFinal && f.banda;
-    recta(5, hayBanda ? std::optional(*f.valorFinal + *f.banda) : std::nullopt);
-    recta(6, hayBanda ? std::optional(*f.valorFinal - *f.banda) : std::nullopt);
+    recta(gBandaArriba, hayBanda ? std::optional(*f.valorFinal + *f.banda) : std::nullopt);
+    recta(gBandaAbajo, hayBanda ? std::optional(*f.valorFinal - *f.banda) : std::nullopt);
     if (medible && f.pico && f.tiempoPico)
-        grafico_->graph(7)->setData({*f.tiempoPico}, {*f.pico}, true);
+        grafico_->graph(gPico)->setData({*f.tiempoPico}, {*f.pico}, true);
     else
-        grafico_->graph(7)->data()->clear();
+        grafico_->graph(gPico)->data()->clear();
+    // The fitted response over the samples, fine enough for its swing at any width.
+    QVector<double> mt, my;
+    if (medible && f.modelo) {
+        constexpr int puntos = 400;
+        for (int i = 0; i <= puntos; ++i) {
+            mt << fin * i / puntos;
+            my << f.modelo->valor(mt.last());
+        }
+    }
+    grafico_->graph(gModelo)->setData(mt, my, true);
     grafico_->rescaleAxes();
     grafico_->yAxis->scaleRange(1.1);
     grafico_->replot(QCustomPlot::rpQueuedReplot);
@@ -288,12 +355,17 @@ void VentanaRespuesta::dibujar(const RespuestaEscalon::Figuras &f)
 
 QString VentanaRespuesta::textoTabla() const
 {
-    QString texto = columnas().join(u'\t') + u'\n';
+    QStringList titulos;
+    for (const Cifra &c : cifras)
+        titulos << c.rotulo;
+    QString texto = titulos.join(u'\t') + u'\n';
     for (int fila = 0; fila < respuesta_.cuantos(); ++fila) {
         const Figuras f = respuesta_.escalon(fila);
         QStringList celdas;
-        for (const Cifra &c : cifras)
-            celdas << c.texto(f, desfase_).value_or(QString());
+        for (const Cifra &c : cifras) {
+            const Texto t = c.texto(f, desfase_);
+            celdas << (t && provisional(c, f) ? *t + QStringLiteral(" (provisional)") : t.value_or(QString()));
+        }
         texto += celdas.join(u'\t') + u'\n';
     }
     return texto;

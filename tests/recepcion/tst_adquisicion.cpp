@@ -5,6 +5,8 @@
 
 #include "chart/graficotendencia.h"
 #include "recepcion/adquisicion.h"
+#include "serial/puertoserie.h"
+#include "pseudoterminal.h"
 #include "relojprueba.h"
 #include "ui/form1.h"
 
@@ -214,6 +216,29 @@ private slots:
         f.variables.setPoint = 150; // as a send leaves it
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({2}));
         QCOMPARE(ultimas(f.ventana, 2), (Filas{{1, sinSp}, {2, 150}}));
+    }
+
+    // One click of «Enviar», one step: the controller's reports of the old set point already
+    // on their way are not a step back; once it has reported the new one, the old is a step.
+    void enviarEsUnEscalon()
+    {
+        Pty pty;
+        RelojPrueba reloj(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
+        Form1 f;
+        f.adquisicion().reloj().setFuente(&reloj);
+        f.txtPuerto->setText(pty.ruta());
+        f.btnPuerto->click();
+        QVERIFY(f.MSComm1->PortOpen());
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 20, 21}));
+        f.txtSetPoint->setText(QStringLiteral("50"));
+        f.btnEnviar->click();
+        reloj.avanzar(std::chrono::milliseconds(300));
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({22, 255, 30, 23, 255, 50, 24}));
+        QCOMPARE(ultimas(f.ventana, 3), (Filas{{22, 50}, {23, 50}, {24, 50}}));
+        QCOMPARE(f.adquisicion().respuesta().cuantos(), 1);
+        reloj.avanzar(std::chrono::seconds(1));
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 25}));
+        QCOMPARE(f.adquisicion().respuesta().cuantos(), 2);
     }
 };
 

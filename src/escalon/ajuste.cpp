@@ -1,0 +1,274 @@
+#include "ajuste.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include <Eigen/Dense>
+#include <unsupported/Eigen/NonLinearOptimization>
+#include <unsupported/Eigen/NumericalDiff>
+
+namespace {
+
+// The starts are tried on the points merged down to at most this many, the best one then
+// carried on over all of them: the fit of a full record stays within a couple of ms.
+constexpr int puntosTanteo = 64;
+
+// The shape as Levenberg-Marquardt moves it, free of bounds: ln c1; rho, with c2 = (rho c1)²
+// (0 is first order, 1/2 critical damping); the square root of the dead time.
+Modelo forma(const Eigen::VectorXd &x)
+{
+    Modelo m;
+    m.c1 = std::exp(std::clamp(x[0], -12.0, 14.0));
+    const double rho = std::clamp(x[1], -1e3, 1e3);
+    m.c2 = (rho * m.c1) * (rho * m.c1);
+    m.retardo = x[2] * x[2];
+    return m;
+}
+
+Eigen::VectorXd parametros(const Modelo &m)
+{
+    return Eigen::Vector3d(std::log(m.c1), std::sqrt(m.c2) / m.c1, std::sqrt(m.retardo));
+}
+
+struct Residuos
+{
+    using Scalar = double;
+    enum { InputsAtCompileTime = Eigen::Dynamic, ValuesAtCompileTime = Eigen::Dynamic };
+    using InputType = Eigen::VectorXd;
+    using ValueType = Eigen::VectorXd;
+    using JacobianType = Eigen::MatrixXd;
+
+    Residuos() = default;
+    explicit Residuos(const Puntos &puntos)
+        : p(&puntos), s(static_cast<size_t>(puntos.n)), raiz(static_cast<size_t>(puntos.n))
+    {
+        for (int i = 0; i < p->n; ++i)
+            raiz[size_t(i)] = 1.0 / std::sqrt(p->varianza[i]);
+    }
+    int inputs() const { return 3; }
+    int values() const { return p->n; }
+
+    // The levels that fit `m`'s shape best, by weighted least squares on 1 - paso and paso.
+    void niveles(Modelo &m) const
+    {
+        double a = 0, b = 0, c = 0, r1 = 0, r2 = 0;
+        for (int i = 0; i < p->n; ++i) {
+            const double w = raiz[size_t(i)] * raiz[size_t(i)];
+            const double si = m.paso(p->t[i] - m.retardo), ui = 1.0 - si;
+            s[size_t(i)] = si;
+            a += w * ui * ui;
+            b += w * ui * si;
+            c += w * si * si;
+            r1 += w * ui * p->y[i];
+            r2 += w * si * p->y[i];
+        }
+        const double det = a * c - b * b;
+        if (det > 1e-9 * a * c) {
+            m.inicial = (r1 * c - r2 * b) / det;
+            m.final = (a * r2 - b * r1) / det;
+        } else { // no response among the points: their mean, far from fitting a step
+            m.inicial = m.final = (r1 + r2) / (a + 2 * b + c);
+        }
+    }
+
+    int operator()(const Eigen::VectorXd &x, Eigen::VectorXd &f) const
+    {
+        Modelo m = forma(x);
+        niveles(m);
+        for (int i = 0; i < p->n; ++i)
+            f[i] = (p->y[i] - m.inicial - (m.final - m.inicial) * s[size_t(i)]) * raiz[size_t(i)];
+        return 0;
+    }
+
+    const Puntos *p = nullptr;
+    mutable std::vector<double> s;
+    std::vector<double> raiz; // 1 / standard deviation of each point
+};
+
+// From `x` to the least squares' minimum, within `evaluaciones` of the residuals.
+double minimizar(const Puntos &p, Eigen::VectorXd &x, int evaluaciones)
+{
+    Eigen::NumericalDiff<Residuos> funcion{Residuos(p)};
+    Eigen::LevenbergMarquardt<Eigen::NumericalDiff<Residuos>> lm(funcion);
+    lm.parameters.maxfev = evaluaciones;
+    lm.parameters.xtol = 1e-6;
+    lm.parameters.ftol = 1e-8;
+    lm.minimize(x);
+    const double chi2 = lm.fvec.squaredNorm();
+    return std::isfinite(chi2) ? chi2 : INFINITY;
+}
+
+// Shapes to start from: under-damped, well damped, critical and first order, each scaled and
+// delayed so that it passes 10 % and 50 % of the way when the points do.
+std::vector<Eigen::VectorXd> inicios(const Puntos &p)
+{
+    const int n = p.n, cola = std::max(3, n / 10);
+    double y0 = 0, yf = 0;
+    for (int i = 0; i < 3; ++i)
+        y0 += p.y[i] / 3;
+    for (int i = n - cola; i < n; ++i)
+        yf += p.y[i] / cola;
+    std::optional<double> t10, t50;
+    for (int i = 1; i + 1 < n && !t50; ++i) {
+        const double v = ((p.y[i - 1] + p.y[i] + p.y[i + 1]) / 3 - y0) / (yf - y0);
+        if (!t10 && v >= 0.1)
+            t10 = p.t[i];
+        if (v >= 0.5)
+            t50 = p.t[i];
+    }
+    const double fin = p.t[n - 1];
+    const double a50 = t50.value_or(fin / 2), a10 = std::min(t10.value_or(a50 / 5), a50);
+    std::vector<Eigen::VectorXd> x;
+    const auto escalado = [&](Modelo m, double u10, double u50) {
+        const double escala = a50 > a10 ? (a50 - a10) / (u50 - u10) : std::max(a50, 1e-3) / u50;
+        const double retardo = std::max(a10 - u10 * escala, 1e-3 * escala);
+        m.c1 *= escala;
+        m.c2 *= escala * escala;
+        m.retardo = retardo;
+        x.push_back(parametros(m));
+    };
+    for (const double zeta : {0.05, 0.25, 0.6, 1.0}) {
+        const Modelo m{0, 1, 2 * zeta, 1, 0};
+        escalado(m, *m.alcanza(0.1), *m.alcanza(0.5));
+    }
+    escalado(Modelo{0, 1, 1, 0, 0}, std::log(1 / 0.9), std::log(2.0));
+    // A swing's frequency is where least squares has many minima: started from the one the
+    // points show, timed at their upward crossings of the last half's mean.
+    double media = 0;
+    for (int i = n / 2; i < n; ++i)
+        media += p.y[i] / (n - n / 2);
+    const double histeresis = 0.1 * std::abs(yf - y0);
+    std::vector<double> subidas;
+    bool debajo = false;
+    for (int i = 0; i < n; ++i) {
+        if (p.y[i] < media - histeresis)
+            debajo = true;
+        else if (debajo && p.y[i] > media + histeresis) {
+            subidas.push_back(p.t[i]);
+            debajo = false;
+        }
+    }
+    if (subidas.size() >= 2) {
+        const double wd = 2 * std::numbers::pi * double(subidas.size() - 1) / (subidas.back() - subidas.front());
+        for (const double zeta : {0.02, 0.1})
+            x.push_back(parametros(Modelo{0, 1, 2 * zeta / wd, 1 / (wd * wd), 1e-3 / wd}));
+    }
+    return x;
+}
+
+// The final value's standard deviation from the fit's Jacobian in all five parameters
+// (levels, ln c1, c2 / c1², dead time), scaled up by the residual where it is over the noise.
+double desviacionFinal(const Residuos &r, const Modelo &m, double escala)
+{
+    const Puntos &p = *r.p;
+    Eigen::MatrixXd j(p.n, 5);
+    const auto columna = [&](int k, const Modelo &otro, double h) {
+        for (int i = 0; i < p.n; ++i)
+            j(i, k) = (otro.valor(p.t[i]) - m.valor(p.t[i])) / h * r.raiz[size_t(i)];
+    };
+    for (int i = 0; i < p.n; ++i) {
+        const double s = m.paso(p.t[i] - m.retardo);
+        j(i, 0) = (1 - s) * r.raiz[size_t(i)];
+        j(i, 1) = s * r.raiz[size_t(i)];
+    }
+    Modelo otro = m;
+    otro.c1 *= std::exp(1e-5);
+    otro.c2 *= std::exp(2e-5);
+    columna(2, otro, 1e-5);
+    otro = m;
+    otro.c2 += 1e-4 * m.c1 * m.c1;
+    columna(3, otro, 1e-4);
+    otro = m;
+    otro.retardo += 1e-4 * m.c1;
+    columna(4, otro, 1e-4 * m.c1);
+    const Eigen::Matrix<double, 5, 5> a = j.transpose() * j;
+    const Eigen::Matrix<double, 5, 5> cov = a.completeOrthogonalDecomposition().pseudoInverse();
+    const double v = cov(1, 1) * std::max(1.0, escala);
+    return std::isfinite(v) && v >= 0 ? std::sqrt(v) : INFINITY;
+}
+
+} // namespace
+
+std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &previo)
+{
+    if (p.n < 8)
+        return std::nullopt;
+    // The starts, on neighbours merged as their weighted means.
+    std::vector<double> t, y, v;
+    Puntos tanteo = p;
+    if (p.n > puntosTanteo) {
+        const int g = (p.n + puntosTanteo - 1) / puntosTanteo;
+        for (int i = 0; i < p.n; i += g) {
+            double w = 0, st = 0, sy = 0;
+            for (int k = i; k < std::min(p.n, i + g); ++k) {
+                w += 1 / p.varianza[k];
+                st += p.t[k] / p.varianza[k];
+                sy += p.y[k] / p.varianza[k];
+            }
+            t.push_back(st / w);
+            y.push_back(sy / w);
+            v.push_back(1 / w);
+        }
+        tanteo = {t.data(), y.data(), v.data(), int(t.size())};
+    }
+    // The last fit, where it still fits about as well as the noise allows, needs no other start.
+    Eigen::VectorXd mejor;
+    double menor = INFINITY;
+    const auto probar = [&](std::vector<Eigen::VectorXd> candidatos) {
+        for (Eigen::VectorXd &x : candidatos) {
+            const double chi2 = minimizar(tanteo, x, 30);
+            if (chi2 < menor) {
+                menor = chi2;
+                mejor = x;
+            }
+        }
+    };
+    if (previo && previo->c1 > 0)
+        probar({parametros(*previo)});
+    if (!(menor < 2.0 * tanteo.n))
+        probar(inicios(p));
+    if (!std::isfinite(menor))
+        return std::nullopt;
+    if (tanteo.n != p.n)
+        minimizar(p, mejor, 16);
+
+    Ajuste a;
+    const Residuos r(p);
+    a.modelo = forma(mejor);
+    r.niveles(a.modelo);
+    Eigen::VectorXd f(p.n);
+    r(mejor, f);
+    a.chi2 = f.squaredNorm();
+    a.libres = p.n - 5;
+    if (!std::isfinite(a.chi2) || !std::isfinite(a.modelo.final))
+        return std::nullopt;
+    // On the merged points, which weigh as much: the same spread for a fraction of the work.
+    a.dFinal = desviacionFinal(Residuos(tanteo), a.modelo, a.chi2 / a.libres);
+    return a;
+}
+
+std::optional<double> ruidoRobusto(const double *y, int n)
+{
+    if (n < 16)
+        return std::nullopt;
+    std::vector<double> d(static_cast<size_t>(n - 1));
+    for (int i = 1; i < n; ++i)
+        d[size_t(i - 1)] = std::abs(y[i] - y[i - 1]);
+    std::vector<double> orden = d;
+    std::nth_element(orden.begin(), orden.begin() + orden.size() / 2, orden.end());
+    // Whole counts make a median of 0 or 1 from noise of under a count: a count at least.
+    const double limite = 5.0 * std::max(orden[orden.size() / 2], 1.0);
+    double suma = 0, suma2 = 0;
+    int k = 0;
+    for (int i = 1; i < n; ++i)
+        if (d[size_t(i - 1)] <= limite) {
+            const double di = y[i] - y[i - 1];
+            suma += di;
+            suma2 += di * di;
+            ++k;
+        }
+    const double media = suma / k;
+    return std::sqrt(std::max(0.0, suma2 / k - media * media) / 2.0);
+}

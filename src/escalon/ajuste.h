@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+
+#include "escalon/modelo.h"
+
+// Points of a step's record to fit: each point's time, value and variance (counts²).
+struct Puntos
+{
+    const double *t, *y, *varianza;
+    int n;
+};
+
+struct Ajuste
+{
+    Modelo modelo;
+    double chi2 = 0.0;   // sum of squared residuals, each over its point's variance
+    int libres = 0;      // points less parameters
+    double dFinal = 0.0; // standard deviation of the final value, counts
+};
+
+// The model that fits the points best in least squares, by Eigen's Levenberg-Marquardt over
+// its shape (c1, c2, dead time) with the two levels solved exactly for each shape (variable
+// projection), from a few starts read off the points and `previo`. Needs 8 points.
+std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &previo);
+
+// The noise of one sample from the differences of neighbours, which a slope barely moves:
+// their spread, leaving out those over five times their median size (a jump, a step's edge).
+std::optional<double> ruidoRobusto(const double *y, int n);
