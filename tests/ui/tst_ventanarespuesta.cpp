@@ -54,18 +54,19 @@ private slots:
         escalon(r, t, 20, 20, 1);
         escalon(r, t, 20, 40, 6);
         const RespuestaEscalon::Figuras f = r.actual();
-        QVERIFY(f.subida && f.tiempoPico && f.establecimiento && *f.sobreimpulso > 5);
-        const auto n = [](double v, int d) { return QString::number(v, 'f', d); };
         // Settled long since: every figure final, one number of decimals a column.
         QVERIFY(!f.finalProvisional && !f.establecimientoProvisional && !f.picoProvisional);
+        // Whole counts and no noise: the samples' own figures, worked out from the samples
+        // apart from the code (from 19 to 37; 42 from 1.58 s to 1.86 s; 36 to 38 from 2.50 s;
+        // 20.8 and 35.2 crossed 0.728 s apart).
         QTest::newRow("step") << "Escalón" << "20 → 40";
-        QTest::newRow("rise") << "Subida (s)" << n(*f.subida, 3);
-        QTest::newRow("peak") << "Valor de pico (cuentas)" << n(*f.pico, 1);
-        QTest::newRow("overshoot") << "Sobreimpulso (%)" << n(*f.sobreimpulso, 1);
-        QTest::newRow("peak time") << "Tiempo de pico (s)" << n(*f.tiempoPico, 3);
+        QTest::newRow("rise") << "Subida (s)" << "0.728";
+        QTest::newRow("peak") << "Valor de pico (cuentas)" << "42.0";
+        QTest::newRow("overshoot") << "Sobreimpulso (%)" << "27.8";
+        QTest::newRow("peak time") << "Tiempo de pico (s)" << "1.720";
         QTest::newRow("band") << "Banda (cuentas)" << "± 1.0"; // 5 % of 18 is under a count
-        QTest::newRow("settling") << "Establecimiento (s)" << n(*f.establecimiento, 3);
-        QTest::newRow("final value") << "Valor final (cuentas)" << n(*f.valorFinal, 1);
+        QTest::newRow("settling") << "Establecimiento (s)" << "2.500";
+        QTest::newRow("final value") << "Valor final (cuentas)" << "37.0";
         QTest::newRow("error") << "Error (cuentas)" << "+3.0";
         QTest::newRow("error %") << "Error (%)" << "+15.0";
         QTest::newRow("period") << "Periodo (s)" << "—";
@@ -138,15 +139,21 @@ private slots:
     // a step cut short by the next said, times with the same decimals in every row.
     void copiar()
     {
+        // Steps made 10 s ago: each row's time of day is the local one, read off the wall
+        // clock here, the step 40 -> 20 coming 0.5 s after the other.
+        const QDateTime ahora = QDateTime::currentDateTime();
         RespuestaEscalon r;
-        Reloj::Instante t{std::chrono::hours(2)};
+        Reloj::Instante t = std::chrono::steady_clock::now() - std::chrono::seconds(10);
         escalon(r, t, 20, 20, 1);
         escalon(r, t, 20, 40, 0.5); // cut short: never settles
         escalon(r, t, 40, 20, 6);
         const QStringList lineas = VentanaRespuesta(r, nullptr).textoTabla().split(u'\n');
         QCOMPARE(lineas.size(), 4);
         const QStringList nuevo = lineas[1].split(u'\t'), viejo = lineas[2].split(u'\t');
-        QVERIFY2(nuevo[0] != viejo[0], qPrintable(nuevo[0]));
+        for (const auto &[fila, ms] : {std::pair{nuevo, -8480}, std::pair{viejo, -8980}}) {
+            const QTime hora = QTime::fromString(fila[0], QStringLiteral("HH:mm:ss.zzz"));
+            QVERIFY2(std::abs(hora.msecsTo(ahora.addMSecs(ms).time())) <= 5, qPrintable(fila[0]));
+        }
         QCOMPARE(viejo[1], QStringLiteral("20 → 40"));
         QCOMPARE(viejo[8], QString()); // no final value
         QVERIFY2(viejo[3].endsWith(QStringLiteral(" (provisional)")), qPrintable(viejo[3]));
