@@ -87,10 +87,11 @@ private slots:
         QTest::newRow("slow plant late") << Escalones{{-20, 20}, {0, 60}} << lento
             << QList<double>{10, 0, 1.5, 40} << Nota::ninguna << aLento + QList<double>{60, 0, 1};
         // Clean whole counts, at two rates: the samples' own rise, overshoot, peak time and
-        // settling, exactly (-1: worked out from them here).
+        // settling, exactly (-1: worked out from them here); 10 % and 90 % levels off whole counts
+        // by different fractions, the band (± 1) on them.
         for (const double tasa : {50.0, 20.0})
-            QTest::addRow("clean whole counts, %g/s", tasa) << Escalones{{-2, 20}, {0, 40}} << z04
-                << QList<double>{tasa, 0, 0, 8} << Nota::ninguna << QList<double>{-1, -1, -1, 40, 0, 1};
+            QTest::addRow("clean whole counts, %g/s", tasa) << Escalones{{-2, 20}, {0, 36}} << z04
+                << QList<double>{tasa, 0, 0, 8} << Nota::ninguna << QList<double>{-1, -1, -1, 36, 0, 1};
         // Ten minutes at the line rate: the record thins, its start and rise stay.
         QTest::newRow("10 min at 1920/s") << Escalones{{-1, 20}, {0, 60}} << z04
             << QList<double>{1920, 1, 0, 600} << Nota::ninguna << a04 + QList<double>{60, 0, 1, 0.02};
