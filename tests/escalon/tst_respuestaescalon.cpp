@@ -95,6 +95,9 @@ private slots:
         // Ten minutes at the line rate: the record thins, its start and rise stay.
         QTest::newRow("10 min at 1920/s") << Escalones{{-1, 20}, {0, 60}} << z04
             << QList<double>{1920, 1, 0, 600} << Nota::ninguna << a04 + QList<double>{60, 0, 1, 0.02};
+        // And the step after it starts a record of its own, at full resolution again.
+        QTest::newRow("a step after 10 min at 1920/s") << Escalones{{-1, 20}, {0, 60}, {600, 20}}
+            << z04 << QList<double>{1920, 1, 0, 608} << Nota::ninguna << a04 + QList<double>{20, 0, 2, 0.02};
         // The noise is measured on the samples since the last step, not across its jump.
         QTest::newRow("10 counts after a 40-count jump") << Escalones{{-12, 20}, {-10, 60}, {0, 70}}
             << primero << QList<double>{10, 0, 0.6, 10} << Nota::ninguna
