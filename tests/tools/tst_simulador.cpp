@@ -41,13 +41,14 @@ class TstSimulador : public QObject
 private slots:
     void reproduccionDecodificada()
     {
+        // The window made first: on a loaded machine making it takes longer than the wait.
+        Form1 f;
         QProcess sim;
         QString enlace;
         // Split by pauses into separate receive events, the marker alone at an event's end.
-        QVERIFY(arrancar(sim, {"--reproducir", "10,255,40|12,255|7,3", "--espera", "300",
+        QVERIFY(arrancar(sim, {"--reproducir", "10,255,40|12,255|7,3", "--espera", "500",
                                "--pausa", "100"},
                          &enlace));
-        Form1 f;
         conectar(f, enlace);
         QVERIFY(f.MSComm1->PortOpen());
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("3"));
@@ -124,14 +125,14 @@ private slots:
         QProcess sim;
         QString enlace;
         QVERIFY(arrancar(sim, {"--tasa", "100", "--setpoint", "30", "--alternar", "70",
-                               "--periodo", "3", "--planta-2o", "0.4,5", "--solo-p", "12",
+                               "--periodo", "4", "--planta-2o", "0.4,5", "--solo-p", "12",
                                "--retardo", "0.2", "--ruido-uniforme", "1"},
                          &enlace));
         Form1 f;
         conectar(f, enlace);
         QVERIFY(f.MSComm1->PortOpen());
         const RespuestaEscalon &r = f.adquisicion().respuesta();
-        QVERIFY(hasta([&] { return r.actual().desde == hacia; })); // the step back, 3 s on
+        QVERIFY(hasta([&] { return r.actual().desde == hacia; })); // the step back, 4 s on
         const RespuestaEscalon::Figuras e = r.escalon(1);
         QCOMPARE(e.desde, desde);
         QCOMPARE(e.hasta, hacia);
