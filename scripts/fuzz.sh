@@ -9,6 +9,9 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVELMORA_FUZZ=ON -DBUILD
 cmake --build build-fuzz --target fuzz_adquisicion
 mkdir -p build-fuzz/corpus
 export QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
+# A finding fails the run (with pipefail, a status read after "|| true" would be true's own).
+rc=0
 ./build-fuzz/fuzz_adquisicion -max_total_time="$segundos" -max_len=4096 -timeout=20 \
-  -print_final_stats=1 build-fuzz/corpus 2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|invariante|SUMMARY|crash-' || true
-test "${PIPESTATUS[0]}" -eq 0
+  -print_final_stats=1 build-fuzz/corpus > build-fuzz/fuzz.log 2>&1 || rc=$?
+grep -E 'stat::number_of_executed_units|Done|ERROR|invariante|SUMMARY|crash-' build-fuzz/fuzz.log || true
+exit "$rc"

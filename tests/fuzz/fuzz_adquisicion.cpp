@@ -26,7 +26,7 @@ Form1 *ventana = nullptr; // one window for every input: building one per input 
 
 constexpr int sinSetPoint = VentanaMuestras::sinSetPoint; // none reported yet
 
-struct Modelo
+struct Esperado
 {
     bool espera = false;
     int setPoint = sinSetPoint;
@@ -43,7 +43,7 @@ struct Modelo
     std::abort();
 }
 
-void comprobarVentana(const Form1 &f, const Modelo &m)
+void comprobarVentana(const Form1 &f, const Esperado &m)
 {
     const int puntos = f.variables.puntosX;
     if (f.ventana.RowCount() != puntos)
@@ -53,7 +53,8 @@ void comprobarVentana(const Form1 &f, const Modelo &m)
     const int k = int(m.filas.size());
     for (int r = 1; r <= puntos; ++r) {
         const int i = k - (puntos - r) - 1;
-        const auto esperado = i >= 0 ? m.filas[size_t(i)] : std::pair<int, int>{0, sinSetPoint};
+        const auto esperado =
+            i >= 0 ? m.filas[size_t(i)] : std::pair<int, int>{VentanaMuestras::sinDato, sinSetPoint};
         const auto fila = f.ventana.fila(r);
         if (fila.dato != esperado.first || fila.setPoint != esperado.second)
             fallo("rows are not the last samples in order");
@@ -63,7 +64,7 @@ void comprobarVentana(const Form1 &f, const Modelo &m)
         fallo("decoder state");
 }
 
-void recibir(Form1 &f, Modelo &m, const uint8_t *datos, size_t n)
+void recibir(Form1 &f, Esperado &m, const uint8_t *datos, size_t n)
 {
     f.adquisicion().procesarEntrada(evento::comEvReceive,
                                     QByteArrayView(reinterpret_cast<const char *>(datos), n));
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
     Form1 &f = *ventana;
     f.txtRegistro->setText(ruta);
     // The model starts from whatever the previous input left on show.
-    Modelo m;
+    Esperado m;
     m.espera = f.variables.esperaSetPoint;
     m.setPoint = f.variables.setPoint.value_or(sinSetPoint);
     for (int r = 1; r <= f.ventana.RowCount(); ++r)
@@ -151,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam)
             const uint64_t cambios = f.ventana.cambios();
             f.txtAncho->setText(texto);
             if (f.ventana.cambios() != cambios)
-                m.filas.clear(); // rebuilt: all zeros at the new length
+                m.filas.clear(); // rebuilt: rows with no sample at the new length
             break;
         }
         case 4: { // the user clicks the log box, and answers if asked about the old records
