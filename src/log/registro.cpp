@@ -102,8 +102,6 @@ void Registro::clickRegistrar()
         return;
 
     const QString ruta = destino();
-    const bool confirmado = !destinoElegido_.isEmpty() && ruta == destinoElegido_;
-    destinoElegido_.clear();
     empezarDeNuevo_.clear();
     const QFileInfo info(ruta);
     // Another panel logging there is said at once, before any question (a regular file
@@ -114,10 +112,6 @@ void Registro::clickRegistrar()
             fallar(enUso, ruta);
             return;
         }
-    }
-    if (confirmado) {
-        empezarDeNuevo_ = ruta;
-        return;
     }
     if (!info.isFile() || info.size() == 0)
         return;
@@ -158,6 +152,9 @@ void Registro::escribirRetenidos()
 void Registro::cambiarDestino(QFileDialog &dialogo)
 {
     dialogo.setAcceptMode(QFileDialog::AcceptSave);
+    // Picking yesterday's log is a choice of where to add, not a consent to empty it: what
+    // happens to its records is asked when logging is switched on.
+    dialogo.setOption(QFileDialog::DontConfirmOverwrite);
     dialogo.setDefaultSuffix(QStringLiteral("xls"));
     dialogo.setNameFilters({QStringLiteral("Registros (*.xls)"),
                             QStringLiteral("Todos los archivos (*)")});
@@ -170,10 +167,15 @@ void Registro::cambiarDestino(QFileDialog &dialogo)
     if (dialogo.exec() != QDialog::Accepted)
         return;
     const QStringList elegidos = dialogo.selectedFiles();
-    if (!elegidos.isEmpty() && !elegidos.first().isEmpty()) {
-        txtRegistro_.setText(QDir::toNativeSeparators(elegidos.first()));
-        destinoElegido_ = destino();
-    }
+    if (!elegidos.isEmpty())
+        elegirDestino(elegidos.first());
+}
+
+void Registro::elegirDestino(const QString &ruta)
+{
+    if (ruta.isEmpty())
+        return;
+    txtRegistro_.setText(QDir::toNativeSeparators(ruta));
 }
 
 void Registro::cerrarRegistro()

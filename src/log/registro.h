@@ -45,6 +45,8 @@ public:
     void clickRegistrar();
     // Click of "Cambiar destino...": a modal save dialog.
     void cambiarDestino(QFileDialog &dialogo);
+    // What the dialog chose.
+    void elegirDestino(const QString &ruta);
 
     // The system's advisory lock (flock(2): descriptor, operation; 0 or -1 with errno): a
     // test's own stands for file systems this machine does not have.
@@ -135,9 +137,8 @@ private:
     bool preguntando_ = false;
     bool milisegundos_ = false;
     // Records are never thrown away without the user's say: the file starts anew only where
-    // the user said so for this destination (answering to start anew, or confirming the replacement
-    // in the save dialog); any other opening adds to what is there.
-    QString destinoElegido_; // chosen in the save dialog, replacement confirmed there
+    // the user answered «Vaciar y empezar de nuevo» for this destination; any other opening
+    // adds to what is there.
     QString empezarDeNuevo_;
     Bloqueo bloqueo_;
 };
