@@ -17,6 +17,7 @@ class QPushButton;
 class Adquisicion;
 class Avisos;
 class EsperaDatos;
+class Lecturas;
 class GraficoTendencia;
 class PuertoSerie;
 class Registro;
@@ -91,6 +92,7 @@ private:
     bool rangoDicho_ = false; // the set point's range has been explained once
     std::unique_ptr<Registro> registro_;
     std::unique_ptr<Adquisicion> adquisicion_;
+    std::unique_ptr<Lecturas> lecturas_;
     std::unique_ptr<EsperaDatos> esperaDatos_;
     bool descargado_ = false;
 };

@@ -59,21 +59,18 @@ void recibir(Form1 &f, const QByteArray &b)
     f.adquisicion().procesarEntrada(evento::comEvReceive, b);
 }
 
-// The log on its own, with the question answered by `preguntar`.
+// The log on its own, with no window, the question answered by `preguntar`.
 struct Montaje
 {
     VariablesVentana v;
-    QLineEdit txt;
-    QCheckBox chk;
-    QPushButton btn;
     QStringList avisos;
     Registro r;
     Montaje(const QString &ruta, Registro::Preguntar p)
-        : r(v, txt, chk, btn, [this](const QString &a) { avisos << a; }, std::move(p))
+        : r(v, [this](const QString &a) { avisos << a; }, std::move(p))
     {
-        txt.setText(ruta);
+        r.setDestino(ruta);
     }
-    void marcar(bool si) { chk.setChecked(si), r.clickRegistrar(); }
+    void marcar(bool si) { r.clickRegistrar(si ? Qt::Checked : Qt::Unchecked); }
 };
 
 } // namespace
@@ -509,11 +506,10 @@ private slots:
             preguntas << r;
             return Registro::Respuesta(respuesta);
         });
-        m.r.elegirDestino(destino);
-        QCOMPARE(m.txt.text(), QDir::toNativeSeparators(destino));
+        m.r.setDestino(QDir::toNativeSeparators(destino));
         m.marcar(true);
         QCOMPARE(preguntas, QStringList{destino});
-        if (m.chk.isChecked())
+        if (m.r.registrando())
             QVERIFY(m.r.escribirRegistro(31, 30, 0) && m.r.terminarEvento());
         m.r.cerrarRegistro();
         const QStringList registros = campos(leerArchivo(destino));
@@ -591,7 +587,7 @@ private slots:
         QVERIFY(!b.r.escribirRegistro(2, 6, 0));
         c.marcar(true);
         for (Montaje *otro : {&b, &c})
-            QVERIFY(!otro->chk.isChecked() && otro->avisos.size() == 1
+            QVERIFY(!otro->r.registrando() && otro->avisos.size() == 1
                     && otro->avisos[0].contains(QDir::toNativeSeparators(destino) + "»: otro panel"));
         a.marcar(false);
         b.marcar(true);
@@ -625,7 +621,7 @@ private slots:
         });
         m.marcar(true);
         QCOMPARE(m.r.escribirRegistro(7, 3, 0) && m.r.terminarEvento(), registra);
-        QCOMPARE(m.chk.isChecked(), registra);
+        QCOMPARE(m.r.registrando(), registra);
         QCOMPARE(m.avisos.size(), int(!registra));
         QVERIFY(registra || m.avisos[0].contains("»: otro panel"));
         QCOMPARE(campos(leerArchivo(destino)), registra ? QStringList{"3,7"} : QStringList{});

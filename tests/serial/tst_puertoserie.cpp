@@ -25,7 +25,7 @@
 #include "core/variablesventana.h"
 #include "hasta.h"
 #include "pseudoterminal.h"
-#include "serial/enlaceserie.h"
+#include "ui/enlaceserie.h"
 #include "serial/puertoserie.h"
 #include "recepcion/esperadatos.h"
 #include "ui/avisos.h"
@@ -120,7 +120,7 @@ private slots:
         QFETCH(QString, texto);
         QFETCH(QString, dispositivo);
         QString motivo;
-        const auto nombre = enlaceserie::nombreDispositivo(texto, &motivo);
+        const auto nombre = dispositivos::nombreDispositivo(texto, &motivo);
         QCOMPARE(nombre.value_or(QString()), dispositivo);
         QCOMPARE(motivo.isEmpty(), !dispositivo.isEmpty());
     }

@@ -31,7 +31,7 @@
 #include "log/registro.h"
 #include "ui/lineaordenes.h"
 #include "ui/traducciones.h"
-#include "serial/enlaceserie.h"
+#include "ui/enlaceserie.h"
 
 class TstForm1 : public QObject
 {
