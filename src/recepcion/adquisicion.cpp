@@ -85,6 +85,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
         return;
     ultimoTranscurrido_ = transcurrido;
     ultimoDato_ = dato;
+    ultimoSetPoint_ = v.setPoint;
     lecturaNueva_ = true;
     if (alRecibir_)
         alRecibir_();

@@ -60,6 +60,7 @@ public:
     {
         float transcurrido;
         int16_t dato;
+        std::optional<int16_t> setPoint; // the controller's, as last known
     };
     // The reading of the last sample, once: nullopt where no sample came since the last call.
     std::optional<Lectura> tomarLectura()
@@ -67,7 +68,7 @@ public:
         if (!lecturaNueva_)
             return std::nullopt;
         lecturaNueva_ = false;
-        return Lectura{ultimoTranscurrido_, ultimoDato_};
+        return Lectura{ultimoTranscurrido_, ultimoDato_, ultimoSetPoint_};
     }
 
     Reloj &reloj() { return reloj_; }
@@ -99,4 +100,5 @@ private:
     Reloj::Instante enVueloHasta_{};
     float ultimoTranscurrido_ = 0.0f;
     int16_t ultimoDato_ = 0;
+    std::optional<int16_t> ultimoSetPoint_;
 };

@@ -77,7 +77,8 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     registro_ = std::make_unique<Registro>(
         variables, avisar_, [this](const QString &ruta) { return preguntarRegistro(this, ruta); });
     adquisicion_ = std::make_unique<Adquisicion>(variables, ventana, *registro_);
-    lecturas_ = std::make_unique<Lecturas>(*adquisicion_, *txtTiempo, *txtDato, *MSChart1);
+    lecturas_ = std::make_unique<Lecturas>(*adquisicion_, *txtTiempo, *txtDato, *txtSetPoint,
+                                           *MSChart1);
     esperaDatos_ = std::make_unique<EsperaDatos>(*adquisicion_, [this](const QString &nota) {
         txtTiempo->setToolTip(nota);
         MSChart1->setNota(nota);
@@ -100,7 +101,9 @@ void Form1::crearElementos()
 
     // The set-point row exists but is hidden unless the command line asks for it.
     lblSetPoint = crear<QLabel>(this, "lblSetPoint", texto("Set Point"), {120, 600, 975, 255});
-    txtSetPoint = crear<QLineEdit>(this, "txtSetPoint", texto("0"), {840, 600, 615, 285});
+    txtSetPoint = crear<QLineEdit>(this, "txtSetPoint", QString(), {840, 600, 615, 285});
+    txtSetPoint->setToolTip(texto("El set point del controlador; escriba otro y pulse «Enviar» "
+                                  "o Intro para enviarlo"));
     btnEnviar = crear<QPushButton>(this, "btnEnviar", texto("Enviar"), {1560, 600, 975, 375});
     btnEnviar->setEnabled(false);
     for (QWidget *w : {static_cast<QWidget *>(lblSetPoint), static_cast<QWidget *>(txtSetPoint),
@@ -168,6 +171,7 @@ void Form1::conectarEventos()
     adquisicion_->setAlRecibir([this] { lecturas_->muestrasNuevas(); });
     connect(MSComm1, &PuertoSerie::abierto, this, [this] {
         adquisicion_->puertoAbierto();
+        lecturas_->mostrarSetPoint(std::nullopt, true); // unknown again: nothing to send by mistake
         esperaDatos_->puertoAbierto(MSComm1->descripcion());
     });
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
@@ -194,7 +198,11 @@ void Form1::conectarEventos()
             esperaDatos_->puertoCerrado();
     });
     connect(btnEnviar, &QPushButton::clicked, this, [this] {
-        enlaceserie::enviarSetPoint(*txtSetPoint, *adquisicion_, *MSComm1, avisar_, rangoDicho_);
+        // What the box shows unchanged is the controller's own: sending it makes no step.
+        if (!lecturas_->setPointEscrito())
+            return;
+        if (enlaceserie::enviarSetPoint(*txtSetPoint, *adquisicion_, *MSComm1, avisar_, rangoDicho_))
+            lecturas_->mostrarSetPoint(variables.setPoint, true);
     });
     // Enter in the box sends, as «Enviar» does (nothing while it is disabled).
     connect(txtSetPoint, &QLineEdit::returnPressed, btnEnviar, &QPushButton::click);

@@ -68,6 +68,7 @@ public:
     Adquisicion &adquisicion() { return *adquisicion_; }
     EsperaDatos &esperaDatos() { return *esperaDatos_; }
     Registro &registro() { return *registro_; }
+    Lecturas &lecturas() { return *lecturas_; }
 
     // «Respuesta al escalón», brought to the front.
     void mostrarRespuestaEscalon();

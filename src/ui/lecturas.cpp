@@ -7,9 +7,11 @@
 #include "recepcion/adquisicion.h"
 
 Lecturas::Lecturas(Adquisicion &adquisicion, QLineEdit &txtTiempo, QLineEdit &txtDato,
-                   GraficoTendencia &grafico)
-    : adquisicion_(adquisicion), txtTiempo_(txtTiempo), txtDato_(txtDato), grafico_(grafico)
+                   QLineEdit &txtSetPoint, GraficoTendencia &grafico)
+    : adquisicion_(adquisicion), txtTiempo_(txtTiempo), txtDato_(txtDato),
+      txtSetPoint_(txtSetPoint), grafico_(grafico)
 {
+    mostrarSetPoint(std::nullopt, true);
     QObject::connect(&grafico_, &GraficoTendencia::antesDeRedibujar, &grafico_,
                      [this] { escribir(); });
     QObject::connect(&grafico_, &GraficoTendencia::antesDeFotograma, &grafico_,
@@ -52,4 +54,19 @@ void Lecturas::escribir()
     txtTiempo_.setCursorPosition(0);
     txtDato_.setText(numeros::textoEntero(lectura->dato));
     txtDato_.setCursorPosition(0);
+    mostrarSetPoint(lectura->setPoint);
+}
+
+void Lecturas::mostrarSetPoint(std::optional<int16_t> setPoint, bool forzar)
+{
+    if (!forzar && setPointEscrito())
+        return;
+    setPointMostrado_ = setPoint ? numeros::textoEntero(*setPoint) : QString();
+    if (txtSetPoint_.text() != setPointMostrado_)
+        txtSetPoint_.setText(setPointMostrado_);
+}
+
+bool Lecturas::setPointEscrito() const
+{
+    return txtSetPoint_.text() != setPointMostrado_;
 }
