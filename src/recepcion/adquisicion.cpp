@@ -61,9 +61,17 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
             --pendientes;
         const Reloj::Instante instante = ahora - paso * pendientes;
         // Before any sample the read-out shows the time of day, as the panel always has.
-        transcurrido = v.tiempoAnterior
-                           ? Reloj::segundosEntre(*v.tiempoAnterior, instante)
-                           : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
+        if (v.tiempoAnterior) {
+            transcurrido = Reloj::segundosEntre(*v.tiempoAnterior, instante);
+            if (!corte_.isEmpty() || transcurrido > pausaMinima || espaciado_ <= 0.0f) {
+                cortar(transcurrido);
+            } else {
+                espaciado_ += (transcurrido - espaciado_) / 16.0f;
+                trasCorte_ = false;
+            }
+        } else {
+            transcurrido = static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
+        }
         v.tiempoAnterior = instante;
         respuesta_.agregar(instante, dato, v.setPoint);
         ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint));
@@ -103,8 +111,32 @@ int64_t Adquisicion::msEpoca(Reloj::Pared pared, Reloj::Instante ahora, Reloj::I
     return ms;
 }
 
-void Adquisicion::puertoAbierto()
+void Adquisicion::cortar(float transcurrido)
 {
+    if (corte_.isEmpty()) {
+        // Nothing known of its pace yet, or two long waits in a row: that is its pace now.
+        if (espaciado_ <= 0.0f || trasCorte_) {
+            espaciado_ = transcurrido;
+            trasCorte_ = false;
+            return;
+        }
+        if (transcurrido <= pausaRelativa * espaciado_) {
+            espaciado_ += (transcurrido - espaciado_) / 16.0f; // a slow controller's own pace
+            trasCorte_ = false;
+            return;
+        }
+    }
+    ventana_.marcarCorte(transcurrido, corte_.isEmpty()
+                                           ? QStringLiteral("el controlador no envió nada")
+                                           : corte_);
+    corte_.clear();
+    trasCorte_ = true;
+}
+
+void Adquisicion::puertoAbierto(const QString &motivo)
+{
+    corte_ = motivo.isEmpty() ? QStringLiteral("se abrió el puerto de nuevo") : motivo;
+    espaciado_ = 0.0f; // the device may be another, at another pace
     // Nothing read before belongs to what comes now: the kernel may have discarded the byte
     // after a marker, and the device may be another one.
     variables_.esperaSetPoint = false;

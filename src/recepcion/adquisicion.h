@@ -6,13 +6,13 @@
 #include <optional>
 
 #include <QByteArrayView>
+#include <QString>
 
 #include "core/reloj.h"
 #include "escalon/respuestaescalon.h"
 #include "serial/eventoscomm.h"
 
 class PuertoSerie;
-class QString;
 class Registro;
 class VentanaMuestras;
 struct VariablesVentana;
@@ -40,8 +40,14 @@ public:
                          std::chrono::nanoseconds llegada = {});
 
     // The port has just been opened (by the user or on a device's return): the decoder waits
-    // for a sample and the set point is unknown until the controller reports it.
-    void puertoAbierto();
+    // for a sample and the set point is unknown until the controller reports it. Where
+    // samples came before, the trend shows a break before the next one, saying `motivo`.
+    void puertoAbierto(const QString &motivo = QString());
+
+    // A pause in the samples longer than this, and than `pausaRelativa` times their usual
+    // spacing, is a break in the trend: the controller stopped sending.
+    static constexpr float pausaMinima = 1.0f;
+    static constexpr float pausaRelativa = 10.0f;
 
     // Sends a set point as «Enviar» does: one byte to the controller; the samples that follow
     // carry it (only once sent: the chart and the log never show one it did not get), and
@@ -90,6 +96,9 @@ private:
     RespuestaEscalon respuesta_;
     uint64_t muestras_ = 0;
     bool lecturaNueva_ = false;
+    // The sample in hand came `transcurrido` seconds after the one before: a break, or the
+    // controller's pace. Out of line: only pauses over a second come here.
+    [[gnu::noinline]] void cortar(float transcurrido);
     // A set point has just been sent, `anterior` the one before it.
     void setPointEnviado(std::optional<int16_t> anterior);
     // Whether a reported set point is the one before a send, still on its way; out of line,
@@ -99,6 +108,11 @@ private:
     std::optional<int16_t> enVuelo_;
     Reloj::Instante enVueloHasta_{};
     float ultimoTranscurrido_ = 0.0f;
+    // The samples' usual spacing (a running mean, pauses left out), and why the next sample
+    // comes after a break (empty: none).
+    float espaciado_ = 0.0f;
+    bool trasCorte_ = false; // the last sample came after a break
+    QString corte_;
     int16_t ultimoDato_ = 0;
     std::optional<int16_t> ultimoSetPoint_;
 };

@@ -116,6 +116,16 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
     return texto;
 }
 
+QString motivoApertura(const QString &anterior, const QString &actual, bool perdido)
+{
+    if (anterior == actual)
+        return perdido ? QStringLiteral("se perdió el puerto serial %1 y volvió").arg(actual)
+                       : QStringLiteral("se volvió a conectar el puerto serial %1").arg(actual);
+    if (perdido)
+        return QStringLiteral("se perdió el puerto serial %1 y se conectó el %2").arg(anterior, actual);
+    return QStringLiteral("se cambió del puerto serial %1 al %2").arg(anterior, actual);
+}
+
 void completarPuertos(QLineEdit &txtPuerto)
 {
     QStringList nombres;

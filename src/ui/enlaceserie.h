@@ -42,6 +42,10 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
 // The lost device came back and the port is open again, as after "Conectar".
 void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar);
 
+// Why the samples stopped before an opening of `actual`, for the mark on the trend: the port
+// in use before (empty: none) lost and back, another port, or the same one opened again.
+QString motivoApertura(const QString &anterior, const QString &actual, bool perdido);
+
 // Offers the serial ports present now as completions of the port box.
 void completarPuertos(QLineEdit &txtPuerto);
 // Offers these names, in a list wide enough to read the longest.

@@ -170,11 +170,15 @@ void Form1::conectarEventos()
         });
     adquisicion_->setAlRecibir([this] { lecturas_->muestrasNuevas(); });
     connect(MSComm1, &PuertoSerie::abierto, this, [this] {
-        adquisicion_->puertoAbierto();
+        adquisicion_->puertoAbierto(
+            enlaceserie::motivoApertura(puertoAnterior_, MSComm1->descripcion(), perdido_));
+        puertoAnterior_ = MSComm1->descripcion();
+        perdido_ = false;
         lecturas_->mostrarSetPoint(std::nullopt, true); // unknown again: nothing to send by mistake
         esperaDatos_->puertoAbierto(MSComm1->descripcion());
     });
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
+        perdido_ = true;
         esperaDatos_->puertoCerrado();
         avisoPerdida_ =
             enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);

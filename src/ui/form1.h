@@ -90,6 +90,8 @@ private:
     Avisos *avisos_;
     std::function<void(const QString &)> avisar_; // what every handler reports failures through
     QString avisoPerdida_; // taken back when the lost port comes back
+    QString puertoAnterior_; // the last one opened, and whether it was lost since
+    bool perdido_ = false;
     bool rangoDicho_ = false; // the set point's range has been explained once
     std::unique_ptr<Registro> registro_;
     std::unique_ptr<Adquisicion> adquisicion_;
