@@ -1,6 +1,7 @@
 #include "ajuste.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -41,8 +42,9 @@ struct Residuos
     using JacobianType = Eigen::MatrixXd;
 
     Residuos() = default;
-    explicit Residuos(const Puntos &puntos)
-        : p(&puntos), s(static_cast<size_t>(puntos.n)), raiz(static_cast<size_t>(puntos.n))
+    Residuos(const Puntos &puntos, bool conCero)
+        : p(&puntos), cero(conCero), s(size_t(puntos.n)), h(size_t(puntos.n)),
+          raiz(size_t(puntos.n))
     {
         for (int i = 0; i < p->n; ++i)
             raiz[size_t(i)] = 1.0 / std::sqrt(p->varianza[i]);
@@ -50,27 +52,29 @@ struct Residuos
     int inputs() const { return 3; }
     int values() const { return p->n; }
 
-    // The levels that fit `m`'s shape best, by weighted least squares on 1 - paso and paso.
+    // The levels (and the zero) that fit `m`'s shape best: weighted least squares on 1, the
+    // poles' step response and, with the zero, their impulse response.
     void niveles(Modelo &m) const
     {
-        double a = 0, b = 0, c = 0, r1 = 0, r2 = 0;
+        Eigen::Matrix3d a = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d r = Eigen::Vector3d::Zero();
         for (int i = 0; i < p->n; ++i) {
-            const double w = raiz[size_t(i)] * raiz[size_t(i)];
-            const double si = m.paso(p->t[i] - m.retardo), ui = 1.0 - si;
-            s[size_t(i)] = si;
-            a += w * ui * ui;
-            b += w * ui * si;
-            c += w * si * si;
-            r1 += w * ui * p->y[i];
-            r2 += w * si * p->y[i];
+            const double w = raiz[size_t(i)] * raiz[size_t(i)], tau = p->t[i] - m.retardo;
+            const Eigen::Vector3d f(1.0, s[size_t(i)] = m.base(tau), h[size_t(i)] = cero ? m.impulso(tau) : 0.0);
+            a.noalias() += w * f * f.transpose();
+            r += w * p->y[i] * f;
         }
-        const double det = a * c - b * b;
-        if (det > 1e-9 * a * c) {
-            m.inicial = (r1 * c - r2 * b) / det;
-            m.final = (a * r2 - b * r1) / det;
-        } else { // no response among the points: their mean, far from fitting a step
-            m.inicial = m.final = (r1 + r2) / (a + 2 * b + c);
-        }
+        const int k = cero ? 3 : 2;
+        Eigen::Vector3d x = Eigen::Vector3d::Zero();
+        const auto ldlt = a.topLeftCorner(k, k).ldlt();
+        if (ldlt.info() == Eigen::Success && ldlt.rcond() > 1e-12)
+            x.head(k) = ldlt.solve(r.head(k));
+        else // no response among the points: their mean, far from fitting a step
+            x[0] = r[0] / a(0, 0);
+        m.inicial = x[0];
+        m.final = x[0] + x[1];
+        m.cero = x[1] != 0.0 ? x[2] / x[1] : 0.0;
+        coeficientes = x;
     }
 
     int operator()(const Eigen::VectorXd &x, Eigen::VectorXd &f) const
@@ -78,19 +82,22 @@ struct Residuos
         Modelo m = forma(x);
         niveles(m);
         for (int i = 0; i < p->n; ++i)
-            f[i] = (p->y[i] - m.inicial - (m.final - m.inicial) * s[size_t(i)]) * raiz[size_t(i)];
+            f[i] = (p->y[i] - coeficientes[0] - coeficientes[1] * s[size_t(i)]
+                    - coeficientes[2] * h[size_t(i)]) * raiz[size_t(i)];
         return 0;
     }
 
     const Puntos *p = nullptr;
-    mutable std::vector<double> s;
+    bool cero = false;
+    mutable std::vector<double> s, h;
+    mutable Eigen::Vector3d coeficientes;
     std::vector<double> raiz; // 1 / standard deviation of each point
 };
 
 // From `x` to the least squares' minimum, within `evaluaciones` of the residuals.
-double minimizar(const Puntos &p, Eigen::VectorXd &x, int evaluaciones)
+double minimizar(const Puntos &p, bool cero, Eigen::VectorXd &x, int evaluaciones)
 {
-    Eigen::NumericalDiff<Residuos> funcion{Residuos(p)};
+    Eigen::NumericalDiff<Residuos> funcion{Residuos(p, cero)};
     Eigen::LevenbergMarquardt<Eigen::NumericalDiff<Residuos>> lm(funcion);
     lm.parameters.maxfev = evaluaciones;
     lm.parameters.xtol = 1e-6;
@@ -129,11 +136,19 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
         m.retardo = retardo;
         x.push_back(parametros(m));
     };
-    for (const double zeta : {0.05, 0.25, 0.6, 1.0}) {
-        const Modelo m{0, 1, 2 * zeta, 1, 0};
-        escalado(m, *m.alcanza(0.1), *m.alcanza(0.5));
-    }
-    escalado(Modelo{0, 1, 1, 0, 0}, std::log(1 / 0.9), std::log(2.0));
+    // The unit shapes' passing of 10 % and 50 %, worked out once.
+    static const std::array<std::array<double, 3>, 4> formas = [] {
+        std::array<std::array<double, 3>, 4> a{};
+        int i = 0;
+        for (const double zeta : {0.05, 0.25, 0.6, 1.0}) {
+            const Modelo m{0, 1, 2 * zeta, 1, 0, 0};
+            a[size_t(i++)] = {2 * zeta, *m.alcanza(0.1), *m.alcanza(0.5)};
+        }
+        return a;
+    }();
+    for (const auto &[c1, u10, u50] : formas)
+        escalado(Modelo{0, 1, c1, 1, 0, 0}, u10, u50);
+    escalado(Modelo{0, 1, 1, 0, 0, 0}, std::log(1 / 0.9), std::log(2.0));
     // A swing's frequency is where least squares has many minima: started from the one the
     // points show, timed at their upward crossings of the last half's mean.
     double media = 0;
@@ -153,29 +168,33 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
     if (subidas.size() >= 2) {
         const double wd = 2 * std::numbers::pi * double(subidas.size() - 1) / (subidas.back() - subidas.front());
         for (const double zeta : {0.02, 0.1})
-            x.push_back(parametros(Modelo{0, 1, 2 * zeta / wd, 1 / (wd * wd), 1e-3 / wd}));
+            x.push_back(parametros(Modelo{0, 1, 2 * zeta / wd, 1 / (wd * wd), 0, 1e-3 / wd}));
     }
     return x;
 }
 
-// The final value's standard deviation from the fit's Jacobian in all five parameters
-// (levels, ln c1, c2 / c1², dead time), scaled up by the residual where it is over the noise.
+// The final value's standard deviation from the fit's Jacobian in all its parameters (levels,
+// zero, ln c1, c2 / c1², dead time), scaled up by the residual where it is over the noise.
 double desviacionFinal(const Residuos &r, const Modelo &m, double escala)
 {
     const Puntos &p = *r.p;
-    Eigen::MatrixXd j(p.n, 5);
-    const auto columna = [&](int k, const Modelo &otro, double h) {
+    const int k = r.cero ? 6 : 5;
+    Eigen::MatrixXd j(p.n, k);
+    const auto columna = [&](int c, const Modelo &otro, double h) {
         for (int i = 0; i < p.n; ++i)
-            j(i, k) = (otro.valor(p.t[i]) - m.valor(p.t[i])) / h * r.raiz[size_t(i)];
+            j(i, c) = (otro.valor(p.t[i]) - m.valor(p.t[i])) / h * r.raiz[size_t(i)];
     };
     for (int i = 0; i < p.n; ++i) {
         const double s = m.paso(p.t[i] - m.retardo);
         j(i, 0) = (1 - s) * r.raiz[size_t(i)];
         j(i, 1) = s * r.raiz[size_t(i)];
+        if (r.cero)
+            j(i, 5) = (m.final - m.inicial) * m.impulso(p.t[i] - m.retardo) * r.raiz[size_t(i)];
     }
     Modelo otro = m;
     otro.c1 *= std::exp(1e-5);
     otro.c2 *= std::exp(2e-5);
+    otro.cero *= std::exp(1e-5);
     columna(2, otro, 1e-5);
     otro = m;
     otro.c2 += 1e-4 * m.c1 * m.c1;
@@ -183,15 +202,15 @@ double desviacionFinal(const Residuos &r, const Modelo &m, double escala)
     otro = m;
     otro.retardo += 1e-4 * m.c1;
     columna(4, otro, 1e-4 * m.c1);
-    const Eigen::Matrix<double, 5, 5> a = j.transpose() * j;
-    const Eigen::Matrix<double, 5, 5> cov = a.completeOrthogonalDecomposition().pseudoInverse();
+    const Eigen::MatrixXd a = j.transpose() * j;
+    const Eigen::MatrixXd cov = a.completeOrthogonalDecomposition().pseudoInverse();
     const double v = cov(1, 1) * std::max(1.0, escala);
     return std::isfinite(v) && v >= 0 ? std::sqrt(v) : INFINITY;
 }
 
 } // namespace
 
-std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &previo)
+std::optional<Ajuste> ajustar(const Puntos &p)
 {
     if (p.n < 8)
         return std::nullopt;
@@ -213,39 +232,40 @@ std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &prev
         }
         tanteo = {t.data(), y.data(), v.data(), int(t.size())};
     }
-    // The last fit, where it still fits about as well as the noise allows, needs no other start.
-    Eigen::VectorXd mejor;
-    double menor = INFINITY;
-    const auto probar = [&](std::vector<Eigen::VectorXd> candidatos) {
-        for (Eigen::VectorXd &x : candidatos) {
-            const double chi2 = minimizar(tanteo, x, 30);
-            if (chi2 < menor) {
-                menor = chi2;
-                mejor = x;
-            }
-        }
+    const std::vector<Eigen::VectorXd> candidatos = inicios(p);
+    struct Mejor
+    {
+        Eigen::VectorXd x;
+        double chi2 = INFINITY;
     };
-    if (previo && previo->c1 > 0)
-        probar({parametros(*previo)});
-    if (!(menor < 2.0 * tanteo.n))
-        probar(inicios(p));
-    if (!std::isfinite(menor))
+    std::array<Mejor, 2> mejores; // without the zero, with it
+    for (const bool cero : {false, true}) {
+        Mejor &mejor = mejores[cero];
+        for (Eigen::VectorXd x : candidatos)
+            if (const double chi2 = minimizar(tanteo, cero, x, 30); chi2 < mejor.chi2)
+                mejor = {x, chi2};
+        if (std::isfinite(mejor.chi2) && tanteo.n != p.n)
+            mejor.chi2 = minimizar(p, cero, mejor.x, 16);
+    }
+    // The zero where it takes off far more than the noise would by chance.
+    const int n = p.n;
+    const bool cero = mejores[1].chi2 < mejores[0].chi2 - 10.0 * std::max(1.0, mejores[1].chi2 / (n - 6));
+    const Mejor &mejor = mejores[cero];
+    if (!std::isfinite(mejor.chi2))
         return std::nullopt;
-    if (tanteo.n != p.n)
-        minimizar(p, mejor, 16);
 
     Ajuste a;
-    const Residuos r(p);
-    a.modelo = forma(mejor);
+    const Residuos r(p, cero);
+    a.modelo = forma(mejor.x);
     r.niveles(a.modelo);
     Eigen::VectorXd f(p.n);
-    r(mejor, f);
+    r(mejor.x, f);
     a.chi2 = f.squaredNorm();
-    a.libres = p.n - 5;
+    a.libres = p.n - (cero ? 6 : 5);
     if (!std::isfinite(a.chi2) || !std::isfinite(a.modelo.final))
         return std::nullopt;
     // On the merged points, which weigh as much: the same spread for a fraction of the work.
-    a.dFinal = desviacionFinal(Residuos(tanteo), a.modelo, a.chi2 / a.libres);
+    a.dFinal = desviacionFinal(Residuos(tanteo, cero), a.modelo, a.chi2 / a.libres);
     return a;
 }
 

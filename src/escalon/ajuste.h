@@ -20,9 +20,10 @@ struct Ajuste
 };
 
 // The model that fits the points best in least squares, by Eigen's Levenberg-Marquardt over
-// its shape (c1, c2, dead time) with the two levels solved exactly for each shape (variable
-// projection), from a few starts read off the points and `previo`. Needs 8 points.
-std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &previo);
+// its shape (c1, c2, dead time) with the levels and the zero solved exactly for each shape
+// (variable projection), from starts read off the points alone, so the same points always
+// give the same fit. The zero only where the points need it. Needs 8 points.
+std::optional<Ajuste> ajustar(const Puntos &p);
 
 // The noise of one sample from the differences of neighbours, which a slope barely moves:
 // their spread, leaving out those over five times their median size (a jump, a step's edge).
