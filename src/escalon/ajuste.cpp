@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numbers>
 #include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 #include <Eigen/Dense>
 #include <unsupported/Eigen/NonLinearOptimization>
@@ -60,7 +62,10 @@ struct Residuos
         Eigen::Vector3d r = Eigen::Vector3d::Zero();
         for (int i = 0; i < p->n; ++i) {
             const double w = raiz[size_t(i)] * raiz[size_t(i)], tau = p->t[i] - m.retardo;
-            const Eigen::Vector3d f(1.0, s[size_t(i)] = m.base(tau), h[size_t(i)] = cero ? m.impulso(tau) : 0.0);
+            m.respuestas(tau, s[size_t(i)], h[size_t(i)]);
+            if (!cero)
+                h[size_t(i)] = 0.0;
+            const Eigen::Vector3d f(1.0, s[size_t(i)], h[size_t(i)]);
             a.noalias() += w * f * f.transpose();
             r += w * p->y[i] * f;
         }
@@ -117,16 +122,18 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
         y0 += p.y[i] / 3;
     for (int i = n - cola; i < n; ++i)
         yf += p.y[i] / cola;
-    std::optional<double> t10, t50;
-    for (int i = 1; i + 1 < n && !t50; ++i) {
+    std::optional<double> t10, t50, t90;
+    for (int i = 1; i + 1 < n && !t90; ++i) {
         const double v = ((p.y[i - 1] + p.y[i] + p.y[i + 1]) / 3 - y0) / (yf - y0);
         if (!t10 && v >= 0.1)
             t10 = p.t[i];
-        if (v >= 0.5)
+        if (!t50 && v >= 0.5)
             t50 = p.t[i];
+        if (v >= 0.9)
+            t90 = p.t[i];
     }
     const double fin = p.t[n - 1];
-    const double a50 = t50.value_or(fin / 2), a10 = std::min(t10.value_or(a50 / 5), a50);
+    double a50 = t50.value_or(fin / 2), a10 = std::min(t10.value_or(a50 / 5), a50);
     std::vector<Eigen::VectorXd> x;
     const auto escalado = [&](Modelo m, double u10, double u50) {
         const double escala = a50 > a10 ? (a50 - a10) / (u50 - u10) : std::max(a50, 1e-3) / u50;
@@ -148,7 +155,15 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
     }();
     for (const auto &[c1, u10, u50] : formas)
         escalado(Modelo{0, 1, c1, 1, 0, 0}, u10, u50);
-    escalado(Modelo{0, 1, 1, 0, 0, 0}, std::log(1 / 0.9), std::log(2.0));
+    // First order, a hair off it: at c2 = 0 the fit's derivative in c2 / c1² is nought.
+    escalado(Modelo{0, 1, 1, 1e-4, 0, 0}, std::log(1 / 0.9), std::log(2.0));
+    // A loop with integral action rises fast and creeps to its end: well-damped shapes timed
+    // at 10 % and 90 % too, the zero taking the fast start.
+    if (t90 && *t90 > a50 + (a50 - a10)) {
+        a50 = *t90;
+        escalado(Modelo{0, 1, formas[3][0], 1, 0, 0}, formas[3][1], *Modelo{0, 1, formas[3][0], 1, 0, 0}.alcanza(0.9));
+        escalado(Modelo{0, 1, 1, 1e-4, 0, 0}, std::log(1 / 0.9), std::log(10.0));
+    }
     // A swing's frequency is where least squares has many minima: started from the one the
     // points show, timed at their upward crossings of the last half's mean.
     double media = 0;
@@ -232,25 +247,35 @@ std::optional<Ajuste> ajustar(const Puntos &p)
         }
         tanteo = {t.data(), y.data(), v.data(), int(t.size())};
     }
-    const std::vector<Eigen::VectorXd> candidatos = inicios(p);
+    // Every start a few steps on, the two best carried to the minimum, the best of them then
+    // over all the points: with the zero, the model the others are special cases of.
     struct Mejor
     {
         Eigen::VectorXd x;
         double chi2 = INFINITY;
     };
-    std::array<Mejor, 2> mejores; // without the zero, with it
-    for (const bool cero : {false, true}) {
-        Mejor &mejor = mejores[cero];
-        for (Eigen::VectorXd x : candidatos)
-            if (const double chi2 = minimizar(tanteo, cero, x, 30); chi2 < mejor.chi2)
-                mejor = {x, chi2};
-        if (std::isfinite(mejor.chi2) && tanteo.n != p.n)
-            mejor.chi2 = minimizar(p, cero, mejor.x, 16);
+    std::vector<Mejor> tanteos;
+    for (Eigen::VectorXd x : inicios(p)) {
+        const double chi2 = minimizar(tanteo, true, x, 12);
+        tanteos.push_back({x, chi2});
     }
-    // The zero where it takes off far more than the noise would by chance.
-    const int n = p.n;
+    std::sort(tanteos.begin(), tanteos.end(), [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; });
+    tanteos.resize(std::min<size_t>(tanteos.size(), 2));
+    for (Mejor &m : tanteos)
+        m.chi2 = minimizar(tanteo, true, m.x, 60);
+    std::array<Mejor, 2> mejores; // without the zero, with it
+    mejores[1] = *std::min_element(tanteos.begin(), tanteos.end(),
+                                   [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; });
+    // Without the zero, from the shape found with it.
+    mejores[0] = mejores[1];
+    mejores[0].chi2 = minimizar(tanteo, false, mejores[0].x, 30);
+    // The zero where it takes off far more than the noise would by chance; the merged points
+    // weigh as all of theirs do, so they tell.
+    const int n = tanteo.n;
     const bool cero = mejores[1].chi2 < mejores[0].chi2 - 10.0 * std::max(1.0, mejores[1].chi2 / (n - 6));
-    const Mejor &mejor = mejores[cero];
+    Mejor &mejor = mejores[cero];
+    if (std::isfinite(mejor.chi2) && tanteo.n != p.n)
+        mejor.chi2 = minimizar(p, cero, mejor.x, 16);
     if (!std::isfinite(mejor.chi2))
         return std::nullopt;
 

@@ -447,7 +447,7 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     }
     f.retardo = m.retardo;
     // Whole counts and nothing more: the samples' own figures.
-    if (medido.value_or(0.0) < 0.25 && *f.residuo < 0.45) {
+    if (medido.value_or(0.0) < 0.1 && *f.residuo < 0.45) {
         f.inicial = std::round(f.inicial);
         figurasExactas(f, t, y, n);
     }

@@ -38,42 +38,46 @@ Rejilla rejilla(const Modelo &m)
 
 double Modelo::base(double tau) const
 {
-    if (tau <= 0.0)
-        return 0.0;
-    if (c2 <= 1e-12 * c1 * c1)
-        return -std::expm1(-tau / c1);
-    // Poles -a ± sqrt(q): a pair that swings for q > 0, two real ones for q < 0.
-    const double a = c1 / (2.0 * c2), q = 1.0 / c2 - a * a;
-    const double b = std::sqrt(std::abs(q)), x = b * tau;
-    if (q >= 0.0) {
-        const double s = x > 1e-8 ? std::sin(x) / b : tau;
-        return 1.0 - std::exp(-a * tau) * (std::cos(x) + a * s);
-    }
-    if (x < 0.5) { // near critical damping the split form below would cancel
-        const double s = x > 1e-8 ? std::sinh(x) / b : tau;
-        return 1.0 - std::exp(-a * tau) * (std::cosh(x) + a * s);
-    }
-    // Each real pole on its own, the slow one a - b = (1 / c2) / (a + b) without cancelling,
-    // so a pole far out (near first order) neither overflows nor loses the slow one.
-    const double lento = 1.0 / (c2 * (a + b)), rapido = a + b;
-    return 1.0 - 0.5 * ((1.0 + a / b) * std::exp(-lento * tau)
-                        + (1.0 - a / b) * std::exp(-rapido * tau));
+    double s, h;
+    respuestas(tau, s, h);
+    return s;
 }
 
 double Modelo::impulso(double tau) const
 {
+    double s, h;
+    respuestas(tau, s, h);
+    return h;
+}
+
+void Modelo::respuestas(double tau, double &s, double &h) const
+{
+    s = h = 0.0;
     if (tau <= 0.0)
-        return 0.0;
-    if (c2 <= 1e-12 * c1 * c1)
-        return std::exp(-tau / c1) / c1;
+        return;
+    if (c2 <= 1e-12 * c1 * c1) {
+        const double e = std::exp(-tau / c1);
+        s = 1.0 - e;
+        h = e / c1;
+        return;
+    }
+    // Poles -a ± sqrt(q): a pair that swings for q > 0, two real ones for q < 0.
     const double a = c1 / (2.0 * c2), q = 1.0 / c2 - a * a;
     const double b = std::sqrt(std::abs(q)), x = b * tau;
-    if (q >= 0.0)
-        return std::exp(-a * tau) * (x > 1e-8 ? std::sin(x) / b : tau) / c2;
-    if (x < 0.5)
-        return std::exp(-a * tau) * (x > 1e-8 ? std::sinh(x) / b : tau) / c2;
+    if (q >= 0.0 || x < 0.5) { // near critical damping the split form below would cancel
+        const double e = std::exp(-a * tau);
+        const double seno = q >= 0.0 ? (x > 1e-8 ? std::sin(x) / b : tau) : (x > 1e-8 ? std::sinh(x) / b : tau);
+        const double coseno = q >= 0.0 ? std::cos(x) : std::cosh(x);
+        s = 1.0 - e * (coseno + a * seno);
+        h = e * seno / c2;
+        return;
+    }
+    // Each real pole on its own, the slow one a - b = (1 / c2) / (a + b) without cancelling,
+    // so a pole far out (near first order) neither overflows nor loses the slow one.
     const double lento = 1.0 / (c2 * (a + b)), rapido = a + b;
-    return (std::exp(-lento * tau) - std::exp(-rapido * tau)) / (2.0 * b * c2);
+    const double el = std::exp(-lento * tau), er = std::exp(-rapido * tau);
+    s = 1.0 - 0.5 * ((1.0 + a / b) * el + (1.0 - a / b) * er);
+    h = (el - er) / (2.0 * b * c2);
 }
 
 double Modelo::zeta() const

@@ -17,10 +17,16 @@ struct Modelo
     double retardo = 0.0;              // s
 
     double valor(double t) const { return inicial + (final - inicial) * paso(t - retardo); }
-    double paso(double tau) const { return base(tau) + cero * impulso(tau); }
+    double paso(double tau) const
+    {
+        double s, h;
+        respuestas(tau, s, h);
+        return s + cero * h;
+    }
     // The step and impulse responses of the poles alone.
     double base(double tau) const;
     double impulso(double tau) const;
+    void respuestas(double tau, double &base, double &impulso) const;
 
     bool oscila() const { return c2 > 0.0 && c1 * c1 < 4.0 * c2; }
     // Second-order figures; meaningless near first order, where primerOrden() holds.

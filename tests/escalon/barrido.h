@@ -239,8 +239,10 @@ std::optional<Caso> dibujar(std::mt19937 &g)
             }
             in.paso();
         }
-        // Settled into a fortieth of its band for twice as long as it took, 3 s at least.
-        if (tk > std::max(2 * ultimoFuera, 20 / l.tasa) && tk > ultimoFuera + 3)
+        // Settled into a fortieth of its band for twice as long as it took, 3 s at least, and
+        // for enough samples to pin the final value to a tenth of the band through the noise.
+        if (tk > std::max(2 * ultimoFuera, 20 / l.tasa) && tk > ultimoFuera + 3
+            && (tk - ultimoFuera) * l.tasa > 300 * std::pow(l.ruido / banda, 2) + 20)
             break;
     }
     c.verdad = {in.h, verdad.front(), yF, std::move(verdad)};
@@ -260,7 +262,7 @@ struct Juicio
     bool nota = false; // passed on a note the truth confirms
 };
 
-Juicio juzgar(const Caso &c)
+Juicio juzgar(const Caso &c, bool contar = false)
 {
     RespuestaEscalon r;
     const Lazo &l = c.lazo;
@@ -286,6 +288,15 @@ Juicio juzgar(const Caso &c)
         if (ta < 0)
             continue;
         const Figuras f = r.actual();
+        if (contar)
+            std::printf("  at %.4g s: note %d final %.4g%s rise %.4g%s overshoot %.4g peak %.4g%s settling %.4g%s "
+                        "noise %.3g%s residual %.3g zeta %.3g wn %.3g tau %.3g zero %.3g dead %.3g start %.4g\n",
+                        ta, int(f.nota), f.valorFinal.value_or(NAN), f.finalProvisional ? "~" : "",
+                        f.subida.value_or(NAN), f.subidaProvisional ? "~" : "", f.sobreimpulso.value_or(NAN),
+                        f.tiempoPico.value_or(NAN), f.picoProvisional ? "~" : "", f.establecimiento.value_or(NAN),
+                        f.establecimientoProvisional ? "~" : "", f.ruido, f.ruidoEnReposo ? " at rest" : "",
+                        f.residuo.value_or(NAN), f.zeta.value_or(NAN), f.wn.value_or(NAN), f.constante.value_or(NAN),
+                        f.modelo ? f.modelo->cero : NAN, f.retardo.value_or(NAN), f.inicial);
         const bool ultima = p + 1 == c.preguntas.size();
         const double dt = 1 / l.tasa, amplitud = std::abs(v.yF - v.y0), b = v.banda();
         const int salto = l.setPoints.back().second - l.setPoints[l.setPoints.size() - 2].second;
@@ -309,8 +320,10 @@ Juicio juzgar(const Caso &c)
                 falla("rise past the truth's levels", *f.subida, NAN, ta);
         }
         if (f.nota == Nota::ninguna && f.valorFinal) {
-            figura("final", f.valorFinal, f.finalProvisional, v.yF, b / 4);
-            figura("error", f.error, f.finalProvisional, l.setPoints.back().second - v.yF, b / 4);
+            // Where the noise is rounding alone, the whole count the samples end at.
+            const double aFinal = l.ruido == 0 ? 0.5 + 1e-9 : b / 4;
+            figura("final", f.valorFinal, f.finalProvisional, v.yF, aFinal);
+            figura("error", f.error, f.finalProvisional, l.setPoints.back().second - v.yF, aFinal);
             const Verdad::Pico pv = v.pico();
             figura("overshoot", f.sobreimpulso, f.picoProvisional, 100 * std::max(pv.exceso, 0.0) / amplitud, 2);
             if (f.tiempoPico && !f.picoProvisional && j.falla.empty()
@@ -324,7 +337,6 @@ Juicio juzgar(const Caso &c)
                 if (*f.establecimiento < lo || *f.establecimiento > hi)
                     falla("settling", *f.establecimiento, v.establecimiento(b), ta);
             }
-            // Where the noise is rounding alone, the whole count the samples end at.
             if (l.ruido == 0 && !f.finalProvisional && l.inicio == "reposo" && j.falla.empty()
                 && *f.valorFinal != std::round(v.yF) && std::abs(v.yF - std::round(v.yF)) < 0.45)
                 falla("clean final", *f.valorFinal, std::round(v.yF), ta);
@@ -382,7 +394,7 @@ struct Resultado
 };
 
 // `n` loops from `semilla`: prints the table by region and the first failures.
-Resultado correr(unsigned semilla, int n, int mostrar = 15)
+Resultado correr(unsigned semilla, int n, int mostrar = 15, int solo = -1)
 {
     std::mt19937 g(semilla);
     std::map<std::string, std::array<int, 3>> tabla; // loops, passed, passed on a note
@@ -391,7 +403,11 @@ Resultado correr(unsigned semilla, int n, int mostrar = 15)
         const std::optional<Caso> c = dibujar(g);
         if (!c)
             continue;
-        const Juicio j = juzgar(*c);
+        if (solo >= 0 && res.lazos != solo) {
+            ++res.lazos;
+            continue;
+        }
+        const Juicio j = juzgar(*c, solo >= 0);
         ++res.lazos;
         res.bien += j.falla.empty();
         for (const std::string &region : regiones(c->lazo, c->verdad)) {
@@ -404,9 +420,9 @@ Resultado correr(unsigned semilla, int n, int mostrar = 15)
             const Lazo &l = c->lazo;
             char linea[400];
             std::snprintf(linea, sizeof linea,
-                          "%s | %c order %d tau %.3g zeta %.3g kp %.3g ti %.3g td %.3g dead %.3g%s "
+                          "#%d %s | %c order %d tau %.3g zeta %.3g kp %.3g ti %.3g td %.3g dead %.3g%s "
                           "rate %.4g noise %.2f %d->%d %s",
-                          j.falla.c_str(), l.control, l.orden, l.tau, l.zeta, l.kp, l.ti, l.td,
+                          res.lazos - 1, j.falla.c_str(), l.control, l.orden, l.tau, l.zeta, l.kp, l.ti, l.td,
                           l.retardo, l.dentro ? " in" : "", l.tasa, l.ruido,
                           l.setPoints[l.setPoints.size() - 2].second, l.setPoints.back().second,
                           l.inicio.c_str());
