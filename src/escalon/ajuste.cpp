@@ -188,39 +188,77 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
     return x;
 }
 
-// The final value's standard deviation from the fit's Jacobian in all its parameters (levels,
-// zero, ln c1, c2 / c1², dead time), scaled up by the residual where it is over the noise.
-double desviacionFinal(const Residuos &r, const Modelo &m, double escala)
+// The model moved by `d` in one of its parameters: the levels, the time scale (ln), the
+// damping (c2 / c1²), the dead time and the zero (both in c1).
+Modelo movido(Modelo m, int k, double d)
+{
+    const double c1 = m.c1;
+    switch (k) {
+    case 0: m.inicial += d; break;
+    case 1: m.final += d; break;
+    case 2:
+        m.c1 *= std::exp(d);
+        m.c2 *= std::exp(2 * d);
+        m.cero *= std::exp(d);
+        m.retardo *= std::exp(d);
+        break;
+    case 3: m.c2 = std::max(0.0, m.c2 + d * c1 * c1); break;
+    case 4: m.retardo = std::max(0.0, m.retardo + d * c1); break;
+    default: m.cero += d * c1; break;
+    }
+    return m;
+}
+
+// The parameters' covariance from the fit's Jacobian, scaled up by the residual where it is
+// over the noise; the final value's deviation, and the model moved 2.5 deviations both ways
+// along each of the covariance's axes.
+void dudas(const Residuos &r, double escala, Ajuste &a)
 {
     const Puntos &p = *r.p;
-    const int k = r.cero ? 6 : 5;
-    Eigen::MatrixXd j(p.n, k);
-    const auto columna = [&](int c, const Modelo &otro, double h) {
+    const Modelo &m = a.modelo;
+    const int libres = r.cero ? 6 : 5;
+    Eigen::MatrixXd j(p.n, libres);
+    for (int k = 0; k < libres; ++k) {
+        const double h = k < 2 ? 1.0 : 1e-5;
+        const Modelo otro = movido(m, k, h);
         for (int i = 0; i < p.n; ++i)
-            j(i, c) = (otro.valor(p.t[i]) - m.valor(p.t[i])) / h * r.raiz[size_t(i)];
-    };
-    for (int i = 0; i < p.n; ++i) {
-        const double s = m.paso(p.t[i] - m.retardo);
-        j(i, 0) = (1 - s) * r.raiz[size_t(i)];
-        j(i, 1) = s * r.raiz[size_t(i)];
-        if (r.cero)
-            j(i, 5) = (m.final - m.inicial) * m.impulso(p.t[i] - m.retardo) * r.raiz[size_t(i)];
+            j(i, k) = (otro.valor(p.t[i]) - m.valor(p.t[i])) / h * r.raiz[size_t(i)];
     }
-    Modelo otro = m;
-    otro.c1 *= std::exp(1e-5);
-    otro.c2 *= std::exp(2e-5);
-    otro.cero *= std::exp(1e-5);
-    columna(2, otro, 1e-5);
-    otro = m;
-    otro.c2 += 1e-4 * m.c1 * m.c1;
-    columna(3, otro, 1e-4);
-    otro = m;
-    otro.retardo += 1e-4 * m.c1;
-    columna(4, otro, 1e-4 * m.c1);
-    const Eigen::MatrixXd a = j.transpose() * j;
-    const Eigen::MatrixXd cov = a.completeOrthogonalDecomposition().pseudoInverse();
-    const double v = cov(1, 1) * std::max(1.0, escala);
-    return std::isfinite(v) && v >= 0 ? std::sqrt(v) : INFINITY;
+    const Eigen::MatrixXd cov = Eigen::MatrixXd((j.transpose() * j).completeOrthogonalDecomposition().pseudoInverse())
+                                * std::max(1.0, escala);
+    a.dFinal = std::isfinite(cov(1, 1)) && cov(1, 1) >= 0 ? std::sqrt(cov(1, 1)) : INFINITY;
+    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> ejes(cov);
+    const auto chi2 = [&](const Modelo &o) {
+        double suma = 0;
+        for (int i = 0; i < p.n; ++i)
+            suma += std::pow((p.y[i] - o.valor(p.t[i])) * r.raiz[size_t(i)], 2);
+        return suma;
+    };
+    // Where the fit is far from linear (a pole and the zero all but cancelling, whose pair
+    // may move together a long way), the step along an axis is cut back to where the points
+    // allow it: the chi-square 2.5² over its minimum.
+    const double base = chi2(m), meta = 6.25 * std::max(1.0, escala);
+    a.dudas.clear();
+    for (int e = 0; e < libres; ++e) {
+        const double largo = 2.5 * std::sqrt(std::max(0.0, ejes.eigenvalues()[e]));
+        if (!std::isfinite(largo))
+            continue;
+        for (const double signo : {-1.0, 1.0}) {
+            const auto en = [&](double l) {
+                Modelo otro = m;
+                for (int k = 0; k < libres; ++k)
+                    otro = movido(otro, k, signo * l * ejes.eigenvectors()(k, e));
+                return otro;
+            };
+            double lo = 0, hi = largo;
+            if (!(chi2(en(hi)) - base <= 2 * meta))
+                for (int k = 0; k < 60 && hi - lo > 1e-3 * hi; ++k)
+                    (!(chi2(en((lo + hi) / 2)) - base <= meta) ? hi : lo) = (lo + hi) / 2;
+            if (std::getenv("AJUSTE_DEPURAR"))
+                std::fprintf(stderr, "      axis %d sign %g: largo %.3g chi2 %.4g -> hi %.3g chi2 %.4g (base %.4g meta %.3g) n %d\n", e, signo, largo, chi2(en(largo)) - base, hi, chi2(en(hi)) - base, base, meta, p.n);
+            a.dudas.push_back(en(hi));
+        }
+    }
 }
 
 } // namespace
@@ -290,7 +328,7 @@ std::optional<Ajuste> ajustar(const Puntos &p)
     if (!std::isfinite(a.chi2) || !std::isfinite(a.modelo.final))
         return std::nullopt;
     // On the merged points, which weigh as much: the same spread for a fraction of the work.
-    a.dFinal = desviacionFinal(Residuos(tanteo, cero), a.modelo, a.chi2 / a.libres);
+    dudas(Residuos(tanteo, cero), a.chi2 / a.libres, a);
     return a;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "escalon/modelo.h"
 
@@ -17,6 +18,9 @@ struct Ajuste
     double chi2 = 0.0;   // sum of squared residuals, each over its point's variance
     int libres = 0;      // points less parameters
     double dFinal = 0.0; // standard deviation of the final value, counts
+    // Models as far off as the points allow (2.5 standard deviations along each axis of the
+    // parameters' covariance): a figure they all give within its tolerance is known.
+    std::vector<Modelo> dudas;
 };
 
 // The model that fits the points best in least squares, by Eigen's Levenberg-Marquardt over

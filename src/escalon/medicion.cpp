@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 #include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 #include <Eigen/Dense>
 
@@ -419,8 +421,37 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     f.valorFinal = m.final;
     f.nivel10 = m.inicial + 0.1 * amplitud;
     f.nivel90 = m.inicial + 0.9 * amplitud;
+    // A model's figures; those of the models as far off as the points allow tell how well
+    // they are known.
+    struct Cifras
+    {
+        double final, subida, sobreimpulso, tiempoPico, establecimiento;
+    };
+    const auto cifras = [&](const Modelo &o, const Modelo::Forma &fo) {
+        const double a = std::abs(o.final - o.inicial);
+        return Cifras{o.final, fo.t10 && fo.t90 ? *fo.t90 - *fo.t10 : INFINITY, 100.0 * fo.sobrepaso,
+                      fo.tiempoPico, a > 0 ? o.establecimiento(banda / a) : INFINITY};
+    };
+    const Cifras propias = cifras(m, forma);
+    Cifras duda{0, 0, 0, 0, 0};
+    for (const Modelo &o : ajuste->dudas) {
+        const Cifras c = cifras(o, o.forma());
+        duda = {std::max(duda.final, std::abs(c.final - propias.final)),
+                std::max(duda.subida, std::abs(c.subida - propias.subida)),
+                std::max(duda.sobreimpulso, std::abs(c.sobreimpulso - propias.sobreimpulso)),
+                std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)),
+                std::max(duda.establecimiento, std::abs(c.establecimiento - propias.establecimiento))};
+    }
+    if (std::getenv("AJUSTE_DEPURAR")) {
+        std::fprintf(stderr, "    doubt final %.3g rise %.3g (%.3g) over %.3g tp %.3g settle %.3g (%.3g)\n", duda.final, duda.subida, propias.subida, duda.sobreimpulso, duda.tiempoPico, duda.establecimiento, propias.establecimiento);
+        for (const Modelo &o : ajuste->dudas) {
+            const Cifras c = cifras(o, o.forma());
+            std::fprintf(stderr, "      c1 %.4g c2 %.4g zero %.4g dead %.4g final %.4g ini %.4g: rise %.4g settle %.4g\n", o.c1, o.c2, o.cero, o.retardo, o.final, o.inicial, c.subida, c.establecimiento);
+        }
+        std::fprintf(stderr, "      c1 %.4g c2 %.4g zero %.4g dead %.4g final %.4g ini %.4g: model\n", m.c1, m.c2, m.cero, m.retardo, m.final, m.inicial);
+    }
     if (forma.t10 && forma.t90)
-        f.subida = *forma.t90 - *forma.t10;
+        f.subida = propias.subida;
     // A peak only where the samples around it stand above the final value by more than their
     // noise averages to.
     double cerca = 0.0;
@@ -431,13 +462,13 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     const double exceso = forma.sobrepaso * std::abs(amplitud);
     const bool pico = forma.sobrepaso > 0
                       && exceso > std::max(0.2, 3.0 * sigma / std::sqrt(std::max(cerca, 1.0)));
-    f.sobreimpulso = pico ? 100.0 * forma.sobrepaso : 0.0;
+    f.sobreimpulso = pico ? propias.sobreimpulso : 0.0;
     f.pico = m.final + (pico ? forma.sobrepaso * amplitud : 0.0);
     if (pico)
         f.tiempoPico = forma.tiempoPico;
     f.banda = banda;
-    if (const double e = m.establecimiento(banda / std::abs(amplitud)); std::isfinite(e))
-        f.establecimiento = e;
+    if (std::isfinite(propias.establecimiento))
+        f.establecimiento = propias.establecimiento;
     f.error = d.hasta - m.final;
     if (m.primerOrden())
         f.constante = m.constante();
@@ -447,20 +478,27 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     }
     f.retardo = m.retardo;
     // Whole counts and nothing more: the samples' own figures.
-    if (medido.value_or(0.0) < 0.1 && *f.residuo < 0.45) {
+    const bool exactas = medido.value_or(0.0) < 0.1 && *f.residuo < 0.45;
+    if (exactas) {
         f.inicial = std::round(f.inicial);
         figurasExactas(f, t, y, n);
     }
     f.errorPorciento = *f.error / std::abs(salto) * 100.0;
 
-    // Final once the model has settled within the samples and its final value is known well
-    // inside a quarter of the band; the settling once it has held for twice the slowest decay.
-    const bool seguro = f.establecimiento && *f.establecimiento <= fin
-                        && 2.5 * ajuste->dFinal <= *f.banda / 4;
-    f.finalProvisional = f.subidaProvisional = !seguro;
+    // Final once the model has settled within the samples and every model the points allow
+    // ends within a quarter of the band of it; each other figure once they all agree on it
+    // within its tolerance, the peak once a quarter period has passed it, the settling once
+    // it has held for twice the slowest decay.
+    const double dt = f.espaciado;
+    const bool seguro = f.establecimiento && *f.establecimiento <= fin && duda.final <= banda / 4;
+    f.finalProvisional = !seguro;
+    f.subidaProvisional = !seguro || (!exactas && f.subida && duda.subida > 0.08 * *f.subida + dt);
     const double trasPico = m.oscila() ? m.periodo() / 4 : m.constante();
-    f.picoProvisional = !seguro || (f.tiempoPico && fin < *f.tiempoPico + trasPico);
-    f.establecimientoProvisional = !seguro || fin < *f.establecimiento + 2.0 * m.constante();
+    f.picoProvisional = !seguro || (f.tiempoPico && fin < *f.tiempoPico + trasPico)
+                        || (!exactas && duda.sobreimpulso > 1.5)
+                        || (!exactas && f.tiempoPico && duda.tiempoPico > 0.1 * *f.tiempoPico + dt);
+    f.establecimientoProvisional = !seguro || fin < *f.establecimiento + 2.0 * m.constante()
+                                   || (!exactas && duda.establecimiento > 0.1 * *f.establecimiento + dt);
     f.cortado = d.terminado && f.finalProvisional;
     return f;
 }

@@ -30,7 +30,7 @@ Rejilla rejilla(const Modelo &m)
 {
     // Forty slowest decays leave nothing of any swing; at least 16 points a period.
     const double h = 40.0 * m.constante();
-    const int n = std::clamp(int(m.oscila() ? 16.0 * h / m.periodo() : 0.0), 2048, 40000);
+    const int n = std::clamp(int(m.oscila() ? 16.0 * h / m.periodo() : 0.0), 1024, 40000);
     return {h, n};
 }
 
