@@ -212,7 +212,9 @@ Modelo movido(Modelo m, int k, double d)
 // The parameters' covariance from the fit's Jacobian, scaled up by the residual where it is
 // over the noise; the final value's deviation, and the model moved 2.5 deviations both ways
 // along each of the covariance's axes.
-void dudas(const Residuos &r, double escala, Ajuste &a)
+// Returns a model that fits better than the fit, where one turned up on the way: the
+// minimum was not reached yet.
+std::optional<Modelo> dudas(const Residuos &r, double escala, Ajuste &a)
 {
     const Puntos &p = *r.p;
     const Modelo &m = a.modelo;
@@ -259,6 +261,14 @@ void dudas(const Residuos &r, double escala, Ajuste &a)
             a.dudas.push_back(en(hi));
         }
     }
+    std::optional<Modelo> mejor;
+    double menor = base - 1.0;
+    for (const Modelo &o : a.dudas)
+        if (const double c = chi2(o); c < menor) {
+            menor = c;
+            mejor = o;
+        }
+    return mejor;
 }
 
 } // namespace
@@ -317,18 +327,34 @@ std::optional<Ajuste> ajustar(const Puntos &p)
     if (!std::isfinite(mejor.chi2))
         return std::nullopt;
 
+    const Residuos r(p, cero), merged(tanteo, cero);
     Ajuste a;
-    const Residuos r(p, cero);
-    a.modelo = forma(mejor.x);
-    r.niveles(a.modelo);
-    Eigen::VectorXd f(p.n);
-    r(mejor.x, f);
-    a.chi2 = f.squaredNorm();
     a.libres = p.n - (cero ? 6 : 5);
-    if (!std::isfinite(a.chi2) || !std::isfinite(a.modelo.final))
-        return std::nullopt;
-    // On the merged points, which weigh as much: the same spread for a fraction of the work.
-    dudas(Residuos(tanteo, cero), a.chi2 / a.libres, a);
+    // On the merged points, which weigh as much: the doubt for a fraction of the work; where
+    // it turns up a better fit, from there once more.
+    for (int vuelta = 0; vuelta < 2; ++vuelta) {
+        a.modelo = forma(mejor.x);
+        r.niveles(a.modelo);
+        Eigen::VectorXd f(p.n);
+        r(mejor.x, f);
+        a.chi2 = f.squaredNorm();
+        if (!std::isfinite(a.chi2) || !std::isfinite(a.modelo.final))
+            return std::nullopt;
+        const std::optional<Modelo> otro = dudas(merged, a.chi2 / a.libres, a);
+        if (!otro || vuelta == 1)
+            break;
+        Eigen::VectorXd x = parametros(*otro);
+        minimizar(tanteo, cero, x, 30);
+        if (tanteo.n != p.n)
+            minimizar(p, cero, x, 16);
+        Modelo nuevo = forma(x);
+        r.niveles(nuevo);
+        Eigen::VectorXd g(p.n);
+        r(x, g);
+        if (!(g.squaredNorm() < a.chi2))
+            break;
+        mejor.x = x;
+    }
     return a;
 }
 

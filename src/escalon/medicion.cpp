@@ -205,6 +205,8 @@ void figurasDeMuestras(Figuras &f, const double *t, const double *y, const doubl
     f.nivel90 = a90.nivel();
     if (a10.cuando() && a90.cuando())
         f.subida = *a90.cuando() - *a10.cuando();
+    // Through noise, crossings on the samples alone are rough.
+    f.subidaProvisional = f.ruido > 1.5 * cuantizacion;
     f.pico = pico.valor();
     double cola = 0.0, muestras = 0.0;
     for (int i = n - std::max(1, n / 4); i < n; ++i) {
@@ -434,13 +436,19 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     };
     const Cifras propias = cifras(m, forma);
     Cifras duda{0, 0, 0, 0, 0};
+    // A settling is known once every model allowed enters the band between where this one
+    // enters it narrowed and widened by a quarter: the band's own doubt.
+    const double a = std::abs(amplitud);
+    const double entrada = 0.9 * m.establecimiento(1.25 * banda / a) - f.espaciado;
+    const double salida = 1.1 * m.establecimiento(0.75 * banda / a) + f.espaciado;
+    bool establecido = std::isfinite(salida);
     for (const Modelo &o : ajuste->dudas) {
         const Cifras c = cifras(o, o.forma());
         duda = {std::max(duda.final, std::abs(c.final - propias.final)),
                 std::max(duda.subida, std::abs(c.subida - propias.subida)),
                 std::max(duda.sobreimpulso, std::abs(c.sobreimpulso - propias.sobreimpulso)),
-                std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)),
-                std::max(duda.establecimiento, std::abs(c.establecimiento - propias.establecimiento))};
+                std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)), 0};
+        establecido = establecido && c.establecimiento >= entrada && c.establecimiento <= salida;
     }
     if (std::getenv("AJUSTE_DEPURAR")) {
         std::fprintf(stderr, "    doubt final %.3g rise %.3g (%.3g) over %.3g tp %.3g settle %.3g (%.3g)\n", duda.final, duda.subida, propias.subida, duda.sobreimpulso, duda.tiempoPico, duda.establecimiento, propias.establecimiento);
@@ -498,7 +506,7 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
                         || (!exactas && duda.sobreimpulso > 1.5)
                         || (!exactas && f.tiempoPico && duda.tiempoPico > 0.1 * *f.tiempoPico + dt);
     f.establecimientoProvisional = !seguro || fin < *f.establecimiento + 2.0 * m.constante()
-                                   || (!exactas && duda.establecimiento > 0.1 * *f.establecimiento + dt);
+                                   || (!exactas && !establecido);
     f.cortado = d.terminado && f.finalProvisional;
     return f;
 }

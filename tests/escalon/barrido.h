@@ -273,8 +273,9 @@ Juicio juzgar(const Caso &c, bool contar = false)
     std::map<std::string, double> finales; // the first value each figure was shown final with
     Juicio j;
     char texto[200];
+    Nota nota = Nota::ninguna;
     const auto falla = [&](const char *que, double visto, double verdad, double t) {
-        std::snprintf(texto, sizeof texto, "%s %.4g for %.4g at %.3g s", que, visto, verdad, t);
+        std::snprintf(texto, sizeof texto, "%s %.4g for %.4g at %.3g s (note %d)", que, visto, verdad, t, int(nota));
         j.falla = texto;
     };
     for (size_t p = 0; p < c.preguntas.size() && j.falla.empty(); ++p) {
@@ -288,6 +289,7 @@ Juicio juzgar(const Caso &c, bool contar = false)
         if (ta < 0)
             continue;
         const Figuras f = r.actual();
+        nota = f.nota;
         if (contar)
             std::printf("  at %.4g s: note %d final %.4g%s rise %.4g%s overshoot %.4g peak %.4g%s settling %.4g%s "
                         "noise %.3g%s residual %.3g zeta %.3g wn %.3g tau %.3g zero %.3g dead %.3g start %.4g\n",
