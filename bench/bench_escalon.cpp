@@ -12,7 +12,6 @@
 #include <optional>
 #include <random>
 #include <vector>
-#include <string>
 
 #include "escalon/ajuste.h"
 #include "escalon/respuestaescalon.h"
@@ -47,17 +46,6 @@ void cronometrar(const char *que, int veces, const std::function<void()> &f)
 
 int main(int argc, char **argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "x") {
-        Modelo m{0.2, 59, 0.0, 0.0, 0.0, 0.0};
-        // PI on tau 20.9, kp 2.8, ti 15.1: ti tau s^2 + ti (1 + kp) s + kp, zero ti
-        m.c2 = 15.1 * 20.9 / 2.8; m.c1 = 15.1 * 3.8 / 2.8; m.cero = 15.1;
-        std::vector<double> t, y, v;
-        std::mt19937 g(1); std::normal_distribution<double> n(0, 0.68);
-        for (int i = 0; i < 700; ++i) { t.push_back(i / 7.5); y.push_back(std::round(m.valor(i / 7.5) + n(g))); v.push_back(0.68 * 0.68); }
-        const auto a = ajustar({t.data(), y.data(), v.data(), int(t.size())});
-        std::printf("true c1 %g c2 %g zero %g; fit c1 %g c2 %g zero %g dead %g final %g chi2 %g\n", m.c1, m.c2, m.cero, a->modelo.c1, a->modelo.c2, a->modelo.cero, a->modelo.retardo, a->modelo.final, a->chi2);
-        return 0;
-    }
     const int lazos = argc > 1 ? std::atoi(argv[1]) : 5000;
     const unsigned semilla = argc > 2 ? unsigned(std::atoi(argv[2])) : 35;
     const auto a = std::chrono::steady_clock::now();

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <numbers>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
 
 #include <Eigen/Dense>
 #include <unsupported/Eigen/NonLinearOptimization>
@@ -256,8 +254,6 @@ std::optional<Modelo> dudas(const Residuos &r, double escala, Ajuste &a)
             if (!(chi2(en(hi)) - base <= 2 * meta))
                 for (int k = 0; k < 60 && hi - lo > 1e-3 * hi; ++k)
                     (!(chi2(en((lo + hi) / 2)) - base <= meta) ? hi : lo) = (lo + hi) / 2;
-            if (std::getenv("AJUSTE_DEPURAR"))
-                std::fprintf(stderr, "      axis %d sign %g: largo %.3g chi2 %.4g -> hi %.3g chi2 %.4g (base %.4g meta %.3g) n %d\n", e, signo, largo, chi2(en(largo)) - base, hi, chi2(en(hi)) - base, base, meta, p.n);
             a.dudas.push_back(en(hi));
         }
     }

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <numbers>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
 
 #include <Eigen/Dense>
 
@@ -449,14 +447,6 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
                 std::max(duda.sobreimpulso, std::abs(c.sobreimpulso - propias.sobreimpulso)),
                 std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)), 0};
         establecido = establecido && c.establecimiento >= entrada && c.establecimiento <= salida;
-    }
-    if (std::getenv("AJUSTE_DEPURAR")) {
-        std::fprintf(stderr, "    doubt final %.3g rise %.3g (%.3g) over %.3g tp %.3g settle %.3g (%.3g)\n", duda.final, duda.subida, propias.subida, duda.sobreimpulso, duda.tiempoPico, duda.establecimiento, propias.establecimiento);
-        for (const Modelo &o : ajuste->dudas) {
-            const Cifras c = cifras(o, o.forma());
-            std::fprintf(stderr, "      c1 %.4g c2 %.4g zero %.4g dead %.4g final %.4g ini %.4g: rise %.4g settle %.4g\n", o.c1, o.c2, o.cero, o.retardo, o.final, o.inicial, c.subida, c.establecimiento);
-        }
-        std::fprintf(stderr, "      c1 %.4g c2 %.4g zero %.4g dead %.4g final %.4g ini %.4g: model\n", m.c1, m.c2, m.cero, m.retardo, m.final, m.inicial);
     }
     if (forma.t10 && forma.t90)
         f.subida = propias.subida;

@@ -37,9 +37,13 @@ public:
         grabando_ = false;
         ultimasN_ = 0;
     }
-    // The next change of the set point is the current step's own value changed (a second
-    // «Enviar» before the first reached the controller): the step keeps its start.
-    void corregirSiguiente() { corregir_ = hayEscalon_ && grabando_; }
+    // The next change of the set point from `enviado` changes the current step's own value
+    // (a second «Enviar» inside the first's second): the step keeps its start. Only where the
+    // current step is the one `enviado` made.
+    void corregirSiguiente(int16_t enviado)
+    {
+        corregir_ = hayEscalon_ && grabando_ && hasta_ == enviado && setPoint_ == enviado;
+    }
     // The current step ends here (its next change, seen in a log).
     void terminar() { terminado_ = hayEscalon_; }
 
