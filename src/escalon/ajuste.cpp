@@ -269,10 +269,17 @@ std::optional<Modelo> dudas(const Residuos &r, double escala, Ajuste &a)
 
 } // namespace
 
-std::optional<Ajuste> ajustar(const Puntos &p)
+std::optional<Ajuste> ajustar(const Puntos &puntos)
 {
-    if (p.n < 8)
+    if (puntos.n < 8)
         return std::nullopt;
+    // Fitted on times moved on by the earliest start allowed, so the dead time found is never
+    // below it; moved back at the end.
+    const double adelanto = -std::min(0.0, puntos.retardoMinimo);
+    std::vector<double> movidos(puntos.t, puntos.t + puntos.n);
+    for (double &t : movidos)
+        t += adelanto;
+    const Puntos p{movidos.data(), puntos.y, puntos.varianza, puntos.n};
     // The starts, on neighbours merged as their weighted means.
     std::vector<double> t, y, v;
     Puntos tanteo = p;
@@ -316,7 +323,7 @@ std::optional<Ajuste> ajustar(const Puntos &p)
     // The zero where it takes off far more than the noise would by chance; the merged points
     // weigh as all of theirs do, so they tell.
     const int n = tanteo.n;
-    const bool cero = mejores[1].chi2 < mejores[0].chi2 - 10.0 * std::max(1.0, mejores[1].chi2 / (n - 6));
+    const bool cero = mejores[1].chi2 < mejores[0].chi2 - 4.0 * std::max(1.0, mejores[1].chi2 / (n - 6));
     Mejor &mejor = mejores[cero];
     if (std::isfinite(mejor.chi2) && tanteo.n != p.n)
         mejor.chi2 = minimizar(p, cero, mejor.x, 16);
@@ -351,6 +358,9 @@ std::optional<Ajuste> ajustar(const Puntos &p)
             break;
         mejor.x = x;
     }
+    a.modelo.retardo -= adelanto;
+    for (Modelo &o : a.dudas)
+        o.retardo -= adelanto;
     return a;
 }
 

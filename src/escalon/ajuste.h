@@ -10,6 +10,9 @@ struct Puntos
 {
     const double *t, *y, *varianza;
     int n;
+    // The response may start up to this much before the step's first sample (negative): a
+    // controller that takes its sample after acting on the new set point.
+    double retardoMinimo = 0.0;
 };
 
 struct Ajuste

@@ -214,7 +214,7 @@ void figurasDeMuestras(Figuras &f, const double *t, const double *y, const doubl
     if ((pico.valor() - cola / muestras) * sentido > std::max(1.0, 3.0 * f.ruido / std::sqrt(muestras)))
         f.tiempoPico = pico.tiempo();
     // Still on its way up at the end, the peak may be yet to come.
-    f.picoProvisional = pico.tiempo() >= 0.9 * t[n - 1];
+    f.picoProvisional = f.tiempoPicoProvisional = pico.tiempo() >= 0.9 * t[n - 1];
 }
 
 // Where the noise is only whole counts, the figures the samples show: their own peak, and the
@@ -274,8 +274,9 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     // The noise of samples at rest before the step; else, for now, of the step's own first
     // ones, and once the model is fitted, of its residual.
     std::optional<double> medido = ruidoRobusto(d.antes, d.antesN);
-    const std::optional<Reposo> reposo =
-        medido ? enReposo(d.antes, d.antesN, std::max(*medido, cuantizacion)) : std::nullopt;
+    std::optional<Reposo> reposo;
+    if (medido)
+        reposo = enReposo(d.antes, d.antesN, std::max(*medido, cuantizacion));
     f.ruidoEnReposo = bool(reposo);
     if (!reposo) {
         int k = 0;
@@ -332,35 +333,52 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     }
     const int np = int(pt.size());
     // Readings at 0 or 254 may hide a value beyond: each is taken as the mean a reading below
-    // (or above) the limit would have under the model, fitted again with them.
+    // (or above) the limit would have under the model, fitted again with them; the samples at
+    // rest before the step too, in their mean.
+    const auto recortada = [](double y) { return y == 0.0 || y == 254.0; };
+    const double *reposados = reposo ? d.antes + d.antesN - reposo->n : nullptr;
     std::vector<double> limpio = py;
     int enLimite = 0;
     for (int i = 0; i < np; ++i)
-        enLimite += py[size_t(i)] == 0.0 || py[size_t(i)] == 254.0;
-    std::optional<Ajuste> ajuste = ajustar({pt.data(), py.data(), pv.data(), np});
+        enLimite += recortada(py[size_t(i)]);
+    for (int i = 0; reposados && i < reposo->n; ++i)
+        enLimite += recortada(reposados[i]);
+    const auto imputada = [](double y, double m, double s) {
+        return y == 0.0 ? mediaBajo(m, s, 0.5) : y == 254.0 ? -mediaBajo(-m, s, -253.5) : y;
+    };
+    // A controller may sample after acting on the new set point: the response may start a
+    // sample before the first that carries it.
+    const double temprano = -f.espaciado;
+    std::optional<Ajuste> ajuste = ajustar({pt.data(), py.data(), pv.data(), np, temprano});
     for (int vuelta = 0; ajuste && enLimite > 0 && vuelta < 3; ++vuelta) {
         const double s = std::max(medido.value_or(0.0), cuantizacion);
-        for (int i = 0; i < np; ++i) {
-            const double m = ajuste->modelo.valor(pt[size_t(i)]);
-            if (limpio[size_t(i)] == 0.0)
-                py[size_t(i)] = mediaBajo(m, s, 0.5);
-            else if (limpio[size_t(i)] == 254.0)
-                py[size_t(i)] = -mediaBajo(-m, s, -253.5);
+        for (int i = 0; i < np; ++i)
+            py[size_t(i)] = imputada(limpio[size_t(i)], ajuste->modelo.valor(pt[size_t(i)]), s);
+        if (reposados) {
+            double suma = 0.0;
+            for (int i = 0; i < reposo->n; ++i)
+                suma += imputada(reposados[i], ajuste->modelo.inicial, s);
+            py[0] = suma / reposo->n;
         }
-        if (std::optional<Ajuste> otro = ajustar({pt.data(), py.data(), pv.data(), np}))
+        if (std::optional<Ajuste> otro = ajustar({pt.data(), py.data(), pv.data(), np, temprano}))
             ajuste = otro;
     }
     if (!ajuste)
         return notaCon(Nota::corta);
     const Modelo &m = ajuste->modelo;
 
-    // The residuals, and where the loop was not at rest before the step, the noise from them.
+    // The residuals, and where the loop was not at rest before the step, or rested at a limit
+    // that clipped its noise, the noise from them.
     std::vector<double> r(size_t(np), 0.0);
     for (int i = 0; i < np; ++i)
         r[size_t(i)] = py[size_t(i)] - m.valor(pt[size_t(i)]);
-    if (!reposo) {
+    bool reposoRecortado = false;
+    for (int i = 0; reposados && i < reposo->n; ++i)
+        reposoRecortado = reposoRecortado || recortada(reposados[i]);
+    if (!reposo || reposoRecortado) {
+        f.ruidoEnReposo = false;
         std::vector<double> propios;
-        for (int i = 0; i < np && pc[size_t(i)] == 1.0; ++i)
+        for (int i = reposo ? 1 : 0; i < np && pc[size_t(i)] == 1.0; ++i)
             propios.push_back(r[size_t(i)]);
         if (const std::optional<double> s = ruidoRobusto(propios.data(), int(propios.size()))) {
             medido = s;
@@ -408,9 +426,11 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
         }
     }
     if (grande || estructura || !(m.final >= -0.5 && m.final <= 254.5)) {
-        // Past the set point and still going the same way, straight: a runaway.
-        const bool rampa = cambio(t, y, n / 2, n) * sentido > banda
-                           && (y[n - 1] - d.hasta) * sentido > banda;
+        // Past the set point and still going the same way, straight: a runaway (measured
+        // against the set-point step: a runaway's model ends nowhere).
+        const double paso = std::max(0.05 * std::abs(salto), 1.0);
+        const bool rampa = cambio(t, y, n / 2, n) * sentido > paso
+                           && (y[n - 1] - d.hasta) * sentido > paso;
         return notaCon(rampa ? Nota::rampa : (grande || estructura) ? Nota::noSeAjusta : Nota::corta);
     }
     if (!(ajuste->dFinal <= std::abs(amplitud) / 4))
@@ -474,7 +494,7 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
         f.zeta = m.zeta();
         f.wn = m.wn();
     }
-    f.retardo = m.retardo;
+    f.retardo = std::max(0.0, m.retardo);
     // Whole counts and nothing more: the samples' own figures.
     const bool exactas = medido.value_or(0.0) < 0.1 && *f.residuo < 0.45;
     if (exactas) {
@@ -493,8 +513,10 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     f.subidaProvisional = !seguro || (!exactas && f.subida && duda.subida > 0.08 * *f.subida + dt);
     const double trasPico = m.oscila() ? m.periodo() / 4 : m.constante();
     f.picoProvisional = !seguro || (f.tiempoPico && fin < *f.tiempoPico + trasPico)
-                        || (!exactas && duda.sobreimpulso > 1.5)
-                        || (!exactas && f.tiempoPico && duda.tiempoPico > 0.1 * *f.tiempoPico + dt);
+                        || (!exactas && duda.sobreimpulso > 1.5);
+    // A broad hump (a PI loop's) has a well-known height long before a well-known time.
+    f.tiempoPicoProvisional = f.picoProvisional
+                              || (!exactas && f.tiempoPico && duda.tiempoPico > 0.1 * *f.tiempoPico + dt);
     f.establecimientoProvisional = !seguro || fin < *f.establecimiento + 2.0 * m.constante()
                                    || (!exactas && !establecido);
     f.cortado = d.terminado && f.finalProvisional;

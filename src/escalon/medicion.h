@@ -51,7 +51,7 @@ struct FigurasEscalon
     std::optional<Modelo> modelo;
     std::optional<double> zeta, wn, constante, retardo, residuo;
     // Figures the data do not pin down yet, shown as such until they do.
-    bool subidaProvisional = false, picoProvisional = false;
+    bool subidaProvisional = false, picoProvisional = false, tiempoPicoProvisional = false;
     bool establecimientoProvisional = false, finalProvisional = false;
 };
 

@@ -328,7 +328,7 @@ Juicio juzgar(const Caso &c, bool contar = false)
             figura("error", f.error, f.finalProvisional, l.setPoints.back().second - v.yF, aFinal);
             const Verdad::Pico pv = v.pico();
             figura("overshoot", f.sobreimpulso, f.picoProvisional, 100 * std::max(pv.exceso, 0.0) / amplitud, 2);
-            if (f.tiempoPico && !f.picoProvisional && j.falla.empty()
+            if (f.tiempoPico && !f.tiempoPicoProvisional && j.falla.empty()
                 && (pv.exceso <= 0.05 || (pv.exceso - (v.en(*f.tiempoPico) - v.yF) * v.sentido() > std::max(0.02 * amplitud, 0.3)
                                        && std::abs(*f.tiempoPico - pv.t) > 0.1 * pv.t + 2 * dt)))
                 falla("peak time", *f.tiempoPico, pv.exceso > 0 ? pv.t : NAN, ta);
