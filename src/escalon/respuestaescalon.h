@@ -42,7 +42,7 @@ public:
     // current step is the one `enviado` made.
     void corregirSiguiente(int16_t enviado)
     {
-        corregir_ = hayEscalon_ && grabando_ && hasta_ == enviado && setPoint_ == enviado;
+        corregir_ = grabando_ && hasta_ == enviado && setPoint_ == enviado;
     }
     // The current step ends here (its next change, seen in a log).
     void terminar() { terminado_ = hayEscalon_; }
