@@ -210,6 +210,8 @@ QString VentanaHistorial::medirEscalonEnVista()
         respuesta_->agregar(Reloj::Instante(duration_cast<steady_clock::duration>(pared - desfase)),
                             datos_.valor(i), datos_.setPoint(i));
     }
+    if (hasta < n) // the next change ended it, as the live table has it
+        respuesta_->terminar();
     ventanaRespuesta_ = new VentanaRespuesta(*respuesta_, this);
     ventanaRespuesta_->show();
     ventanaRespuesta_->actualizar();

@@ -187,14 +187,16 @@ void Adquisicion::puertoAbierto(const QString &motivo)
     variables_.esperaSetPoint = false;
     variables_.setPoint.reset();
     enVuelo_.reset();
+    enVueloPrimero_.reset();
     respuesta_.olvidarSetPoint();
 }
 
 bool Adquisicion::enVuelo(uint8_t setPoint, Reloj::Instante ahora)
 {
-    if (setPoint == *enVuelo_ && ahora < enVueloHasta_)
+    if ((setPoint == *enVuelo_ || setPoint == enVueloPrimero_) && ahora < enVueloHasta_)
         return true;
     enVuelo_.reset(); // the controller has its new set point, or another
+    enVueloPrimero_.reset();
     return false;
 }
 
@@ -212,7 +214,13 @@ void Adquisicion::setPointEnviado(std::optional<int16_t> anterior)
 {
     // A second is far more than a report spends in the controller's queue, the line and the
     // reads gathered between frames; a later report of the old value is the controller's word.
+    // A second send inside it keeps the first's old value in flight too, and is the same step
+    // with the new value.
+    const bool segundo = enVuelo_ && reloj_.instante() < enVueloHasta_;
+    enVueloPrimero_ = segundo ? enVuelo_ : std::nullopt;
     enVuelo_.reset();
+    if (segundo && anterior)
+        respuesta_.corregirSiguiente(*anterior);
     if (anterior && anterior != variables_.setPoint) {
         enVuelo_ = anterior;
         enVueloHasta_ = reloj_.instante() + std::chrono::seconds(1);

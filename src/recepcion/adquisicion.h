@@ -120,7 +120,7 @@ private:
     // as it comes rarely and the loop over the bytes is the hot path.
     [[gnu::noinline]] bool enVuelo(uint8_t setPoint, Reloj::Instante ahora);
     // The set point before a send, and until when a report of it is taken as in flight.
-    std::optional<int16_t> enVuelo_;
+    std::optional<int16_t> enVuelo_, enVueloPrimero_;
     Reloj::Instante enVueloHasta_{};
     float ultimoTranscurrido_ = 0.0f;
     // The samples' usual spacing (a running mean, pauses left out), and why the next sample
