@@ -177,6 +177,11 @@ void Form1::conectarEventos()
         [this](int16_t codigo, QByteArrayView entrada, std::chrono::nanoseconds llegada) {
             adquisicion_->procesarEntrada(codigo, entrada, llegada);
         });
+    MSComm1->setReceptorMuestras([this](std::span<const lineaprotocolo::Muestra> muestras) {
+        adquisicion_->procesarMuestras(muestras);
+    });
+    connect(MSComm1, &PuertoSerie::permisoCambiado, this,
+            [this] { enlaceserie::permisoEnviar(*btnEnviar, *MSComm1); });
     adquisicion_->setAlRecibir([this] { lecturas_->muestrasNuevas(); });
     connect(MSComm1, &PuertoSerie::abierto, this, [this] {
         adquisicion_->puertoAbierto(
@@ -196,7 +201,7 @@ void Form1::conectarEventos()
     // Bytes gathered while reading pauses are read just before each frame.
     connect(MSChart1, &GraficoTendencia::pedirDatos, MSComm1, &PuertoSerie::leerPendiente);
     connect(MSComm1, &PuertoSerie::reconectado, this, [this] {
-        enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar);
+        enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar, *MSComm1);
         avisos_->retirar(avisoPerdida_);
     });
     // Ports plugged in after start are offered too; the tooltip says what the box names.
