@@ -23,7 +23,7 @@
 #include "historial/graficohistorial.h"
 #include "historial/ventanahistorial.h"
 #include "log/formatofecha.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "escalon/respuestaescalon.h"
 #include "historial/graficohistorial.h"
 #include "log/formatofecha.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 
 VentanaHistorial::VentanaHistorial(const QString &ruta, QWidget *parent)
     : QWidget(parent, Qt::Window), ruta_(ruta), cargador_(new CargadorHistorial(ruta))

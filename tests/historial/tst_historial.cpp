@@ -15,7 +15,7 @@
 #include "recepcion/adquisicion.h"
 #include "relojprueba.h"
 #include "ui/form1.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 
 namespace {
 
