@@ -109,7 +109,9 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
                            : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
         v.tiempoAnterior = instante;
         respuesta_.agregar(instante, dato, v.setPoint);
-        ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint));
+        ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint),
+                                std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    instante.time_since_epoch()).count());
         if (registrar || retener) {
             const int64_t ms = msEpoca(pared, ahora, instante);
             if (registrar && !registro_.escribirRegistro(dato, v.setPoint, ms))
