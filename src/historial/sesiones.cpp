@@ -37,9 +37,11 @@ bool DetectorSesiones::agregar(int64_t ms)
     const int64_t pausa = ms - ultimo_;
     ultimo_ = ms;
     // With no interval yet there is nothing to compare the first with.
-    const double espacio = espaciado();
-    if (espacio >= 0 && pausa > minimoMs && double(pausa) > veces * espacio)
-        return true;
+    if (pausa > minimoMs) {
+        const double espacio = espaciado();
+        if (espacio >= 0 && double(pausa) > veces * espacio)
+            return true;
+    }
     intervalos_[size_t(siguiente_)] = pausa;
     siguiente_ = (siguiente_ + 1) % guardados;
     n_ = std::min(n_ + 1, guardados);
