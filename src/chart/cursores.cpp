@@ -38,6 +38,13 @@ void Cursores::dibujarAparte(QCPLayer *capa)
     }
 }
 
+void Cursores::limitar(uint64_t primera)
+{
+    for (auto &i : indice_)
+        if (i && *i < primera)
+            i = primera;
+}
+
 void Cursores::setVisible(bool si)
 {
     visible_ = si;

@@ -43,6 +43,8 @@ public:
     int activo() const { return activo_; }
     // Puts the lines where their samples are drawn now.
     void actualizar();
+    // A cursor on a sample older than `primera` (gone from the plot) moves to it.
+    void limitar(uint64_t primera);
     // Where cursor `cual` is on the axis.
     double x(int cual) const { return x_[size_t(cual)]; }
     // Drawn by the owner, not by the plot (its items go to a layer that is not shown).

@@ -82,13 +82,14 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     filaLeyenda->setColumnStretchFactor(0, 0.001);
 
     Cursores::Muestras m;
-    const auto fila = [this](uint64_t i) { // the row of sample number i, or 0
+    // The row of sample number i; one that has left the trend stays at the oldest row.
+    const auto fila = [this](uint64_t i) {
         const int filas = ventana_.RowCount();
         const uint64_t total = ventana_.muestras();
-        if (i >= total || total - 1 - i >= uint64_t(filas))
+        const int conDato = int(std::min<uint64_t>(total, uint64_t(filas)));
+        if (i >= total || conDato == 0)
             return 0;
-        const int f = filas - int(total - 1 - i);
-        return ventana_.fila(f).conDato() ? f : 0;
+        return std::max(filas - conDato + 1, filas - int(std::min<uint64_t>(total - 1 - i, uint64_t(filas))));
     };
     m.x = [fila](uint64_t i) -> std::optional<double> {
         if (const int f = fila(i))
@@ -232,7 +233,10 @@ void GraficoTendencia::guardarFondo()
 
 void GraficoTendencia::calcularPuntos()
 {
-    cursores_->actualizar(); // on their samples as the rows slide
+    // On their samples as the rows slide; one whose sample has gone stays at the oldest.
+    const uint64_t total = ventana_.muestras();
+    cursores_->limitar(total - std::min<uint64_t>(total, uint64_t(ventana_.RowCount())));
+    cursores_->actualizar();
     // Row numbers and values to pixels. A point between two of the same height on a level
     // stretch adds nothing to the line: a steady set point is drawn as one segment. A row
     // with no value (NaN) ends a stretch.
@@ -522,10 +526,12 @@ std::optional<FigurasCursores> GraficoTendencia::figurasCursores() const
     const uint64_t total = ventana_.muestras();
     if (!cursores_->visible() || !a || !b || total == 0)
         return std::nullopt;
-    const auto fila = [&](uint64_t i) { return filas - int64_t(total - 1 - i); };
-    int64_t fa = fila(std::min(*a, *b)), fb = fila(std::max(*a, *b));
-    if (fa < 1 || fb < 1)
-        return std::nullopt; // a cursor's sample has left the trend
+    // A cursor whose sample has left the trend measures from the oldest row on show.
+    const int64_t primera = filas - int64_t(std::min<uint64_t>(total, uint64_t(filas))) + 1;
+    const auto fila = [&](uint64_t i) {
+        return std::max<int64_t>(primera, filas - int64_t(std::min<uint64_t>(total - 1 - i, uint64_t(filas))));
+    };
+    const int64_t fa = fila(std::min(*a, *b)), fb = fila(std::max(*a, *b));
     FigurasCursores f;
     f.minimo = INT16_MAX;
     f.maximo = INT16_MIN;
@@ -557,8 +563,11 @@ QString GraficoTendencia::textoCursores() const
     using namespace std::chrono;
     const auto desfase = duration_cast<milliseconds>(system_clock::now().time_since_epoch())
                          - duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
+    const int filas = ventana_.RowCount();
+    const uint64_t total = ventana_.muestras();
+    const int primera = filas - int(std::min<uint64_t>(total, uint64_t(filas))) + 1;
     const auto hora = [&](uint64_t i) {
-        const int fila = ventana_.RowCount() - int(ventana_.muestras() - 1 - i);
+        const int fila = std::max(primera, filas - int(std::min<uint64_t>(total - 1 - i, uint64_t(filas))));
         const qint64 ms = ventana_.tiempo(fila) / 1000000 + desfase.count();
         return QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(),
                                   QLocale().timeFormat(QLocale::LongFormat).remove(u't').trimmed());

@@ -125,6 +125,14 @@ private slots:
         grafico.redibujar();
         QCOMPARE(c.x(0), 92.0);
         QCOMPARE(grafico.figurasCursores()->n, 249u - 201u + 1);
+        // 200 more: both samples have gone; the cursors wait at the oldest row.
+        for (int i = 310; i < 510; ++i) {
+            ventana.agregarMuestra(1, 10, int64_t(i) * 1000000);
+            ventana.recortarVentana(200);
+        }
+        grafico.redibujar();
+        QCOMPARE(*c.indice(0), 310u);
+        QCOMPARE(c.x(1), 1.0);
     }
 };
 
