@@ -15,6 +15,10 @@
 
 #include "chart/ventanamuestras.h"
 
+namespace {
+const QColor colorCorte(150, 150, 150);
+} // namespace
+
 // Hand-set scale: exactly the divisions asked for. Automatic: QCustomPlot's readable steps.
 class TickerY : public QCPAxisTicker
 {
@@ -239,21 +243,23 @@ void GraficoTendencia::calcularPuntos()
     cursores_->actualizar();
     // Row numbers and values to pixels. A point between two of the same height on a level
     // stretch adds nothing to the line: a steady set point is drawn as one segment. A row
-    // with no value (NaN) ends a stretch.
+    // with no value (NaN), or the first after a break, ends a stretch.
     const auto aPixeles = [this](const QCPGraph &serie, QVector<QPoint> &puntos,
-                                 QVector<qsizetype> *tramos) {
+                                 QVector<qsizetype> &tramos) {
         puntos.resize(0);
-        if (tramos)
-            tramos->resize(0);
+        tramos.resize(0);
         qsizetype inicio = 0;
+        auto corte = filasCorte_.cbegin();
         const QCPAxis &x = *xAxis;
         const QCPAxis &y = *yAxis;
         for (const QCPGraphData &d : *serie.data()) {
-            if (std::isnan(d.value)) {
-                if (tramos && puntos.size() > inicio)
-                    tramos->append(inicio = puntos.size());
+            bool cortado = false;
+            for (; corte != filasCorte_.cend() && *corte <= d.key; ++corte)
+                cortado = true;
+            if ((std::isnan(d.value) || cortado) && puntos.size() > inicio)
+                tramos.append(inicio = puntos.size());
+            if (std::isnan(d.value))
                 continue;
-            }
             const QPoint p(qRound(x.coordToPixel(d.key)), qRound(y.coordToPixel(d.value)));
             const qsizetype n = puntos.size();
             if (n - inicio >= 2 && puntos[n - 1].y() == p.y() && puntos[n - 2].y() == p.y())
@@ -261,11 +267,11 @@ void GraficoTendencia::calcularPuntos()
             else
                 puntos.append(p);
         }
-        if (tramos && puntos.size() > inicio)
-            tramos->append(puntos.size());
+        if (puntos.size() > inicio)
+            tramos.append(puntos.size());
     };
-    aPixeles(*serieDato_, puntosDato_, nullptr);
-    aPixeles(*serieSetPoint_, puntosSetPoint_, &tramosSetPoint_);
+    aPixeles(*serieDato_, puntosDato_, tramosDato_);
+    aPixeles(*serieSetPoint_, puntosSetPoint_, tramosSetPoint_);
 }
 
 bool GraficoTendencia::seguirEscalaPantalla()
@@ -289,17 +295,26 @@ void GraficoTendencia::paintEvent(QPaintEvent *event)
     // The source is in the picture's own pixels.
     const QRectF r(event->rect());
     pintor.drawImage(r, fondo_, QRectF(r.topLeft() * escala, r.size() * escala));
-    pintor.setClipRect(axisRect()->rect().adjusted(0, 0, 1, 1));
-    pintor.setPen(serieDato_->pen());
-    pintor.drawPolyline(puntosDato_.constData(), int(puntosDato_.size()));
-    pintor.setPen(serieSetPoint_->pen());
-    qsizetype inicio = 0;
-    for (const qsizetype fin : std::as_const(tramosSetPoint_)) {
-        pintor.drawPolyline(puntosSetPoint_.constData() + inicio, int(fin - inicio));
-        inicio = fin;
+    const QRect area = axisRect()->rect();
+    pintor.setClipRect(area.adjusted(0, 0, 1, 1));
+    // A thin mark where the samples stopped; its tooltip says what it was.
+    pintor.setPen(QPen(colorCorte, 1, Qt::DotLine));
+    for (const int fila : std::as_const(filasCorte_)) {
+        const int x = qRound(xAxis->coordToPixel(fila - 0.5));
+        pintor.drawLine(x, area.top(), x, area.bottom());
     }
+    const auto lineas = [&pintor](const QVector<QPoint> &puntos, const QVector<qsizetype> &tramos) {
+        qsizetype inicio = 0;
+        for (const qsizetype fin : tramos) {
+            pintor.drawPolyline(puntos.constData() + inicio, int(fin - inicio));
+            inicio = fin;
+        }
+    };
+    pintor.setPen(serieDato_->pen());
+    lineas(puntosDato_, tramosDato_);
+    pintor.setPen(serieSetPoint_->pen());
+    lineas(puntosSetPoint_, tramosSetPoint_);
     if (cursores_->visible()) {
-        const QRect area = axisRect()->rect();
         const std::array<QColor, 2> colores{QColor(0, 140, 60), QColor(150, 0, 170)};
         for (int c = 0; c < 2; ++c) {
             const int x = qRound(xAxis->coordToPixel(cursores_->x(c)));
@@ -342,6 +357,8 @@ void GraficoTendencia::actualizarSeries()
         return;
     cambiosDibujados_ = ventana_.cambios();
     const int filas = ventana_.RowCount();
+    filasCorte_.resize(0);
+    ventana_.cortesVisibles([this](int fila, const VentanaMuestras::Corte &) { filasCorte_.append(fila); });
     const int columnas = std::max(1, axisRect()->width());
     // More rows than pixel columns: each column keeps its lowest and highest point, in the
     // order they came, which is what can be seen of it, and the chart draws a few thousand
@@ -595,11 +612,27 @@ void GraficoTendencia::keyPressEvent(QKeyEvent *event)
         QCustomPlot::keyPressEvent(event);
 }
 
+QString GraficoTendencia::textoCorte(double x) const
+{
+    QString texto;
+    ventana_.cortesVisibles([&](int fila, const VentanaMuestras::Corte &c) {
+        if (std::abs(xAxis->coordToPixel(fila - 0.5) - x) <= 3.0)
+            texto = QStringLiteral("Corte: %1 s sin muestras; %2")
+                        .arg(QLocale().toString(double(c.segundos), 'f', 1), c.motivo);
+    });
+    return texto;
+}
+
 void GraficoTendencia::mouseMoveEvent(QMouseEvent *event)
 {
     if (cursores_->mover(event))
         return;
     QCustomPlot::mouseMoveEvent(event);
+    if (const QString corte = textoCorte(event->position().x());
+        !corte.isEmpty() && axisRect()->rect().contains(event->position().toPoint())) {
+        QToolTip::showText(event->globalPosition().toPoint(), corte, this);
+        return;
+    }
     const int fila = qRound(xAxis->pixelToCoord(event->position().x()));
     // The newest row sits on the plot's right edge line, one pixel past QRect::right().
     if (!axisRect()->rect().adjusted(0, 0, 1, 1).contains(event->position().toPoint()) || fila < 1

@@ -34,6 +34,9 @@ public:
     // Brings the series, the axis and whatever shows the same data up to date and draws now.
     void redibujar();
 
+    // What the mark of a break near pixel column `x` says; empty where there is none.
+    QString textoCorte(double x) const;
+
     // A faint note across the plot (empty: none), for what the data cannot show.
     void setNota(const QString &nota);
     const QString &nota() const { return nota_; }
@@ -114,8 +117,11 @@ private:
     QString nota_;
     QVector<QPoint> puntosDato_;
     QVector<QPoint> puntosSetPoint_;
-    // Where each stretch of the set-point line ends: it has gaps where no set point was known.
+    // Where each stretch of each line ends: the set point's has gaps where none was known,
+    // and both are cut at breaks (filasCorte_, the rows after them).
+    QVector<qsizetype> tramosDato_;
     QVector<qsizetype> tramosSetPoint_;
+    QVector<int> filasCorte_;
     Marco marcoDibujado_{};
     uint64_t versionEscala_ = 0;
     QTimer temporizador_;

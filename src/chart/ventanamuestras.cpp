@@ -3,13 +3,20 @@
 #include "core/numeros.h"
 #include "core/variablesventana.h"
 
-
 void VentanaMuestras::llenar(int16_t n)
 {
     inicio_ = 0;
     filas_ = n < 0 ? 0 : n;
     for (int i = 0; i < filas_; ++i)
         store_[i] = {sinDato, sinSetPoint};
+    agregadas_ += uint64_t(filas_); // breaks before them are off the window now
+    ++cambios_;
+}
+
+void VentanaMuestras::marcarCorte(float segundos, const QString &motivo)
+{
+    cortes_[cortesN_ % maxCortes] = {agregadas_, segundos, motivo};
+    ++cortesN_;
     ++cambios_;
 }
 

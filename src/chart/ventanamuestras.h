@@ -26,6 +26,29 @@ public:
     // One more than the largest window, for the row appended before the cut.
     static constexpr int16_t maxFilas = INT16_MAX;
 
+    // Where the samples stopped before a row (the controller paused, the port was lost or
+    // changed): the line is not drawn across it, and a mark says what it was.
+    struct Corte
+    {
+        uint64_t numero = 0; // of the row after it, counted from the first row ever
+        float segundos = 0;  // without samples
+        QString motivo;
+    };
+    static constexpr int maxCortes = 64; // the oldest go first
+    // The next row appended comes after a break. Rare, so it may allocate.
+    void marcarCorte(float segundos, const QString &motivo);
+    // The breaks before the rows on show, oldest first: row number (1..RowCount) and break.
+    template <typename F>
+    void cortesVisibles(F &&hacer) const
+    {
+        const uint64_t primera = agregadas_ - uint64_t(filas_);
+        for (uint64_t i = cortesN_ > maxCortes ? cortesN_ - maxCortes : 0; i < cortesN_; ++i) {
+            const Corte &c = cortes_[i % maxCortes];
+            if (c.numero > primera && c.numero < agregadas_)
+                hacer(int(c.numero - primera + 1), c);
+        }
+    }
+
 
     int16_t RowCount() const { return filas_; }
     Fila fila(int numero) const { return store_[(inicio_ + numero - 1) & mascara]; }
@@ -42,6 +65,7 @@ public:
         tiempos_[(inicio_ + filas_) & mascara] = ns;
         ++muestras_;
         ++filas_;
+        ++agregadas_;
         ++cambios_;
         return true;
     }
@@ -72,7 +96,10 @@ private:
     uint64_t muestras_ = 0;
     int inicio_ = 0;
     int16_t filas_ = 0;
+    uint64_t agregadas_ = 0; // rows ever appended, the fill's included
     uint64_t cambios_ = 0;
+    std::array<Corte, maxCortes> cortes_{};
+    uint64_t cortesN_ = 0; // ever marked
 };
 
 // The load's fill: puntosX rows with no sample yet.

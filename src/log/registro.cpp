@@ -1,12 +1,8 @@
 #include "registro.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QStandardPaths>
 
 #include "core/errores.h"
@@ -39,11 +35,9 @@ const QString enUso = QStringLiteral("otro panel (u otro programa) está escribi
 
 } // namespace
 
-Registro::Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBox &chkRegistrar,
-                   QPushButton &btnCambiarDestino, Avisar avisar, Preguntar preguntar)
-    : variables_(variables), txtRegistro_(txtRegistro), chkRegistrar_(chkRegistrar),
-      btnCambiarDestino_(btnCambiarDestino), avisar_(std::move(avisar)),
-      preguntar_(std::move(preguntar)), buffer_(tamanoBuffer)
+Registro::Registro(VariablesVentana &variables, Avisar avisar, Preguntar preguntar)
+    : variables_(variables), avisar_(std::move(avisar)), preguntar_(std::move(preguntar)),
+      buffer_(tamanoBuffer)
 {
 }
 
@@ -85,15 +79,14 @@ QString Registro::rutaPorDefecto(const Escribible &escribible)
     return QDir::toNativeSeparators(QDir(carpeta).filePath(QStringLiteral("registro.xls")));
 }
 
-QString Registro::destino() const
+void Registro::setDestino(const QString &ruta)
 {
-    return QDir::fromNativeSeparators(txtRegistro_.text());
+    destino_ = QDir::fromNativeSeparators(ruta);
 }
 
-void Registro::clickRegistrar()
+void Registro::clickRegistrar(Qt::CheckState valor)
 {
-    const Qt::CheckState valor = chkRegistrar_.checkState();
-    btnCambiarDestino_.setEnabled(valor == Qt::Unchecked);
+    estado_ = valor;
     if (valor == Qt::Unchecked && variables_.registroAbierto) {
         cerrarRegistro();
         variables_.registroAbierto = false;
@@ -102,8 +95,6 @@ void Registro::clickRegistrar()
         return;
 
     const QString ruta = destino();
-    const bool confirmado = !destinoElegido_.isEmpty() && ruta == destinoElegido_;
-    destinoElegido_.clear();
     empezarDeNuevo_.clear();
     const QFileInfo info(ruta);
     // Another panel logging there is said at once, before any question (a regular file
@@ -115,10 +106,6 @@ void Registro::clickRegistrar()
             return;
         }
     }
-    if (confirmado) {
-        empezarDeNuevo_ = ruta;
-        return;
-    }
     if (!info.isFile() || info.size() == 0)
         return;
     retenidos_.reserve(maxRetenidos); // once: no allocation per sample while it is open
@@ -127,8 +114,7 @@ void Registro::clickRegistrar()
     preguntando_ = false;
     if (respuesta == Respuesta::cancelar) {
         // What came meanwhile is not logged, now or later (it would land out of time order).
-        chkRegistrar_.setCheckState(Qt::Unchecked);
-        btnCambiarDestino_.setEnabled(true);
+        apagar();
         retenidos_.clear();
         descartados_ = 0;
         return;
@@ -153,27 +139,6 @@ void Registro::escribirRetenidos()
         avisar_(QStringLiteral("Mientras se esperaba la respuesta llegaron más muestras de las "
                                "que se pueden guardar a la espera: %1 no se registraron.")
                     .arg(descartados));
-}
-
-void Registro::cambiarDestino(QFileDialog &dialogo)
-{
-    dialogo.setAcceptMode(QFileDialog::AcceptSave);
-    dialogo.setDefaultSuffix(QStringLiteral("xls"));
-    dialogo.setNameFilters({QStringLiteral("Registros (*.xls)"),
-                            QStringLiteral("Todos los archivos (*)")});
-    // Where the log goes now, under its name.
-    const QFileInfo actual(destino());
-    if (!destino().isEmpty() && actual.absoluteDir().exists()) {
-        dialogo.setDirectory(actual.absolutePath());
-        dialogo.selectFile(actual.fileName());
-    }
-    if (dialogo.exec() != QDialog::Accepted)
-        return;
-    const QStringList elegidos = dialogo.selectedFiles();
-    if (!elegidos.isEmpty() && !elegidos.first().isEmpty()) {
-        txtRegistro_.setText(QDir::toNativeSeparators(elegidos.first()));
-        destinoElegido_ = destino();
-    }
 }
 
 void Registro::cerrarRegistro()
@@ -273,10 +238,16 @@ void Registro::fallar(const QString &motivo, const QString &ruta)
     variables_.archivoRegistro.close();
     variables_.registroAbierto = false;
     usados_ = 0;
-    // Logging off where the user sees it; the click handler is not run, nothing else changes.
-    chkRegistrar_.setCheckState(Qt::Unchecked);
-    btnCambiarDestino_.setEnabled(true);
+    apagar();
     avisar_(QStringLiteral("No se puede escribir el registro de datos en «%1»: %2.\n"
                            "El registro se ha desactivado; la gráfica sigue funcionando.")
                 .arg(nombre, motivo));
+}
+
+void Registro::apagar()
+{
+    estado_ = Qt::Unchecked;
+    // Logging off where the user sees it; the click handler is not run, nothing else changes.
+    if (alApagarse_)
+        alApagarse_();
 }

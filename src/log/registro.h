@@ -13,11 +13,6 @@
 #include "core/variablesventana.h"
 #include "log/formatofecha.h"
 
-class QCheckBox;
-class QLineEdit;
-class QPushButton;
-class QFileDialog;
-
 // The data log: its destination, opening on the first record, the record format, and
 // closing. Records gather in a buffer that reaches the file at the end of every receive
 // event, so a finished event is on disk even if the program dies afterwards.
@@ -30,9 +25,13 @@ public:
     // Asks it (the window shows the question); receive events keep being handled meanwhile.
     using Preguntar = std::function<Respuesta(const QString &ruta)>;
 
-    Registro(VariablesVentana &variables, QLineEdit &txtRegistro, QCheckBox &chkRegistrar,
-             QPushButton &btnCambiarDestino, Avisar avisar, Preguntar preguntar);
+    Registro(VariablesVentana &variables, Avisar avisar, Preguntar preguntar);
     ~Registro();
+
+    // Where the log goes: typed, chosen in a dialog, or given on a command line (native
+    // separators taken). Read when logging is switched on.
+    void setDestino(const QString &ruta);
+    QString destino() const { return destino_; }
 
     using Escribible = std::function<bool(const QString &carpeta)>;
     static bool carpetaEscribible(const QString &carpeta);
@@ -40,11 +39,16 @@ public:
     // installed system-wide), otherwise in the user's documents folder.
     static QString rutaPorDefecto(const Escribible &escribible = carpetaEscribible);
 
-    // Click of the "log" check box. Switching logging on where the destination already
-    // holds records asks whether to add to them; meanwhile samples are plotted, not logged.
-    void clickRegistrar();
-    // Click of "Cambiar destino...": a modal save dialog.
-    void cambiarDestino(QFileDialog &dialogo);
+    // Click of the "log" check box, with the state it now shows: checked logs, unchecked
+    // closes, grayed neither logs nor closes. Switching logging on where the destination
+    // already holds records asks whether to add to them; meanwhile samples are plotted, not
+    // logged.
+    void clickRegistrar(Qt::CheckState valor);
+    Qt::CheckState estado() const { return estado_; }
+    bool registrando() const { return estado_ == Qt::Checked; }
+    // Logging has switched itself off (the file failed, «Cancelar»): whatever shows the
+    // state shows it off.
+    void setAlApagarse(std::function<void()> alApagarse) { alApagarse_ = std::move(alApagarse); }
 
     // The system's advisory lock (flock(2): descriptor, operation; 0 or -1 with errno): a
     // test's own stands for file systems this machine does not have.
@@ -113,12 +117,12 @@ private:
     // Logging off, and why; `ruta` where the file is not the open one.
     void fallar(const QString &motivo, const QString &ruta = QString());
     void escribirRetenidos();
-    QString destino() const;
+    void apagar();
 
     VariablesVentana &variables_;
-    QLineEdit &txtRegistro_;
-    QCheckBox &chkRegistrar_;
-    QPushButton &btnCambiarDestino_;
+    QString destino_;
+    Qt::CheckState estado_ = Qt::Unchecked;
+    std::function<void()> alApagarse_;
     Avisar avisar_;
     Preguntar preguntar_;
     std::unique_ptr<FormatoFecha> formatoFecha_;
@@ -135,9 +139,8 @@ private:
     bool preguntando_ = false;
     bool milisegundos_ = false;
     // Records are never thrown away without the user's say: the file starts anew only where
-    // the user said so for this destination (answering to start anew, or confirming the replacement
-    // in the save dialog); any other opening adds to what is there.
-    QString destinoElegido_; // chosen in the save dialog, replacement confirmed there
+    // the user answered «Vaciar y empezar de nuevo» for this destination; any other opening
+    // adds to what is there.
     QString empezarDeNuevo_;
     Bloqueo bloqueo_;
 };

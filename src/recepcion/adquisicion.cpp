@@ -1,57 +1,14 @@
 #include "adquisicion.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-
-#include "chart/graficotendencia.h"
 #include "chart/ventanamuestras.h"
-#include "core/numeros.h"
 #include "core/variablesventana.h"
 #include "log/registro.h"
+#include "serial/puertoserie.h"
 
-Adquisicion::Adquisicion(VariablesVentana &variables, QLineEdit &txtTiempo, QLineEdit &txtDato,
-                         const QCheckBox &chkRegistrar, VentanaMuestras &ventana,
-                         GraficoTendencia &grafico, Registro &registro)
-    : variables_(variables), txtTiempo_(txtTiempo), txtDato_(txtDato),
-      chkRegistrar_(chkRegistrar), ventana_(ventana), grafico_(grafico), registro_(registro)
+Adquisicion::Adquisicion(VariablesVentana &variables, VentanaMuestras &ventana,
+                         Registro &registro)
+    : variables_(variables), ventana_(ventana), registro_(registro)
 {
-    QObject::connect(&grafico_, &GraficoTendencia::antesDeRedibujar, &grafico_,
-                     [this] { escribirLecturas(); });
-    QObject::connect(&grafico_, &GraficoTendencia::antesDeFotograma, &grafico_,
-                     [this] { lecturasConFotograma(); });
-    lecturasTarde_.setSingleShot(true);
-    QObject::connect(&lecturasTarde_, &QTimer::timeout, &grafico_,
-                     [this] { lecturasSinFotograma(); });
-}
-
-void Adquisicion::lecturasConFotograma()
-{
-    if (!lecturasPendientes_)
-        return;
-    const qint64 pasado = desdeLecturas_.isValid() ? desdeLecturas_.elapsed() : intervaloLecturasMs;
-    if (pasado >= intervaloLecturasMs)
-        escribirLecturas();
-}
-
-void Adquisicion::lecturasSinFotograma()
-{
-    // Minimised: they are written when the window is shown again, with the chart.
-    if (!txtDato_.window()->isMinimized())
-        escribirLecturas();
-}
-
-void Adquisicion::escribirLecturas()
-{
-    if (!lecturasPendientes_)
-        return;
-    lecturasPendientes_ = false;
-    lecturasTarde_.stop();
-    desdeLecturas_.start();
-    // Shown from the start, like any read-out too narrow for its text.
-    txtTiempo_.setText(numeros::textoReal(ultimoTranscurrido_));
-    txtTiempo_.setCursorPosition(0);
-    txtDato_.setText(numeros::textoEntero(ultimoDato_));
-    txtDato_.setCursorPosition(0);
 }
 
 void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
@@ -63,7 +20,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
     // The handler runs to completion, so nothing can change the box or see the read-outs
     // between two samples of this event: read the one once, keep the other for the end.
     // Samples that come while the log asks about old records wait for the answer there.
-    const bool marcado = chkRegistrar_.checkState() == Qt::Checked;
+    const bool marcado = registro_.registrando();
     const bool retener = marcado && registro_.preguntando();
     bool registrar = marcado && !retener;
     bool huboMuestra = false;
@@ -104,9 +61,17 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
             --pendientes;
         const Reloj::Instante instante = ahora - paso * pendientes;
         // Before any sample the read-out shows the time of day, as the panel always has.
-        transcurrido = v.tiempoAnterior
-                           ? Reloj::segundosEntre(*v.tiempoAnterior, instante)
-                           : static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
+        if (v.tiempoAnterior) {
+            transcurrido = Reloj::segundosEntre(*v.tiempoAnterior, instante);
+            if (!corte_.isEmpty() || transcurrido > pausaMinima || espaciado_ <= 0.0f) {
+                cortar(transcurrido);
+            } else {
+                espaciado_ += (transcurrido - espaciado_) / 16.0f;
+                trasCorte_ = false;
+            }
+        } else {
+            transcurrido = static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
+        }
         v.tiempoAnterior = instante;
         respuesta_.agregar(instante, dato, v.setPoint);
         ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint),
@@ -130,10 +95,10 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
         return;
     ultimoTranscurrido_ = transcurrido;
     ultimoDato_ = dato;
-    lecturasPendientes_ = true;
-    grafico_.redibujarPronto();
-    if (!lecturasTarde_.isActive())
-        lecturasTarde_.start(intervaloLecturasMs + 2 * GraficoTendencia::intervaloRedibujoMs);
+    ultimoSetPoint_ = v.setPoint;
+    lecturaNueva_ = true;
+    if (alRecibir_)
+        alRecibir_();
 }
 
 int64_t Adquisicion::msEpoca(Reloj::Pared pared, Reloj::Instante ahora, Reloj::Instante instante)
@@ -148,8 +113,32 @@ int64_t Adquisicion::msEpoca(Reloj::Pared pared, Reloj::Instante ahora, Reloj::I
     return ms;
 }
 
-void Adquisicion::puertoAbierto()
+void Adquisicion::cortar(float transcurrido)
 {
+    if (corte_.isEmpty()) {
+        // Nothing known of its pace yet, or two long waits in a row: that is its pace now.
+        if (espaciado_ <= 0.0f || trasCorte_) {
+            espaciado_ = transcurrido;
+            trasCorte_ = false;
+            return;
+        }
+        if (transcurrido <= pausaRelativa * espaciado_) {
+            espaciado_ += (transcurrido - espaciado_) / 16.0f; // a slow controller's own pace
+            trasCorte_ = false;
+            return;
+        }
+    }
+    ventana_.marcarCorte(transcurrido, corte_.isEmpty()
+                                           ? QStringLiteral("el controlador no envió nada")
+                                           : corte_);
+    corte_.clear();
+    trasCorte_ = true;
+}
+
+void Adquisicion::puertoAbierto(const QString &motivo)
+{
+    corte_ = motivo.isEmpty() ? QStringLiteral("se abrió el puerto de nuevo") : motivo;
+    espaciado_ = 0.0f; // the device may be another, at another pace
     // Nothing read before belongs to what comes now: the kernel may have discarded the byte
     // after a marker, and the device may be another one.
     variables_.esperaSetPoint = false;
@@ -164,6 +153,16 @@ bool Adquisicion::enVuelo(uint8_t setPoint, Reloj::Instante ahora)
         return true;
     enVuelo_.reset(); // the controller has its new set point, or another
     return false;
+}
+
+bool Adquisicion::enviarSetPoint(PuertoSerie &puerto, uint8_t valor, QString *motivo)
+{
+    if (!puerto.enviar(valor, motivo))
+        return false;
+    const std::optional<int16_t> antes = variables_.setPoint;
+    variables_.setPoint = valor;
+    setPointEnviado(antes);
+    return true;
 }
 
 void Adquisicion::setPointEnviado(std::optional<int16_t> anterior)

@@ -2,34 +2,35 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include <QByteArrayView>
-#include <QElapsedTimer>
-#include <QTimer>
+#include <QString>
 
 #include "core/reloj.h"
 #include "escalon/respuestaescalon.h"
 #include "serial/eventoscomm.h"
 
-class QCheckBox;
-class QLineEdit;
-class GraficoTendencia;
+class PuertoSerie;
 class Registro;
 class VentanaMuestras;
 struct VariablesVentana;
 
 
 // Turns the controller's byte stream into samples and set points and drives, for every
-// sample, the read-outs, the sample window and the log.
+// sample, the sample window, the step analysis and the log. What the read-outs show is kept
+// for whoever shows it: nothing here touches a window.
 class Adquisicion
 {
 public:
     static constexpr uint8_t marcaSetPoint = 255;
 
-    Adquisicion(VariablesVentana &variables, QLineEdit &txtTiempo, QLineEdit &txtDato,
-                const QCheckBox &chkRegistrar, VentanaMuestras &ventana,
-                GraficoTendencia &grafico, Registro &registro);
+    Adquisicion(VariablesVentana &variables, VentanaMuestras &ventana, Registro &registro);
+
+    // Called at the end of every receive event that brought samples (a window asks for a
+    // frame and its read-outs).
+    void setAlRecibir(std::function<void()> alRecibir) { alRecibir_ = std::move(alRecibir); }
 
     // The serial control's communication event; `entrada` is everything that was waiting
     // when the event is a receive, and is not looked at otherwise. Its bytes reached the port
@@ -39,36 +40,51 @@ public:
                          std::chrono::nanoseconds llegada = {});
 
     // The port has just been opened (by the user or on a device's return): the decoder waits
-    // for a sample and the set point is unknown until the controller reports it.
-    void puertoAbierto();
+    // for a sample and the set point is unknown until the controller reports it. Where
+    // samples came before, the trend shows a break before the next one, saying `motivo`.
+    void puertoAbierto(const QString &motivo = QString());
 
-    // «Enviar» has just sent a set point, `anterior` the one before it: reports of it already on
-    // their way when the controller got the new one are not a step back.
-    void setPointEnviado(std::optional<int16_t> anterior);
+    // A pause in the samples longer than this, and than `pausaRelativa` times their usual
+    // spacing, is a break in the trend: the controller stopped sending.
+    static constexpr float pausaMinima = 1.0f;
+    static constexpr float pausaRelativa = 10.0f;
+
+    // Sends a set point as «Enviar» does: one byte to the controller; the samples that follow
+    // carry it (only once sent: the chart and the log never show one it did not get), and
+    // reports of the one before it already on their way are not a step back. False, with
+    // the port's reason, when the port refuses it.
+    bool enviarSetPoint(PuertoSerie &puerto, uint8_t valor, QString *motivo);
 
     // Samples handled since start: every one reached the window (and the log, when on).
     uint64_t muestrasRecibidas() const { return muestras_; }
 
-    // Writes the read-outs for the last sample handled. They change about five times a
-    // second, as a panel instrument's do, together with a frame of the chart where one comes
-    // in time: a repaint of the read-outs per event, or per frame, would cost more than all
-    // the rest of the work at the line rate. They always end on the last sample.
+    // The read-outs for the last sample handled: the seconds since the sample before it and
+    // its value. They change about five times a second, as a panel instrument's do: a repaint
+    // per event, or per frame, would cost more than all the rest of the work at the line rate.
     static constexpr int intervaloLecturasMs = 200;
-    void escribirLecturas();
+    struct Lectura
+    {
+        float transcurrido;
+        int16_t dato;
+        std::optional<int16_t> setPoint; // the controller's, as last known
+    };
+    // The reading of the last sample, once: nullopt where no sample came since the last call.
+    std::optional<Lectura> tomarLectura()
+    {
+        if (!lecturaNueva_)
+            return std::nullopt;
+        lecturaNueva_ = false;
+        return Lectura{ultimoTranscurrido_, ultimoDato_, ultimoSetPoint_};
+    }
 
     Reloj &reloj() { return reloj_; }
     const RespuestaEscalon &respuesta() const { return respuesta_; }
 
 private:
     VariablesVentana &variables_;
-    QLineEdit &txtTiempo_;
-    QLineEdit &txtDato_;
-    const QCheckBox &chkRegistrar_;
     VentanaMuestras &ventana_;
-    GraficoTendencia &grafico_;
     Registro &registro_;
-    void lecturasConFotograma();
-    void lecturasSinFotograma();
+    std::function<void()> alRecibir_;
     // Samples in `entrada` for a decoder starting in the given state.
     static int contarMuestras(QByteArrayView entrada, bool esperaSetPoint);
 
@@ -79,11 +95,12 @@ private:
     int64_t ultimoMs_ = INT64_MIN;
     RespuestaEscalon respuesta_;
     uint64_t muestras_ = 0;
-    bool lecturasPendientes_ = false;
-    QElapsedTimer desdeLecturas_;
-    // For the last samples, when no frame comes to carry them (one would, within the
-    // interval and two frames, while samples keep coming and the window is on show).
-    QTimer lecturasTarde_;
+    bool lecturaNueva_ = false;
+    // The sample in hand came `transcurrido` seconds after the one before: a break, or the
+    // controller's pace. Out of line: only pauses over a second come here.
+    [[gnu::noinline]] void cortar(float transcurrido);
+    // A set point has just been sent, `anterior` the one before it.
+    void setPointEnviado(std::optional<int16_t> anterior);
     // Whether a reported set point is the one before a send, still on its way; out of line,
     // as it comes rarely and the loop over the bytes is the hot path.
     [[gnu::noinline]] bool enVuelo(uint8_t setPoint, Reloj::Instante ahora);
@@ -91,5 +108,11 @@ private:
     std::optional<int16_t> enVuelo_;
     Reloj::Instante enVueloHasta_{};
     float ultimoTranscurrido_ = 0.0f;
+    // The samples' usual spacing (a running mean, pauses left out), and why the next sample
+    // comes after a break (empty: none).
+    float espaciado_ = 0.0f;
+    bool trasCorte_ = false; // the last sample came after a break
+    QString corte_;
     int16_t ultimoDato_ = 0;
+    std::optional<int16_t> ultimoSetPoint_;
 };

@@ -1,13 +1,9 @@
 #include "esperadatos.h"
 
-#include <QLineEdit>
-
-#include "chart/graficotendencia.h"
 #include "recepcion/adquisicion.h"
 
-EsperaDatos::EsperaDatos(const Adquisicion &adquisicion, QLineEdit &txtTiempo,
-                         GraficoTendencia &grafico)
-    : adquisicion_(adquisicion), txtTiempo_(txtTiempo), grafico_(grafico)
+EsperaDatos::EsperaDatos(const Adquisicion &adquisicion, Mostrar mostrar)
+    : adquisicion_(adquisicion), mostrar_(std::move(mostrar))
 {
     // A look a second is plenty for a note about seconds, and costs nothing per sample.
     mirar_.setInterval(std::chrono::seconds(1));
@@ -47,8 +43,7 @@ void EsperaDatos::comprobar(std::chrono::milliseconds desdeApertura)
                        "«Conectar».")
             .arg(descripcion_)
             .arg(std::chrono::duration_cast<std::chrono::seconds>(desdeApertura).count());
-    txtTiempo_.setToolTip(texto);
-    grafico_.setNota(texto);
+    mostrar_(texto);
 }
 
 void EsperaDatos::quitar()
@@ -56,6 +51,5 @@ void EsperaDatos::quitar()
     if (!avisando_)
         return;
     avisando_ = false;
-    txtTiempo_.setToolTip(QString());
-    grafico_.setNota(QString());
+    mostrar_(QString());
 }

@@ -2,23 +2,25 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
-class QLineEdit;
 class Adquisicion;
-class GraficoTendencia;
 
 // A port that sends nothing since its opening (the wrong one) is said so after a few seconds,
-// without a dialog: in the time box's tooltip and faintly on the chart, until a sample comes.
+// without a dialog (the window: in the time box's tooltip and faintly on the chart), until a
+// sample comes.
 class EsperaDatos
 {
 public:
     static constexpr std::chrono::seconds plazo{3};
 
-    EsperaDatos(const Adquisicion &adquisicion, QLineEdit &txtTiempo, GraficoTendencia &grafico);
+    // Gets the note, and an empty text when it goes.
+    using Mostrar = std::function<void(const QString &nota)>;
+    EsperaDatos(const Adquisicion &adquisicion, Mostrar mostrar);
 
     void puertoAbierto(const QString &descripcion);
     void puertoCerrado();
@@ -31,8 +33,7 @@ private:
     void quitar();
 
     const Adquisicion &adquisicion_;
-    QLineEdit &txtTiempo_;
-    GraficoTendencia &grafico_;
+    Mostrar mostrar_;
     QString descripcion_;
     uint64_t muestrasAlAbrir_ = 0;
     bool avisando_ = false;

@@ -3,11 +3,35 @@
 #include <QFile>
 #include <QSerialPortInfo>
 
+#include "core/numeros.h"
+
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
 
 namespace dispositivos {
+
+std::optional<QString> nombreDispositivo(const QString &texto, QString *motivo)
+{
+    const QString nombre = texto.trimmed();
+    if (const auto numero = numeros::leerEntero(nombre)) {
+        if (*numero < 1) {
+            *motivo = QStringLiteral("el número de puerto debe ser 1 o mayor");
+            return std::nullopt;
+        }
+#ifdef Q_OS_WIN
+        return QStringLiteral("COM%1").arg(*numero);
+#else
+        return QStringLiteral("/dev/ttyS%1").arg(*numero - 1);
+#endif
+    }
+    if (nombre.isEmpty() || numeros::leerReal(nombre)) {
+        *motivo = nombre.isEmpty() ? QStringLiteral("no se ha indicado ningún puerto")
+                                   : QStringLiteral("el número de puerto es demasiado grande");
+        return std::nullopt;
+    }
+    return nombre;
+}
 
 QList<Dispositivo> presentes()
 {

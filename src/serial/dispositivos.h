@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QList>
 #include <QString>
 
@@ -23,6 +25,11 @@ struct Dispositivo
     Identidad identidad;
     QString nombre = {}; // the system's short name (ttyUSB0, COM3)
 };
+
+// The device a "Puerto Serial" text names: a whole number n is the n-th classic port
+// (COMn on Windows, /dev/ttyS(n-1) elsewhere); any other text is taken as a device name or
+// path. nullopt, with the reason, when the text names no port.
+std::optional<QString> nombreDispositivo(const QString &texto, QString *motivo);
 
 // The serial devices present now.
 QList<Dispositivo> presentes();

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -19,9 +20,10 @@
 #include "recepcion/adquisicion.h"
 #include "recepcion/esperadatos.h"
 #include "log/registro.h"
-#include "serial/enlaceserie.h"
+#include "ui/enlaceserie.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
+#include "ui/lecturas.h"
 #include "ui/preguntaregistro.h"
 #include "respuesta/ventanarespuesta.h"
 
@@ -73,11 +75,14 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 
     avisar_ = [this](const QString &texto) { avisos_->avisar(texto); };
     registro_ = std::make_unique<Registro>(
-        variables, *txtRegistro, *chkRegistrar, *btnCambiarDestino, avisar_,
-        [this](const QString &ruta) { return preguntarRegistro(this, ruta); });
-    adquisicion_ = std::make_unique<Adquisicion>(variables, *txtTiempo, *txtDato,
-                                                 *chkRegistrar, ventana, *MSChart1, *registro_);
-    esperaDatos_ = std::make_unique<EsperaDatos>(*adquisicion_, *txtTiempo, *MSChart1);
+        variables, avisar_, [this](const QString &ruta) { return preguntarRegistro(this, ruta); });
+    adquisicion_ = std::make_unique<Adquisicion>(variables, ventana, *registro_);
+    lecturas_ = std::make_unique<Lecturas>(*adquisicion_, *txtTiempo, *txtDato, *txtSetPoint,
+                                           *MSChart1);
+    esperaDatos_ = std::make_unique<EsperaDatos>(*adquisicion_, [this](const QString &nota) {
+        txtTiempo->setToolTip(nota);
+        MSChart1->setNota(nota);
+    });
     conectarEventos();
     cargar();
 }
@@ -96,7 +101,9 @@ void Form1::crearElementos()
 
     // The set-point row exists but is hidden unless the command line asks for it.
     lblSetPoint = crear<QLabel>(this, "lblSetPoint", texto("Set Point"), {120, 600, 975, 255});
-    txtSetPoint = crear<QLineEdit>(this, "txtSetPoint", texto("0"), {840, 600, 615, 285});
+    txtSetPoint = crear<QLineEdit>(this, "txtSetPoint", QString(), {840, 600, 615, 285});
+    txtSetPoint->setToolTip(texto("El set point del controlador; escriba otro y pulse «Enviar» "
+                                  "o Intro para enviarlo"));
     btnEnviar = crear<QPushButton>(this, "btnEnviar", texto("Enviar"), {1560, 600, 975, 375});
     btnEnviar->setEnabled(false);
     for (QWidget *w : {static_cast<QWidget *>(lblSetPoint), static_cast<QWidget *>(txtSetPoint),
@@ -161,11 +168,17 @@ void Form1::conectarEventos()
         [this](int16_t codigo, QByteArrayView entrada, std::chrono::nanoseconds llegada) {
             adquisicion_->procesarEntrada(codigo, entrada, llegada);
         });
+    adquisicion_->setAlRecibir([this] { lecturas_->muestrasNuevas(); });
     connect(MSComm1, &PuertoSerie::abierto, this, [this] {
-        adquisicion_->puertoAbierto();
+        adquisicion_->puertoAbierto(
+            enlaceserie::motivoApertura(puertoAnterior_, MSComm1->descripcion(), perdido_));
+        puertoAnterior_ = MSComm1->descripcion();
+        perdido_ = false;
+        lecturas_->mostrarSetPoint(std::nullopt, true); // unknown again: nothing to send by mistake
         esperaDatos_->puertoAbierto(MSComm1->descripcion());
     });
     connect(MSComm1, &PuertoSerie::perdido, this, [this](const QString &motivo) {
+        perdido_ = true;
         esperaDatos_->puertoCerrado();
         avisoPerdida_ =
             enlaceserie::puertoPerdido(motivo, *btnPuerto, *btnEnviar, *MSComm1, avisar_);
@@ -189,9 +202,11 @@ void Form1::conectarEventos()
             esperaDatos_->puertoCerrado();
     });
     connect(btnEnviar, &QPushButton::clicked, this, [this] {
-        const std::optional<int16_t> antes = variables.setPoint;
-        if (enlaceserie::enviarSetPoint(*txtSetPoint, variables, *MSComm1, avisar_, rangoDicho_))
-            adquisicion_->setPointEnviado(antes);
+        // What the box shows unchanged is the controller's own: sending it makes no step.
+        if (!lecturas_->setPointEscrito())
+            return;
+        if (enlaceserie::enviarSetPoint(*txtSetPoint, *adquisicion_, *MSComm1, avisar_, rangoDicho_))
+            lecturas_->mostrarSetPoint(variables.setPoint, true);
     });
     // Enter in the box sends, as «Enviar» does (nothing while it is disabled).
     connect(txtSetPoint, &QLineEdit::returnPressed, btnEnviar, &QPushButton::click);
@@ -206,16 +221,27 @@ void Form1::conectarEventos()
             [this](const QString &texto) { escalay::cambioEscala(texto, *MSChart1); });
     connect(txtMajorDivision, &QLineEdit::textChanged, this,
             [this](const QString &texto) { escalay::cambioMajorDivision(texto, *MSChart1); });
-    connect(btnCambiarDestino, &QPushButton::clicked, this,
-            [this] {
-                // Made on first use: a file dialog watches its folder from a thread of its own.
-                if (!CommonDialog1) {
-                    CommonDialog1 = new QFileDialog(this);
-                    CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
-                }
-                registro_->cambiarDestino(*CommonDialog1);
-            });
-    connect(chkRegistrar, &QCheckBox::clicked, this, [this] { registro_->clickRegistrar(); });
+    connect(btnCambiarDestino, &QPushButton::clicked, this, [this] {
+        // Made on first use: a file dialog watches its folder from a thread of its own.
+        if (!CommonDialog1) {
+            CommonDialog1 = new QFileDialog(this);
+            CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
+        }
+        const QString elegido = elegirDestino(*CommonDialog1, registro_->destino());
+        if (!elegido.isEmpty())
+            txtRegistro->setText(QDir::toNativeSeparators(elegido));
+    });
+    connect(txtRegistro, &QLineEdit::textChanged, this,
+            [this](const QString &texto) { registro_->setDestino(texto); });
+    connect(chkRegistrar, &QCheckBox::clicked, this, [this] {
+        // The destination is changed only while nothing is being written there.
+        btnCambiarDestino->setEnabled(chkRegistrar->checkState() == Qt::Unchecked);
+        registro_->clickRegistrar(chkRegistrar->checkState());
+    });
+    registro_->setAlApagarse([this] {
+        chkRegistrar->setCheckState(Qt::Unchecked);
+        btnCambiarDestino->setEnabled(true);
+    });
     connect(MSChart1, &GraficoTendencia::pedirRespuestaEscalon, this,
             &Form1::mostrarRespuestaEscalon);
     connect(MSChart1, &GraficoTendencia::cambiarMilisegundos, this, [this](bool si) {

@@ -17,6 +17,7 @@ class QPushButton;
 class Adquisicion;
 class Avisos;
 class EsperaDatos;
+class Lecturas;
 class GraficoTendencia;
 class PuertoSerie;
 class Registro;
@@ -67,6 +68,7 @@ public:
     Adquisicion &adquisicion() { return *adquisicion_; }
     EsperaDatos &esperaDatos() { return *esperaDatos_; }
     Registro &registro() { return *registro_; }
+    Lecturas &lecturas() { return *lecturas_; }
 
     // «Respuesta al escalón», brought to the front.
     void mostrarRespuestaEscalon();
@@ -88,9 +90,12 @@ private:
     Avisos *avisos_;
     std::function<void(const QString &)> avisar_; // what every handler reports failures through
     QString avisoPerdida_; // taken back when the lost port comes back
+    QString puertoAnterior_; // the last one opened, and whether it was lost since
+    bool perdido_ = false;
     bool rangoDicho_ = false; // the set point's range has been explained once
     std::unique_ptr<Registro> registro_;
     std::unique_ptr<Adquisicion> adquisicion_;
+    std::unique_ptr<Lecturas> lecturas_;
     std::unique_ptr<EsperaDatos> esperaDatos_;
     bool descargado_ = false;
 };

@@ -1,6 +1,8 @@
 #include "preguntaregistro.h"
 
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -26,4 +28,24 @@ Registro::Respuesta preguntarRegistro(QWidget *ventana, const QString &ruta)
     if (caja.clickedButton() == vaciar)
         return Registro::Respuesta::vaciar;
     return Registro::Respuesta::cancelar;
+}
+
+QString elegirDestino(QFileDialog &dialogo, const QString &actual)
+{
+    dialogo.setAcceptMode(QFileDialog::AcceptSave);
+    // Picking yesterday's log is a choice of where to add, not a consent to empty it: what
+    // happens to its records is asked when logging is switched on.
+    dialogo.setOption(QFileDialog::DontConfirmOverwrite);
+    dialogo.setDefaultSuffix(QStringLiteral("xls"));
+    dialogo.setNameFilters({QStringLiteral("Registros (*.xls)"),
+                            QStringLiteral("Todos los archivos (*)")});
+    // Where the log goes now, under its name.
+    const QFileInfo info(actual);
+    if (!actual.isEmpty() && info.absoluteDir().exists()) {
+        dialogo.setDirectory(info.absolutePath());
+        dialogo.selectFile(info.fileName());
+    }
+    if (dialogo.exec() != QDialog::Accepted || dialogo.selectedFiles().isEmpty())
+        return QString();
+    return dialogo.selectedFiles().first();
 }

@@ -7,6 +7,7 @@
 #include "chart/escalay.h"
 #include "chart/graficotendencia.h"
 #include "recepcion/adquisicion.h"
+#include "relojprueba.h"
 #include "ui/form1.h"
 
 class TstEscalaY : public QObject
@@ -396,6 +397,59 @@ private slots:
     }
 
     // A long window is drawn from fewer points; what can be seen of it must survive.
+    // Where the samples stopped (a pause, the port lost or changed), no line crosses the gap,
+    // and a thin mark there says what it was and for how long.
+    void corteEnPantalla()
+    {
+        const QColor colorDato(0, 90, 200), colorSetPoint(220, 60, 0), colorCorte(150, 150, 150);
+        RelojPrueba reloj(QDateTime(QDate(2026, 12, 9), QTime(16, 0)));
+        Form1 f;
+        f.adquisicion().reloj().setFuente(&reloj);
+        f.resize(Form1::anchoCliente, Form1::altoCliente);
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        escribir(f.txtAncho, "101"); // wide rows, so the gap between two has pixels of its own
+        f.chkAutoEscala->click();
+        const auto recibir = [&](int valor, int veces) {
+            for (int i = 0; i < veces; ++i) {
+                reloj.avanzar(std::chrono::milliseconds(100));
+                f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray(1, char(valor)));
+            }
+        };
+        f.adquisicion().procesarEntrada(evento::comEvReceive, QByteArray::fromHex("ff64"));
+        recibir(50, 40);
+        reloj.avanzar(std::chrono::seconds(15)); // unplugged
+        recibir(145, 40); // rows 62 to 101
+        f.adquisicion().puertoAbierto(QStringLiteral("se cambió del puerto serial A al B"));
+        recibir(120, 1); // row 101, after a second break
+        GraficoTendencia &g = *f.MSChart1;
+        g.redibujar();
+        const QImage img = g.grab().toImage();
+        const QRect area = g.axisRect()->rect();
+        const auto px = [&](double fila) { return qRound(g.xAxis->coordToPixel(fila)); };
+        const auto py = [&](double valor) { return qRound(g.yAxis->coordToPixel(valor)); };
+        const auto color = [&](int x, int y) { return QColor(img.pixel(x, y)); };
+        // The break sits between rows 60 and 61 (row 1 went with the window's slide).
+        for (int x = px(60) + 1; x < px(61); ++x) {
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                QVERIFY2(color(x, y) != colorDato && color(x, y) != colorSetPoint,
+                         qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+            }
+        }
+        int enMarca = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            enMarca += color(px(60.5), y) == colorCorte;
+        QVERIFY2(enMarca > area.height() / 4, qPrintable(QString::number(enMarca)));
+        // Away from the breaks the lines are whole.
+        QCOMPARE(color(px(59.5), py(50)), colorDato);
+        QCOMPARE(color(px(80.5), py(145)), colorDato);
+        QCOMPARE(g.textoCorte(px(60.5)),
+                 QStringLiteral("Corte: 15.1 s sin muestras; el controlador no envió nada"));
+        QCOMPARE(g.textoCorte(px(100.5)),
+                 QStringLiteral("Corte: 0.1 s sin muestras; se cambió del puerto serial A al B"));
+        QCOMPARE(g.textoCorte(px(80.5)), QString());
+    }
+
     void ventanaLargaConservaExtremos()
     {
         Form1 f;

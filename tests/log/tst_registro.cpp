@@ -59,21 +59,18 @@ void recibir(Form1 &f, const QByteArray &b)
     f.adquisicion().procesarEntrada(evento::comEvReceive, b);
 }
 
-// The log on its own, with the question answered by `preguntar`.
+// The log on its own, with no window, the question answered by `preguntar`.
 struct Montaje
 {
     VariablesVentana v;
-    QLineEdit txt;
-    QCheckBox chk;
-    QPushButton btn;
     QStringList avisos;
     Registro r;
     Montaje(const QString &ruta, Registro::Preguntar p)
-        : r(v, txt, chk, btn, [this](const QString &a) { avisos << a; }, std::move(p))
+        : r(v, [this](const QString &a) { avisos << a; }, std::move(p))
     {
-        txt.setText(ruta);
+        r.setDestino(ruta);
     }
-    void marcar(bool si) { chk.setChecked(si), r.clickRegistrar(); }
+    void marcar(bool si) { r.clickRegistrar(si ? Qt::Checked : Qt::Unchecked); }
 };
 
 } // namespace
@@ -327,7 +324,7 @@ private slots:
     {
         QFETCH(bool, aceptar);
         {
-            // The user picks a file that already holds records and confirms its replacement.
+            // The user picks a file that already holds records, to add to it.
             QFile viejo(ruta("elegido.xls"));
             QVERIFY(viejo.open(QIODevice::WriteOnly | QIODevice::Truncate));
             viejo.write("viejo\t1\t2\r\n");
@@ -342,6 +339,7 @@ private slots:
         bool visible = false;
         QString carpeta;
         QString datoDurante;
+        QString reemplazar;
         int filaDurante = -1;
         // Runs inside the dialog's own event loop; whatever it finds, it closes the dialog.
         QTimer::singleShot(100, this, [&] {
@@ -361,9 +359,13 @@ private slots:
                 f.CommonDialog1->setDirectory(dir_.path());
                 if (auto *nombre = f.CommonDialog1->findChild<QLineEdit *>("fileNameEdit"))
                     nombre->setText(QStringLiteral("elegido"));
-                QTimer::singleShot(50, this, [] {
-                    if (auto *caja = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                // Qt's own «¿Desea reemplazarlo?» would answer for the records: it never shows.
+                QTimer::singleShot(50, this, [&] {
+                    auto *caja = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                    if (caja && caja->parent() == f.CommonDialog1) {
+                        reemplazar = caja->text();
                         caja->button(QMessageBox::Yes)->click();
+                    }
                 });
                 QMetaObject::invokeMethod(f.CommonDialog1, "accept");
                 if (f.CommonDialog1->isVisible()) // not accepted: fail below, do not hang
@@ -381,21 +383,22 @@ private slots:
         QCOMPARE(filaDurante, 22);
         QCOMPARE(f.txtRegistro->text(),
                  aceptar ? QDir::toNativeSeparators(ruta("elegido.xls")) : antes);
+        QCOMPARE(reemplazar, QString());
         if (!aceptar)
             return;
-        // Its replacement was confirmed in the dialog: no second question, the file starts anew.
+        // Ticking asks the panel's own question, adding first.
         bool preguntado = false;
         QTimer::singleShot(50, this, [&] {
             if (auto *caja = f.findChild<QMessageBox *>(QStringLiteral("preguntaAnadir"))) {
                 preguntado = true;
-                caja->reject();
+                caja->defaultButton()->click();
             }
         });
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
-        QVERIFY(!preguntado);
+        QVERIFY(preguntado);
         recibir(f, bytes({23}));
         f.close();
-        QCOMPARE(campos(leerArchivo(ruta("elegido.xls"))), QStringList{"7,23"});
+        QCOMPARE(campos(leerArchivo(ruta("elegido.xls"))), (QStringList{"1,2", "7,23"}));
     }
 
     void fallos_data()
@@ -475,6 +478,45 @@ private slots:
         QCOMPARE(campos(leerArchivo(ruta(QTest::currentDataTag()))), QStringList{",13"});
     }
 
+    // A log chosen in the file dialog is a choice, never a confirmation to empty it: ticking
+    // logging asks the panel's own question, and only «Vaciar y empezar de nuevo» empties it.
+    void destinoElegidoConRegistros_data()
+    {
+        QTest::addColumn<int>("respuesta");
+        QTest::addColumn<int>("viejos"); // old records left
+        QTest::addColumn<int>("nuevos");
+        QTest::newRow("added") << int(Registro::Respuesta::anadir) << 806 << 1;
+        QTest::newRow("anew") << int(Registro::Respuesta::vaciar) << 0 << 1;
+        QTest::newRow("Cancelar") << int(Registro::Respuesta::cancelar) << 806 << 0;
+    }
+    void destinoElegidoConRegistros()
+    {
+        QFETCH(int, respuesta);
+        QFETCH(int, viejos);
+        QFETCH(int, nuevos);
+        const QString destino = ruta(qPrintable(QStringLiteral("ayer-%1.xls").arg(respuesta)));
+        {
+            QFile ayer(destino);
+            QVERIFY(ayer.open(QIODevice::WriteOnly));
+            for (int i = 0; i < 806; ++i)
+                ayer.write("8/12/2026 17:02:11\t30\t29\r\n");
+        }
+        QStringList preguntas;
+        Montaje m(ruta("actual.xls"), [&](const QString &r) {
+            preguntas << r;
+            return Registro::Respuesta(respuesta);
+        });
+        m.r.setDestino(QDir::toNativeSeparators(destino));
+        m.marcar(true);
+        QCOMPARE(preguntas, QStringList{destino});
+        if (m.r.registrando())
+            QVERIFY(m.r.escribirRegistro(31, 30, 0) && m.r.terminarEvento());
+        m.r.cerrarRegistro();
+        const QStringList registros = campos(leerArchivo(destino));
+        QCOMPARE(registros.count(QStringLiteral("30,29")), viejos);
+        QCOMPARE(registros.count(QStringLiteral("30,31")), nuevos);
+    }
+
     // A last line without its end (a write cut short elsewhere) never runs into a new record;
     // one ending in a bare CR gets only its LF. A set point not yet reported: an empty field.
     void lineaIncompletaNoSeJunta_data()
@@ -545,7 +587,7 @@ private slots:
         QVERIFY(!b.r.escribirRegistro(2, 6, 0));
         c.marcar(true);
         for (Montaje *otro : {&b, &c})
-            QVERIFY(!otro->chk.isChecked() && otro->avisos.size() == 1
+            QVERIFY(!otro->r.registrando() && otro->avisos.size() == 1
                     && otro->avisos[0].contains(QDir::toNativeSeparators(destino) + "»: otro panel"));
         a.marcar(false);
         b.marcar(true);
@@ -579,7 +621,7 @@ private slots:
         });
         m.marcar(true);
         QCOMPARE(m.r.escribirRegistro(7, 3, 0) && m.r.terminarEvento(), registra);
-        QCOMPARE(m.chk.isChecked(), registra);
+        QCOMPARE(m.r.registrando(), registra);
         QCOMPARE(m.avisos.size(), int(!registra));
         QVERIFY(registra || m.avisos[0].contains("»: otro panel"));
         QCOMPARE(campos(leerArchivo(destino)), registra ? QStringList{"3,7"} : QStringList{});

@@ -1,9 +1,15 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QTest>
+#include <QRandomGenerator>
 #include <QTime>
 
+#include <cmath>
+#include <memory>
+
 #include "chart/graficotendencia.h"
+#include "core/variablesventana.h"
+#include "log/registro.h"
 #include "recepcion/adquisicion.h"
 #include "serial/puertoserie.h"
 #include "pseudoterminal.h"
@@ -207,6 +213,81 @@ private slots:
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 9, 6}));
         f.MSChart1->redibujar();
         QCOMPARE(f.txtTiempo->text(), segunda);
+    }
+
+    // A break in the trend where the samples stopped: a pause longer than a second and than
+    // ten times the controller's own spacing, or an opening of the port. Drawn over rates from
+    // a slow loop to the line's, with jitter; pauses well clear of the threshold either way.
+    void cortes()
+    {
+        QRandomGenerator azar(20261209);
+        QMap<QString, QPair<int, int>> regiones; // failures, trials
+        QStringList fallos;
+        for (int prueba = 0; prueba < 400; ++prueba) {
+            const double tasa = std::exp(azar.bounded(std::log(3840.0)) + std::log(0.5));
+            const double espaciado = 1.0 / tasa;
+            const double umbralBajo = std::max(1.0, 9.0 * espaciado); // jitter of ±10 %
+            const double umbralAlto = std::max(1.0, 11.0 * espaciado);
+            const int tipo = azar.bounded(3); // 0 short pause, 1 long pause, 2 opening
+            double pausa = tipo == 0 ? espaciado + azar.bounded(0.8 * umbralBajo - espaciado)
+                                     : 1.25 * umbralAlto * (1.0 + azar.bounded(4.0));
+            if (tipo == 2 && azar.bounded(2))
+                pausa = espaciado; // reopened at once
+            const int antes = 5 + azar.bounded(80), despues = 1 + azar.bounded(40);
+
+            VariablesVentana v;
+            v.puntosX = 512;
+            auto ventana = std::make_unique<VentanaMuestras>();
+            llenarVentana(v, *ventana);
+            Registro registro(v, [](const QString &) {}, [](const QString &) {
+                return Registro::Respuesta::cancelar;
+            });
+            Adquisicion a(v, *ventana, registro);
+            RelojPrueba reloj(QDateTime(QDate(2026, 12, 9), QTime(12, 0)));
+            a.reloj().setFuente(&reloj);
+            const auto pasar = [&](double segundos) {
+                reloj.avanzar(std::chrono::microseconds(qint64(segundos * 1e6)));
+            };
+            for (int i = 0; i < antes; ++i) {
+                pasar(espaciado * (0.9 + azar.bounded(0.2)));
+                a.procesarEntrada(evento::comEvReceive, bytes({10}));
+            }
+            if (tipo == 2)
+                a.puertoAbierto(QStringLiteral("otro"));
+            pasar(pausa);
+            for (int i = 0; i < despues; ++i) {
+                a.procesarEntrada(evento::comEvReceive, bytes({20}));
+                pasar(espaciado * (0.9 + azar.bounded(0.2)));
+            }
+            // Row, motive, and the pause to the microsecond the test clock moves by.
+            QList<QPair<int, QString>> vistos, esperados;
+            ventana->cortesVisibles([&](int fila, const VentanaMuestras::Corte &c) {
+                vistos.append({fila, QStringLiteral("%1 %2").arg(qRound64(c.segundos * 1e6 / 16))
+                                         .arg(c.motivo)});
+            });
+            if (tipo != 0)
+                esperados.append({512 - despues + 1,
+                                  QStringLiteral("%1 %2").arg(qRound64(float(qint64(pausa * 1e6) / 1e6) * 1e6 / 16))
+                                      .arg(tipo == 2 ? QStringLiteral("otro")
+                                                     : QStringLiteral("el controlador no envió nada"))});
+            const QString region = QStringLiteral("%1/s, %2")
+                                       .arg(tasa < 1 ? "<1" : tasa < 10 ? "1-10" : tasa < 100 ? "10-100" : "100-1920")
+                                       .arg(QStringList{"short pause", "long pause", "opening"}[tipo]);
+            regiones[region].second++;
+            if (vistos != esperados) {
+                regiones[region].first++;
+                if (fallos.size() < 5)
+                    fallos << QStringLiteral("%1/s, pause %2 s: %3 breaks, expected %4")
+                                  .arg(tasa).arg(pausa).arg(vistos.size()).arg(esperados.size());
+            }
+        }
+        int total = 0;
+        for (auto r = regiones.cbegin(); r != regiones.cend(); ++r) {
+            if (r->first)
+                qWarning("%s: %d of %d wrong", qPrintable(r.key()), r->first, r->second);
+            total += r->first;
+        }
+        QVERIFY2(total == 0, qPrintable(fallos.join(QStringLiteral("; "))));
     }
 
     void setPointEnviadoLlegaALaSiguienteMuestra()

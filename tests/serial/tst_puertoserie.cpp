@@ -25,11 +25,12 @@
 #include "core/variablesventana.h"
 #include "hasta.h"
 #include "pseudoterminal.h"
-#include "serial/enlaceserie.h"
+#include "ui/enlaceserie.h"
 #include "serial/puertoserie.h"
 #include "recepcion/esperadatos.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
+#include "ui/lecturas.h"
 
 class TstPuertoSerie : public QObject
 {
@@ -120,7 +121,7 @@ private slots:
         QFETCH(QString, texto);
         QFETCH(QString, dispositivo);
         QString motivo;
-        const auto nombre = enlaceserie::nombreDispositivo(texto, &motivo);
+        const auto nombre = dispositivos::nombreDispositivo(texto, &motivo);
         QCOMPARE(nombre.value_or(QString()), dispositivo);
         QCOMPARE(motivo.isEmpty(), !dispositivo.isEmpty());
     }
@@ -452,11 +453,15 @@ private slots:
         QCOMPARE(f.avisos().mostrados().size(), int(enLinea.isEmpty() || texto == "150"));
         QVERIFY(!f.variables.esperaSetPoint);
         QCOMPARE(f.txtSetPoint->text(), enLinea.isEmpty() ? texto : QString::number(setPoint));
+        // Enter with nothing typed since the send (the box as the send left it) sends nothing.
+        const bool nadaEscrito = f.txtSetPoint->text() == texto;
         f.txtSetPoint->setText(texto);
         qDeleteAll(f.findChildren<QMessageBox *>()); // read and closed
         QTest::keyClick(f.txtSetPoint, Qt::Key_Return);
         QByteArray otra;
-        QTRY_COMPARE(otra += pty.leer(), enLinea);
+        QTRY_COMPARE(otra += pty.leer(), nadaEscrito ? QByteArray() : enLinea);
+        QTest::qWait(50);
+        QCOMPARE(otra += pty.leer(), nadaEscrito ? QByteArray() : enLinea);
         QTRY_COMPARE(f.avisos().mostrados().size(), enLinea.isEmpty() ? 2 : int(texto == "150"));
         // The next sample carries what the controller got.
         QVERIFY(pty.escribir(QByteArray("\x05", 1)));
@@ -843,6 +848,41 @@ private slots:
         const QList<QByteArray> lineas = log.readAll().split('\n');
         QCOMPARE(lineas.size(), 3);
         QVERIFY(lineas[0].endsWith("\t10\t5\r") && lineas[1].endsWith("\t20\t42\r"));
+    }
+
+    // The set-point box says what the controller has until the user types; an opening makes it
+    // unknown again, so Enter cannot send the last controller's set point to the next one.
+    void cajaSetPointTrasAbrir()
+    {
+        Pty primero, segundo;
+        Form1 f;
+        conectar(f, primero.ruta());
+        QCOMPARE(f.txtSetPoint->text(), QString());
+        QVERIFY(primero.escribir(QByteArray::fromHex("ff1405"))); // set point 20, sample 5
+        QTRY_COMPARE(f.txtSetPoint->text(), QStringLiteral("20"));
+        QTest::keyClick(f.txtSetPoint, Qt::Key_Return); // nothing typed: nothing sent
+        f.txtSetPoint->selectAll();
+        QTest::keyClicks(f.txtSetPoint, QStringLiteral("45"));
+        QVERIFY(primero.escribir(QByteArray::fromHex("ff3c06"))); // the controller moves on to 60
+        QTRY_COMPARE(f.ventana.fila(f.ventana.RowCount()).dato, int16_t(6));
+        f.lecturas().escribir();
+        QCOMPARE(f.txtSetPoint->text(), QStringLiteral("45")); // what the user typed stays
+        QTest::qWait(50);
+        QCOMPARE(primero.leer(), QByteArray());
+        QTest::keyClick(f.txtSetPoint, Qt::Key_Return);
+        QByteArray enviado;
+        QTRY_COMPARE(enviado += primero.leer(), QByteArray("\x2d", 1));
+        QVERIFY(primero.escribir(QByteArray::fromHex("ff3c07"))); // its report of 60, in flight
+        QTRY_COMPARE(f.ventana.fila(f.ventana.RowCount()).dato, int16_t(7));
+        f.lecturas().escribir();
+        QCOMPARE(f.txtSetPoint->text(), QStringLiteral("45"));
+        conectar(f, segundo.ruta());
+        QCOMPARE(f.txtSetPoint->text(), QString());
+        QTest::keyClick(f.txtSetPoint, Qt::Key_Return);
+        QTest::qWait(50);
+        QCOMPARE(segundo.leer(), QByteArray());
+        QVERIFY(segundo.escribir(QByteArray::fromHex("ff3c08")));
+        QTRY_COMPARE(f.txtSetPoint->text(), QStringLiteral("60"));
     }
 };
 

@@ -31,7 +31,7 @@
 #include "log/registro.h"
 #include "ui/lineaordenes.h"
 #include "ui/traducciones.h"
-#include "serial/enlaceserie.h"
+#include "ui/enlaceserie.h"
 
 class TstForm1 : public QObject
 {
@@ -73,7 +73,7 @@ private slots:
         fila("txtPuerto", 1080, 120, 375, 285, "1");
         fila("btnPuerto", 1560, 120, 975, 375, "Conectar");
         fila("lblSetPoint", 120, 600, 975, 255, "Set Point", false);
-        fila("txtSetPoint", 840, 600, 615, 285, "0", false);
+        fila("txtSetPoint", 840, 600, 615, 285, "", false); // no set point known yet
         fila("btnEnviar", 1560, 600, 975, 375, "Enviar", false, false);
         fila("lblDato", 2760, 600, 1575, 255, "Último dato recibido");
         fila("txtDato", 4200, 600, 735, 285, "");

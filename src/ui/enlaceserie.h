@@ -8,18 +8,13 @@
 
 class QLineEdit;
 class QPushButton;
+class Adquisicion;
 class PuertoSerie;
-struct VariablesVentana;
 
-// Connecting, sending the set point and closing: the handlers of the serial link.
+// Connecting, sending the set point and closing: the window's handlers of the serial link.
 namespace enlaceserie {
 
 using Avisar = std::function<void(const QString &)>;
-
-// The device a "Puerto Serial" text names: a whole number n is the n-th classic port
-// (COMn on Windows, /dev/ttyS(n-1) elsewhere); any other text is taken as a device name or
-// path. nullopt, with the reason, when the text names no port.
-std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *motivo);
 
 // Click of "Conectar". With a port open, it closes it and opens the one now typed, as at
 // any opening; if that fails, no port is left open and the message says so.
@@ -28,7 +23,7 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
 
 // Click of "Enviar": one byte, the typed set point lowered to 100, which samples carry next
 // and the box then shows. The first lowering of a run says why; `rangoDicho` keeps count.
-bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoSerie &puerto,
+bool enviarSetPoint(QLineEdit &txtSetPoint, Adquisicion &adquisicion, PuertoSerie &puerto,
                     const Avisar &avisar, bool &rangoDicho);
 
 // Change of the port box: while a port is open, "Conectar" is usable exactly when the text
@@ -46,6 +41,10 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
 
 // The lost device came back and the port is open again, as after "Conectar".
 void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar);
+
+// Why the samples stopped before an opening of `actual`, for the mark on the trend: the port
+// in use before (empty: none) lost and back, another port, or the same one opened again.
+QString motivoApertura(const QString &anterior, const QString &actual, bool perdido);
 
 // Offers the serial ports present now as completions of the port box.
 void completarPuertos(QLineEdit &txtPuerto);

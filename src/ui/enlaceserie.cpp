@@ -10,40 +10,18 @@
 #include <QStringListModel>
 
 #include "core/numeros.h"
-#include "core/variablesventana.h"
+#include "recepcion/adquisicion.h"
 #include "serial/dispositivos.h"
 #include "serial/puertoserie.h"
 
 namespace enlaceserie {
-
-std::optional<QString> nombreDispositivo(const QString &txtPuerto, QString *motivo)
-{
-    const QString texto = txtPuerto.trimmed();
-    if (const auto numero = numeros::leerEntero(texto)) {
-        if (*numero < 1) {
-            *motivo = QStringLiteral("el número de puerto debe ser 1 o mayor");
-            return std::nullopt;
-        }
-#ifdef Q_OS_WIN
-        return QStringLiteral("COM%1").arg(*numero);
-#else
-        return QStringLiteral("/dev/ttyS%1").arg(*numero - 1);
-#endif
-    }
-    if (texto.isEmpty() || numeros::leerReal(texto)) {
-        *motivo = texto.isEmpty() ? QStringLiteral("no se ha indicado ningún puerto")
-                                  : QStringLiteral("el número de puerto es demasiado grande");
-        return std::nullopt;
-    }
-    return texto;
-}
 
 bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
                     PuertoSerie &puerto, const Avisar &avisar)
 {
     puerto.cancelarVuelta(); // the user chose: no port reopens behind their back
     QString motivo;
-    const auto dispositivo = nombreDispositivo(txtPuerto.text(), &motivo);
+    const auto dispositivo = dispositivos::nombreDispositivo(txtPuerto.text(), &motivo);
     if (!dispositivo) {
         avisar(QStringLiteral("No se puede conectar al puerto «%1»: %2.")
                    .arg(txtPuerto.text(), motivo));
@@ -72,7 +50,7 @@ void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar)
     btnEnviar.setEnabled(true);
 }
 
-bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoSerie &puerto,
+bool enviarSetPoint(QLineEdit &txtSetPoint, Adquisicion &adquisicion, PuertoSerie &puerto,
                     const Avisar &avisar, bool &rangoDicho)
 {
     const auto valor = numeros::leerEntero(txtSetPoint.text());
@@ -87,14 +65,11 @@ bool enviarSetPoint(QLineEdit &txtSetPoint, VariablesVentana &variables, PuertoS
         return false;
     }
     QString motivo;
-    if (!puerto.enviar(static_cast<uint8_t>(enLinea), &motivo)) {
+    if (!adquisicion.enviarSetPoint(puerto, static_cast<uint8_t>(enLinea), &motivo)) {
         avisar(QStringLiteral("No se pudo enviar el set point por el puerto serial %1: %2.")
                    .arg(puerto.descripcion(), motivo));
         return false;
     }
-    // What the controller got, so the chart and the log never show a set point it did not
-    // receive; only once sent, for the same reason.
-    variables.setPoint = enLinea;
     // The box shows what was sent (a typed 150 went as 100); the reason, once a run.
     txtSetPoint.setText(numeros::textoEntero(enLinea));
     if (enLinea != *valor && !rangoDicho) {
@@ -112,7 +87,7 @@ void cambioPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, const Puer
     if (!puerto.PortOpen())
         return;
     QString motivo;
-    const auto dispositivo = nombreDispositivo(txtPuerto.text(), &motivo);
+    const auto dispositivo = dispositivos::nombreDispositivo(txtPuerto.text(), &motivo);
     btnPuerto.setEnabled(!dispositivo || *dispositivo != puerto.dispositivo());
 }
 
@@ -139,6 +114,16 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
                                       "«Conectar»."));
     avisar(texto);
     return texto;
+}
+
+QString motivoApertura(const QString &anterior, const QString &actual, bool perdido)
+{
+    if (anterior == actual)
+        return perdido ? QStringLiteral("se perdió el puerto serial %1 y volvió").arg(actual)
+                       : QStringLiteral("se volvió a conectar el puerto serial %1").arg(actual);
+    if (perdido)
+        return QStringLiteral("se perdió el puerto serial %1 y se conectó el %2").arg(anterior, actual);
+    return QStringLiteral("se cambió del puerto serial %1 al %2").arg(anterior, actual);
 }
 
 void completarPuertos(QLineEdit &txtPuerto)
