@@ -547,6 +547,30 @@ private slots:
         QCOMPARE(*g.cursores().indice(1), 401u);
     }
 
+    // A step still running at the end of a log the panel writes: its window follows the file.
+    void escalonQueCrece()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
+        const QString ruta = dir_.filePath(QStringLiteral("crece.xls"));
+        FormatoFecha formato;
+        const qint64 t0 = msLocal(2026, 12, 8, 12, 0, 0, 0);
+        const auto lineas = [&](int desde, int hasta) {
+            QByteArray texto;
+            char b[64];
+            for (int i = desde; i < hasta; ++i)
+                texto.append(b, formato.escribir(t0 + 20 * i, true, b))
+                    .append(i < 100 ? "\t20\t20\r\n" : "\t60\t").append(i < 100 ? "" : "40\r\n");
+            return texto;
+        };
+        escribir(ruta, lineas(0, 150), QIODevice::WriteOnly);
+        VentanaHistorial v(ruta);
+        QVERIFY(hasta([&] { return v.leido(); }));
+        QVERIFY(v.medirEscalonEnVista().isEmpty());
+        QVERIFY(hasta([&] { return v.respuesta() && v.respuesta()->registro().muestras() == 50; }));
+        escribir(ruta, lineas(150, 400), QIODevice::Append);
+        QVERIFY(hasta([&] { return v.respuesta()->registro().muestras() == 300; }));
+    }
+
     // The log window's own: no invented time on an empty axis, the computer's separator on
     // the axis as in the read-out, a box zooms time and value, the wheel stops at the data's
     // ends, an icon.
