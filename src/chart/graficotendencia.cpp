@@ -322,16 +322,7 @@ void GraficoTendencia::paintEvent(QPaintEvent *event)
             pintor.drawLine(x, area.top(), x, area.bottom());
             pintor.drawText(x + 3, area.top() + 12, c == 0 ? QStringLiteral("A") : QStringLiteral("B"));
         }
-        if (const auto f = figurasCursores()) {
-            const QLocale l;
-            const QString texto =
-                QStringLiteral("Δt %1 s  Δ %2  mín. %3  máx. %4  media %5  σ %6  SP %7  n %8  cada %9 s")
-                    .arg(l.toString(f->tB - f->tA, 'f', 3)).arg(f->valorB - f->valorA)
-                    .arg(f->minimo).arg(f->maximo).arg(l.toString(f->media(), 'f', 2))
-                    .arg(f->desviacion() ? l.toString(*f->desviacion(), 'f', 2) : QStringLiteral("—"))
-                    .arg(f->mediaSetPoint() ? l.toString(*f->mediaSetPoint(), 'f', 1) : QStringLiteral("—"))
-                    .arg(f->n)
-                    .arg(f->espaciado() ? l.toString(*f->espaciado(), 'f', 4) : QStringLiteral("—"));
+        if (const QString texto = lineaCursores(); !texto.isEmpty()) {
             pintor.setPen(Qt::black);
             pintor.drawText(area.adjusted(4, 2, -4, -2), Qt::AlignLeft | Qt::AlignBottom, texto);
         }
@@ -569,6 +560,21 @@ std::optional<FigurasCursores> GraficoTendencia::figurasCursores() const
     f.valorA = ventana_.fila(ra).dato;
     f.valorB = ventana_.fila(rb).dato;
     return f;
+}
+
+QString GraficoTendencia::lineaCursores() const
+{
+    const auto f = figurasCursores();
+    if (!f)
+        return {};
+    const QLocale l;
+    return QStringLiteral("Δt %1 s  Δ %2  mín. %3  máx. %4  media %5  σ %6  SP %7  n %8  cada %9 s")
+        .arg(l.toString(f->tB - f->tA, 'f', 3)).arg(f->valorB - f->valorA)
+        .arg(f->minimo).arg(f->maximo).arg(l.toString(f->media(), 'f', 2))
+        .arg(f->desviacion() ? l.toString(*f->desviacion(), 'f', 2) : QStringLiteral("—"))
+        .arg(f->mediaSetPoint() ? l.toString(*f->mediaSetPoint(), 'f', 1) : QStringLiteral("—"))
+        .arg(f->n)
+        .arg(f->espaciado() ? l.toString(*f->espaciado(), 'f', 4) : QStringLiteral("—"));
 }
 
 QString GraficoTendencia::textoCursores() const

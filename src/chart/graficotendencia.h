@@ -58,6 +58,8 @@ public:
     Cursores &cursores() { return *cursores_; }
     std::optional<FigurasCursores> figurasCursores() const;
     QString textoCursores() const;
+    // The line of figures drawn under the plot while the cursors show.
+    QString lineaCursores() const;
 
 signals:
     // Just before a redraw on request: what else shows the same data brings itself up to date.

@@ -3,6 +3,7 @@
 // touched by one sample; a drag takes the nearest sample; they stay on their samples as the
 // trend slides.
 
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <random>
@@ -125,6 +126,9 @@ private slots:
         grafico.redibujar();
         QCOMPARE(c.x(0), 92.0);
         QCOMPARE(grafico.figurasCursores()->n, 249u - 201u + 1);
+        // What the plot shows under it: A on 201 (value 1), B on 249 (value 49), 1 ms apart.
+        QCOMPARE(grafico.lineaCursores().section(u' ', 0, 5),
+                 QStringLiteral("Δt %1 s  Δ 48").arg(QLocale().toString(0.048, 'f', 3)));
         // 200 more: both samples have gone; the cursors wait at the oldest row.
         for (int i = 310; i < 510; ++i) {
             ventana.agregarMuestra(1, 10, int64_t(i) * 1000000);
@@ -133,6 +137,19 @@ private slots:
         grafico.redibujar();
         QCOMPARE(*c.indice(0), 310u);
         QCOMPARE(c.x(1), 1.0);
+        // A sample of now: «Copiar» gives its time of day, the wall clock's.
+        const int64_t ahora = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch()).count();
+        ventana.agregarMuestra(7, 10, ahora);
+        ventana.recortarVentana(200);
+        grafico.redibujar();
+        c.poner(1, 510);
+        const QString formato = QLocale().timeFormat(QLocale::LongFormat).remove(u't').trimmed();
+        const QString linea = grafico.textoCursores().section(u'\n', 1, 1);
+        const QDateTime reloj = QDateTime::currentDateTime();
+        QVERIFY2(linea.contains(QLocale().toString(reloj.time(), formato).left(5))
+                     || linea.contains(QLocale().toString(reloj.addSecs(-60).time(), formato).left(5)),
+                 qPrintable(linea));
     }
 };
 

@@ -125,7 +125,9 @@ Escrito escribirAlAzar(std::mt19937 &g, int tasa, bool otono)
         sp = g() % 2 ? 255 : int(g() % 101);
         for (int i = 0; i < n; ++i) {
             if (i > 0)
-                t += paso * (i > 20 && g() % 40 == 0 ? 2.5 : 0.9 + 0.2 * u(g));
+                t += i > 200 && tasa >= 58 && g() % 1500 == 0
+                         ? 900.0 // under a second: never a session, whatever the spacing
+                         : paso * (i > 20 && g() % 40 == 0 ? 2.5 : 0.9 + 0.2 * u(g));
             const int64_t ms = int64_t(std::floor(t));
             if (g() % 50 == 0)
                 valor = g() % 2 ? 0 : 254;
@@ -310,6 +312,16 @@ private slots:
                     l.datos.guardarCrudas(b, {l.muestras.begin() + ptrdiff_t(bl.primero),
                                               l.muestras.begin() + ptrdiff_t(bl.primero + bl.n)});
                 }
+                // The sample nearest a time (the later of two as near), as a drag takes it.
+                const int64_t t = e.ms.front() - 500 + int64_t(g() % uint64_t(e.ms.back() - e.ms.front() + 1000));
+                size_t cerca = 0;
+                for (size_t i = 1; i < e.ms.size(); ++i)
+                    if (std::abs(e.ms[i] - t) <= std::abs(e.ms[cerca] - t))
+                        cerca = i;
+                uint64_t hallada = 0;
+                std::vector<size_t> faltan;
+                if (!l.datos.cercana(t, hallada, faltan) || e.ms[hallada] != e.ms[cerca])
+                    mal << QStringLiteral("la más cercana a %1: %2, no %3").arg(t).arg(hallada).arg(cerca);
                 uint64_t a = g() % e.ms.size(), b = g() % e.ms.size();
                 const FigurasCursores f = figuras(l.datos, a, b);
                 if (a > b)
