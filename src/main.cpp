@@ -3,7 +3,7 @@
 #include "historial/ventanahistorial.h"
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
-#include "ui/senales.h"
+#include "core/senales.h"
 #include "ui/traducciones.h"
 
 int main(int argc, char *argv[])
@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     }
     Form1 ventana;
     ventana.show();
-    senales::cerrarAlRecibir(ventana);
+    senales::cerrarAlRecibir(ventana, [&ventana] { ventana.close(); });
     lineaordenes::aplicar(ordenes, ventana);
     return app.exec();
 }

@@ -460,14 +460,58 @@ QString GraficoTendencia::rutaPng(const QString &ruta)
     return ruta + QStringLiteral(".png");
 }
 
-QString GraficoTendencia::guardarImagen(const QString &ruta)
+const QString GraficoTendencia::tituloX = QStringLiteral("Muestra (la más reciente, a la derecha)");
+const QString GraficoTendencia::tituloY = QStringLiteral("Valor y set point (cuentas)");
+
+QString GraficoTendencia::tituloImagen(const QString &origen, const QDateTime &cuando)
+{
+    return QStringLiteral("Velmora - Control PID · %1 · %2")
+        .arg(origen.isEmpty() ? QStringLiteral("sin puerto abierto")
+                              : QStringLiteral("puerto serial %1").arg(origen),
+             cuando.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+QImage GraficoTendencia::imagen(const QDateTime &cuando)
 {
     redibujar();
+    // What is on show, series included (QCustomPlot's own rendering leaves them out), in a
+    // frame that says what it is: a title line above, the axes' titles beside and below.
+    const QPixmap grafico = grab();
+    const double escala = grafico.devicePixelRatio();
+    const QFontMetrics medidas(font());
+    const int linea = medidas.height() + 6;
+    const QSize tamano(width() + linea, height() + 2 * linea);
+    QImage imagen(tamano * escala, QImage::Format_RGB32);
+    imagen.setDevicePixelRatio(escala);
+    imagen.fill(Qt::white);
+    QPainter pintor(&imagen);
+    pintor.setFont(font());
+    pintor.setPen(Qt::black);
+    QFont negrita = font();
+    negrita.setBold(true);
+    pintor.setFont(negrita);
+    pintor.drawText(QRect(linea, 0, width(), linea), Qt::AlignLeft | Qt::AlignVCenter,
+                    tituloImagen(origen_, cuando));
+    pintor.setFont(font());
+    pintor.drawPixmap(linea, linea, grafico);
+    const QRect area = axisRect()->rect().translated(linea, linea);
+    pintor.drawText(QRect(area.left(), linea + height(), area.width(), linea), Qt::AlignCenter,
+                    tituloX);
+    pintor.save();
+    pintor.translate(0, area.center().y());
+    pintor.rotate(-90);
+    pintor.drawText(QRect(-area.height() / 2, 0, area.height(), linea), Qt::AlignCenter, tituloY);
+    pintor.restore();
+    return imagen;
+}
+
+QString GraficoTendencia::guardarImagen(const QString &ruta)
+{
+    const QImage dibujo = imagen(QDateTime::currentDateTime());
     QFile archivo(rutaPng(ruta));
     if (!archivo.open(QIODevice::WriteOnly))
         return archivo.errorString();
-    // What is on show, series included: QCustomPlot's own rendering leaves them out.
-    if (!grab().save(&archivo, "PNG"))
+    if (!dibujo.save(&archivo, "PNG"))
         return tr("no se pudo escribir la imagen");
     return QString();
 }

@@ -44,9 +44,15 @@ public:
     bool redibujoPendiente() const { return temporizador_.isActive(); }
     uint64_t redibujos() const { return redibujos_; }
 
-    // Saves what is on show as a PNG at rutaPng(ruta); returns an empty string or the reason
+    // Saves what is on show as a PNG at rutaPng(ruta), with a title line (the panel, where its
+    // samples come from and when) and the axes' titles; returns an empty string or the reason
     // it failed.
     QString guardarImagen(const QString &ruta);
+    QImage imagen(const QDateTime &cuando);
+    static QString tituloImagen(const QString &origen, const QDateTime &cuando);
+    static const QString tituloX, tituloY;
+    // Where the samples come from (the port), for the picture's title.
+    void setOrigen(const QString &origen) { origen_ = origen; }
     // The name with ".png" added where it has no such ending, so the picture opens anywhere.
     static QString rutaPng(const QString &ruta);
 
@@ -117,6 +123,7 @@ private:
     // draws the two polylines on top, straight onto the window.
     QImage fondo_;
     QString nota_;
+    QString origen_;
     QVector<QPoint> puntosDato_;
     QVector<QPoint> puntosSetPoint_;
     // Where each stretch of each line ends: the set point's has gaps where none was known,

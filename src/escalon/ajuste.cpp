@@ -1,6 +1,7 @@
 #include "ajuste.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -41,8 +42,9 @@ struct Residuos
     using JacobianType = Eigen::MatrixXd;
 
     Residuos() = default;
-    explicit Residuos(const Puntos &puntos)
-        : p(&puntos), s(static_cast<size_t>(puntos.n)), raiz(static_cast<size_t>(puntos.n))
+    Residuos(const Puntos &puntos, bool conCero)
+        : p(&puntos), cero(conCero), s(size_t(puntos.n)), h(size_t(puntos.n)),
+          raiz(size_t(puntos.n))
     {
         for (int i = 0; i < p->n; ++i)
             raiz[size_t(i)] = 1.0 / std::sqrt(p->varianza[i]);
@@ -50,27 +52,32 @@ struct Residuos
     int inputs() const { return 3; }
     int values() const { return p->n; }
 
-    // The levels that fit `m`'s shape best, by weighted least squares on 1 - paso and paso.
+    // The levels (and the zero) that fit `m`'s shape best: weighted least squares on 1, the
+    // poles' step response and, with the zero, their impulse response.
     void niveles(Modelo &m) const
     {
-        double a = 0, b = 0, c = 0, r1 = 0, r2 = 0;
+        Eigen::Matrix3d a = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d r = Eigen::Vector3d::Zero();
         for (int i = 0; i < p->n; ++i) {
-            const double w = raiz[size_t(i)] * raiz[size_t(i)];
-            const double si = m.paso(p->t[i] - m.retardo), ui = 1.0 - si;
-            s[size_t(i)] = si;
-            a += w * ui * ui;
-            b += w * ui * si;
-            c += w * si * si;
-            r1 += w * ui * p->y[i];
-            r2 += w * si * p->y[i];
+            const double w = raiz[size_t(i)] * raiz[size_t(i)], tau = p->t[i] - m.retardo;
+            m.respuestas(tau, s[size_t(i)], h[size_t(i)]);
+            if (!cero)
+                h[size_t(i)] = 0.0;
+            const Eigen::Vector3d f(1.0, s[size_t(i)], h[size_t(i)]);
+            a.noalias() += w * f * f.transpose();
+            r += w * p->y[i] * f;
         }
-        const double det = a * c - b * b;
-        if (det > 1e-9 * a * c) {
-            m.inicial = (r1 * c - r2 * b) / det;
-            m.final = (a * r2 - b * r1) / det;
-        } else { // no response among the points: their mean, far from fitting a step
-            m.inicial = m.final = (r1 + r2) / (a + 2 * b + c);
-        }
+        const int k = cero ? 3 : 2;
+        Eigen::Vector3d x = Eigen::Vector3d::Zero();
+        const auto ldlt = a.topLeftCorner(k, k).ldlt();
+        if (ldlt.info() == Eigen::Success && ldlt.rcond() > 1e-12)
+            x.head(k) = ldlt.solve(r.head(k));
+        else // no response among the points: their mean, far from fitting a step
+            x[0] = r[0] / a(0, 0);
+        m.inicial = x[0];
+        m.final = x[0] + x[1];
+        m.cero = x[1] != 0.0 ? x[2] / x[1] : 0.0;
+        coeficientes = x;
     }
 
     int operator()(const Eigen::VectorXd &x, Eigen::VectorXd &f) const
@@ -78,19 +85,22 @@ struct Residuos
         Modelo m = forma(x);
         niveles(m);
         for (int i = 0; i < p->n; ++i)
-            f[i] = (p->y[i] - m.inicial - (m.final - m.inicial) * s[size_t(i)]) * raiz[size_t(i)];
+            f[i] = (p->y[i] - coeficientes[0] - coeficientes[1] * s[size_t(i)]
+                    - coeficientes[2] * h[size_t(i)]) * raiz[size_t(i)];
         return 0;
     }
 
     const Puntos *p = nullptr;
-    mutable std::vector<double> s;
+    bool cero = false;
+    mutable std::vector<double> s, h;
+    mutable Eigen::Vector3d coeficientes;
     std::vector<double> raiz; // 1 / standard deviation of each point
 };
 
 // From `x` to the least squares' minimum, within `evaluaciones` of the residuals.
-double minimizar(const Puntos &p, Eigen::VectorXd &x, int evaluaciones)
+double minimizar(const Puntos &p, bool cero, Eigen::VectorXd &x, int evaluaciones)
 {
-    Eigen::NumericalDiff<Residuos> funcion{Residuos(p)};
+    Eigen::NumericalDiff<Residuos> funcion{Residuos(p, cero)};
     Eigen::LevenbergMarquardt<Eigen::NumericalDiff<Residuos>> lm(funcion);
     lm.parameters.maxfev = evaluaciones;
     lm.parameters.xtol = 1e-6;
@@ -110,16 +120,18 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
         y0 += p.y[i] / 3;
     for (int i = n - cola; i < n; ++i)
         yf += p.y[i] / cola;
-    std::optional<double> t10, t50;
-    for (int i = 1; i + 1 < n && !t50; ++i) {
+    std::optional<double> t10, t50, t90;
+    for (int i = 1; i + 1 < n && !t90; ++i) {
         const double v = ((p.y[i - 1] + p.y[i] + p.y[i + 1]) / 3 - y0) / (yf - y0);
         if (!t10 && v >= 0.1)
             t10 = p.t[i];
-        if (v >= 0.5)
+        if (!t50 && v >= 0.5)
             t50 = p.t[i];
+        if (v >= 0.9)
+            t90 = p.t[i];
     }
     const double fin = p.t[n - 1];
-    const double a50 = t50.value_or(fin / 2), a10 = std::min(t10.value_or(a50 / 5), a50);
+    double a50 = t50.value_or(fin / 2), a10 = std::min(t10.value_or(a50 / 5), a50);
     std::vector<Eigen::VectorXd> x;
     const auto escalado = [&](Modelo m, double u10, double u50) {
         const double escala = a50 > a10 ? (a50 - a10) / (u50 - u10) : std::max(a50, 1e-3) / u50;
@@ -129,11 +141,27 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
         m.retardo = retardo;
         x.push_back(parametros(m));
     };
-    for (const double zeta : {0.05, 0.25, 0.6, 1.0}) {
-        const Modelo m{0, 1, 2 * zeta, 1, 0};
-        escalado(m, *m.alcanza(0.1), *m.alcanza(0.5));
+    // The unit shapes' passing of 10 % and 50 %, worked out once.
+    static const std::array<std::array<double, 3>, 4> formas = [] {
+        std::array<std::array<double, 3>, 4> a{};
+        int i = 0;
+        for (const double zeta : {0.05, 0.25, 0.6, 1.0}) {
+            const Modelo m{0, 1, 2 * zeta, 1, 0, 0};
+            a[size_t(i++)] = {2 * zeta, *m.alcanza(0.1), *m.alcanza(0.5)};
+        }
+        return a;
+    }();
+    for (const auto &[c1, u10, u50] : formas)
+        escalado(Modelo{0, 1, c1, 1, 0, 0}, u10, u50);
+    // First order, a hair off it: at c2 = 0 the fit's derivative in c2 / c1² is nought.
+    escalado(Modelo{0, 1, 1, 1e-4, 0, 0}, std::log(1 / 0.9), std::log(2.0));
+    // A loop with integral action rises fast and creeps to its end: well-damped shapes timed
+    // at 10 % and 90 % too, the zero taking the fast start.
+    if (t90 && *t90 > a50 + (a50 - a10)) {
+        a50 = *t90;
+        escalado(Modelo{0, 1, formas[3][0], 1, 0, 0}, formas[3][1], *Modelo{0, 1, formas[3][0], 1, 0, 0}.alcanza(0.9));
+        escalado(Modelo{0, 1, 1, 1e-4, 0, 0}, std::log(1 / 0.9), std::log(10.0));
     }
-    escalado(Modelo{0, 1, 1, 0, 0}, std::log(1 / 0.9), std::log(2.0));
     // A swing's frequency is where least squares has many minima: started from the one the
     // points show, timed at their upward crossings of the last half's mean.
     double media = 0;
@@ -153,48 +181,105 @@ std::vector<Eigen::VectorXd> inicios(const Puntos &p)
     if (subidas.size() >= 2) {
         const double wd = 2 * std::numbers::pi * double(subidas.size() - 1) / (subidas.back() - subidas.front());
         for (const double zeta : {0.02, 0.1})
-            x.push_back(parametros(Modelo{0, 1, 2 * zeta / wd, 1 / (wd * wd), 1e-3 / wd}));
+            x.push_back(parametros(Modelo{0, 1, 2 * zeta / wd, 1 / (wd * wd), 0, 1e-3 / wd}));
     }
     return x;
 }
 
-// The final value's standard deviation from the fit's Jacobian in all five parameters
-// (levels, ln c1, c2 / c1², dead time), scaled up by the residual where it is over the noise.
-double desviacionFinal(const Residuos &r, const Modelo &m, double escala)
+// The model moved by `d` in one of its parameters: the levels, the time scale (ln), the
+// damping (c2 / c1²), the dead time and the zero (both in c1).
+Modelo movido(Modelo m, int k, double d)
+{
+    const double c1 = m.c1;
+    switch (k) {
+    case 0: m.inicial += d; break;
+    case 1: m.final += d; break;
+    case 2:
+        m.c1 *= std::exp(d);
+        m.c2 *= std::exp(2 * d);
+        m.cero *= std::exp(d);
+        m.retardo *= std::exp(d);
+        break;
+    case 3: m.c2 = std::max(0.0, m.c2 + d * c1 * c1); break;
+    case 4: m.retardo = std::max(0.0, m.retardo + d * c1); break;
+    default: m.cero += d * c1; break;
+    }
+    return m;
+}
+
+// The parameters' covariance from the fit's Jacobian, scaled up by the residual where it is
+// over the noise; the final value's deviation, and the model moved 2.5 deviations both ways
+// along each of the covariance's axes.
+// Returns a model that fits better than the fit, where one turned up on the way: the
+// minimum was not reached yet.
+std::optional<Modelo> dudas(const Residuos &r, double escala, Ajuste &a)
 {
     const Puntos &p = *r.p;
-    Eigen::MatrixXd j(p.n, 5);
-    const auto columna = [&](int k, const Modelo &otro, double h) {
+    const Modelo &m = a.modelo;
+    const int libres = r.cero ? 6 : 5;
+    Eigen::MatrixXd j(p.n, libres);
+    for (int k = 0; k < libres; ++k) {
+        const double h = k < 2 ? 1.0 : 1e-5;
+        const Modelo otro = movido(m, k, h);
         for (int i = 0; i < p.n; ++i)
             j(i, k) = (otro.valor(p.t[i]) - m.valor(p.t[i])) / h * r.raiz[size_t(i)];
-    };
-    for (int i = 0; i < p.n; ++i) {
-        const double s = m.paso(p.t[i] - m.retardo);
-        j(i, 0) = (1 - s) * r.raiz[size_t(i)];
-        j(i, 1) = s * r.raiz[size_t(i)];
     }
-    Modelo otro = m;
-    otro.c1 *= std::exp(1e-5);
-    otro.c2 *= std::exp(2e-5);
-    columna(2, otro, 1e-5);
-    otro = m;
-    otro.c2 += 1e-4 * m.c1 * m.c1;
-    columna(3, otro, 1e-4);
-    otro = m;
-    otro.retardo += 1e-4 * m.c1;
-    columna(4, otro, 1e-4 * m.c1);
-    const Eigen::Matrix<double, 5, 5> a = j.transpose() * j;
-    const Eigen::Matrix<double, 5, 5> cov = a.completeOrthogonalDecomposition().pseudoInverse();
-    const double v = cov(1, 1) * std::max(1.0, escala);
-    return std::isfinite(v) && v >= 0 ? std::sqrt(v) : INFINITY;
+    const Eigen::MatrixXd cov = Eigen::MatrixXd((j.transpose() * j).completeOrthogonalDecomposition().pseudoInverse())
+                                * std::max(1.0, escala);
+    a.dFinal = std::isfinite(cov(1, 1)) && cov(1, 1) >= 0 ? std::sqrt(cov(1, 1)) : INFINITY;
+    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> ejes(cov);
+    const auto chi2 = [&](const Modelo &o) {
+        double suma = 0;
+        for (int i = 0; i < p.n; ++i)
+            suma += std::pow((p.y[i] - o.valor(p.t[i])) * r.raiz[size_t(i)], 2);
+        return suma;
+    };
+    // Where the fit is far from linear (a pole and the zero all but cancelling, whose pair
+    // may move together a long way), the step along an axis is cut back to where the points
+    // allow it: the chi-square 2.5² over its minimum.
+    const double base = chi2(m), meta = 6.25 * std::max(1.0, escala);
+    a.dudas.clear();
+    for (int e = 0; e < libres; ++e) {
+        const double largo = 2.5 * std::sqrt(std::max(0.0, ejes.eigenvalues()[e]));
+        if (!std::isfinite(largo))
+            continue;
+        for (const double signo : {-1.0, 1.0}) {
+            const auto en = [&](double l) {
+                Modelo otro = m;
+                for (int k = 0; k < libres; ++k)
+                    otro = movido(otro, k, signo * l * ejes.eigenvectors()(k, e));
+                return otro;
+            };
+            double lo = 0, hi = largo;
+            if (!(chi2(en(hi)) - base <= 2 * meta))
+                for (int k = 0; k < 60 && hi - lo > 1e-3 * hi; ++k)
+                    (!(chi2(en((lo + hi) / 2)) - base <= meta) ? hi : lo) = (lo + hi) / 2;
+            a.dudas.push_back(en(hi));
+        }
+    }
+    std::optional<Modelo> mejor;
+    double menor = base - 1.0;
+    for (const Modelo &o : a.dudas)
+        if (const double c = chi2(o); c < menor) {
+            menor = c;
+            mejor = o;
+        }
+    return mejor;
 }
 
 } // namespace
 
-std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &previo)
+std::optional<Ajuste> ajustar(const Puntos &puntos)
 {
-    if (p.n < 8)
+    if (puntos.n < 8)
         return std::nullopt;
+    // Fitted on times moved on by the earliest start allowed, so the dead time found is never
+    // below it; moved back at the end.
+    const double adelanto = -std::min(0.0, puntos.retardoMinimo);
+    std::vector<double> movidos(puntos.t, puntos.t + puntos.n);
+    for (double &t : movidos)
+        t += adelanto;
+    const Puntos p{movidos.data(), puntos.y, puntos.varianza, puntos.n};
     // The starts, on neighbours merged as their weighted means.
     std::vector<double> t, y, v;
     Puntos tanteo = p;
@@ -213,39 +298,69 @@ std::optional<Ajuste> ajustar(const Puntos &p, const std::optional<Modelo> &prev
         }
         tanteo = {t.data(), y.data(), v.data(), int(t.size())};
     }
-    // The last fit, where it still fits about as well as the noise allows, needs no other start.
-    Eigen::VectorXd mejor;
-    double menor = INFINITY;
-    const auto probar = [&](std::vector<Eigen::VectorXd> candidatos) {
-        for (Eigen::VectorXd &x : candidatos) {
-            const double chi2 = minimizar(tanteo, x, 30);
-            if (chi2 < menor) {
-                menor = chi2;
-                mejor = x;
-            }
-        }
+    // Every start a few steps on, the two best carried to the minimum, the best of them then
+    // over all the points: with the zero, the model the others are special cases of.
+    struct Mejor
+    {
+        Eigen::VectorXd x;
+        double chi2 = INFINITY;
     };
-    if (previo && previo->c1 > 0)
-        probar({parametros(*previo)});
-    if (!(menor < 2.0 * tanteo.n))
-        probar(inicios(p));
-    if (!std::isfinite(menor))
+    std::vector<Mejor> tanteos;
+    for (Eigen::VectorXd x : inicios(p)) {
+        const double chi2 = minimizar(tanteo, true, x, 12);
+        tanteos.push_back({x, chi2});
+    }
+    std::sort(tanteos.begin(), tanteos.end(), [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; });
+    tanteos.resize(std::min<size_t>(tanteos.size(), 2));
+    for (Mejor &m : tanteos)
+        m.chi2 = minimizar(tanteo, true, m.x, 60);
+    std::array<Mejor, 2> mejores; // without the zero, with it
+    mejores[1] = *std::min_element(tanteos.begin(), tanteos.end(),
+                                   [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; });
+    // Without the zero, from the shape found with it.
+    mejores[0] = mejores[1];
+    mejores[0].chi2 = minimizar(tanteo, false, mejores[0].x, 30);
+    // The zero where it takes off far more than the noise would by chance; the merged points
+    // weigh as all of theirs do, so they tell.
+    const int n = tanteo.n;
+    const bool cero = mejores[1].chi2 < mejores[0].chi2 - 4.0 * std::max(1.0, mejores[1].chi2 / (n - 6));
+    Mejor &mejor = mejores[cero];
+    if (std::isfinite(mejor.chi2) && tanteo.n != p.n)
+        mejor.chi2 = minimizar(p, cero, mejor.x, 16);
+    if (!std::isfinite(mejor.chi2))
         return std::nullopt;
-    if (tanteo.n != p.n)
-        minimizar(p, mejor, 16);
 
+    const Residuos r(p, cero), merged(tanteo, cero);
     Ajuste a;
-    const Residuos r(p);
-    a.modelo = forma(mejor);
-    r.niveles(a.modelo);
-    Eigen::VectorXd f(p.n);
-    r(mejor, f);
-    a.chi2 = f.squaredNorm();
-    a.libres = p.n - 5;
-    if (!std::isfinite(a.chi2) || !std::isfinite(a.modelo.final))
-        return std::nullopt;
-    // On the merged points, which weigh as much: the same spread for a fraction of the work.
-    a.dFinal = desviacionFinal(Residuos(tanteo), a.modelo, a.chi2 / a.libres);
+    a.libres = p.n - (cero ? 6 : 5);
+    // On the merged points, which weigh as much: the doubt for a fraction of the work; where
+    // it turns up a better fit, from there once more.
+    for (int vuelta = 0; vuelta < 2; ++vuelta) {
+        a.modelo = forma(mejor.x);
+        r.niveles(a.modelo);
+        Eigen::VectorXd f(p.n);
+        r(mejor.x, f);
+        a.chi2 = f.squaredNorm();
+        if (!std::isfinite(a.chi2) || !std::isfinite(a.modelo.final))
+            return std::nullopt;
+        const std::optional<Modelo> otro = dudas(merged, a.chi2 / a.libres, a);
+        if (!otro || vuelta == 1)
+            break;
+        Eigen::VectorXd x = parametros(*otro);
+        minimizar(tanteo, cero, x, 30);
+        if (tanteo.n != p.n)
+            minimizar(p, cero, x, 16);
+        Modelo nuevo = forma(x);
+        r.niveles(nuevo);
+        Eigen::VectorXd g(p.n);
+        r(x, g);
+        if (!(g.squaredNorm() < a.chi2))
+            break;
+        mejor.x = x;
+    }
+    a.modelo.retardo -= adelanto;
+    for (Modelo &o : a.dudas)
+        o.retardo -= adelanto;
     return a;
 }
 

@@ -1,5 +1,6 @@
 #include "modelo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -17,30 +18,66 @@ double biseccion(double lo, double hi, F &&f)
     return (lo + hi) / 2;
 }
 
+// The grid the figures are looked for on, from the step to `horizonte` (s).
+struct Rejilla
+{
+    double horizonte;
+    int n;
+    double t(int i) const { return horizonte * i / n; }
+};
+
+Rejilla rejilla(const Modelo &m)
+{
+    // Forty slowest decays leave nothing of any swing; at least 16 points a period.
+    const double h = 40.0 * m.constante();
+    const int n = std::clamp(int(m.oscila() ? 16.0 * h / m.periodo() : 0.0), 1024, 40000);
+    return {h, n};
+}
+
 } // namespace
 
-double Modelo::paso(double tau) const
+double Modelo::base(double tau) const
 {
+    double s, h;
+    respuestas(tau, s, h);
+    return s;
+}
+
+double Modelo::impulso(double tau) const
+{
+    double s, h;
+    respuestas(tau, s, h);
+    return h;
+}
+
+void Modelo::respuestas(double tau, double &s, double &h) const
+{
+    s = h = 0.0;
     if (tau <= 0.0)
-        return 0.0;
-    if (c2 <= 1e-12 * c1 * c1)
-        return -std::expm1(-tau / c1);
+        return;
+    if (c2 <= 1e-12 * c1 * c1) {
+        const double e = std::exp(-tau / c1);
+        s = 1.0 - e;
+        h = e / c1;
+        return;
+    }
     // Poles -a ± sqrt(q): a pair that swings for q > 0, two real ones for q < 0.
     const double a = c1 / (2.0 * c2), q = 1.0 / c2 - a * a;
     const double b = std::sqrt(std::abs(q)), x = b * tau;
-    if (q >= 0.0) {
-        const double s = x > 1e-8 ? std::sin(x) / b : tau;
-        return 1.0 - std::exp(-a * tau) * (std::cos(x) + a * s);
-    }
-    if (x < 0.5) { // near critical damping the split form below would cancel
-        const double s = x > 1e-8 ? std::sinh(x) / b : tau;
-        return 1.0 - std::exp(-a * tau) * (std::cosh(x) + a * s);
+    if (q >= 0.0 || x < 0.5) { // near critical damping the split form below would cancel
+        const double e = std::exp(-a * tau);
+        const double seno = q >= 0.0 ? (x > 1e-8 ? std::sin(x) / b : tau) : (x > 1e-8 ? std::sinh(x) / b : tau);
+        const double coseno = q >= 0.0 ? std::cos(x) : std::cosh(x);
+        s = 1.0 - e * (coseno + a * seno);
+        h = e * seno / c2;
+        return;
     }
     // Each real pole on its own, the slow one a - b = (1 / c2) / (a + b) without cancelling,
     // so a pole far out (near first order) neither overflows nor loses the slow one.
     const double lento = 1.0 / (c2 * (a + b)), rapido = a + b;
-    return 1.0 - 0.5 * ((1.0 + a / b) * std::exp(-lento * tau)
-                        + (1.0 - a / b) * std::exp(-rapido * tau));
+    const double el = std::exp(-lento * tau), er = std::exp(-rapido * tau);
+    s = 1.0 - 0.5 * ((1.0 + a / b) * el + (1.0 - a / b) * er);
+    h = (el - er) / (2.0 * b * c2);
 }
 
 double Modelo::zeta() const
@@ -75,52 +112,62 @@ double Modelo::periodo() const
 
 std::optional<double> Modelo::alcanza(double nivel) const
 {
-    if (nivel <= 0.0)
-        return retardo;
-    double hi = 0.0;
-    if (oscila()) { // it rises till its first peak, past 1
-        hi = periodo() / 2.0;
-        if (nivel > 1.0 + sobrepaso())
-            return std::nullopt;
-    } else {
-        if (nivel >= 1.0)
-            return std::nullopt;
-        for (hi = constante(); paso(hi) < nivel; hi *= 2.0)
-            if (!std::isfinite(hi))
-                return std::nullopt;
-    }
-    return retardo + biseccion(0.0, hi, [&](double tau) { return nivel - paso(tau); });
-}
-
-std::optional<double> Modelo::tiempoPico() const
-{
-    if (!oscila())
+    if (!(c1 > 0.0) || !std::isfinite(constante()))
         return std::nullopt;
-    return retardo + periodo() / 2.0;
+    const Rejilla r = rejilla(*this);
+    double antes = 0.0;
+    for (int i = 1; i <= r.n; ++i) {
+        const double v = paso(r.t(i));
+        if (v >= nivel)
+            return retardo + (antes >= nivel ? r.t(i - 1)
+                              : biseccion(r.t(i - 1), r.t(i),
+                                          [&](double tau) { return nivel - paso(tau); }));
+        antes = v;
+    }
+    return std::nullopt;
 }
 
-double Modelo::sobrepaso() const
+Modelo::Forma Modelo::forma() const
 {
-    if (!oscila())
-        return 0.0;
-    return std::exp(-c1 / (2.0 * c2) * periodo() / 2.0);
+    Forma f;
+    if (!(c1 > 0.0) || !std::isfinite(constante()))
+        return f;
+    const Rejilla r = rejilla(*this);
+    f.t10 = alcanza(0.1);
+    f.t90 = alcanza(0.9);
+    int mayor = 0;
+    double vMayor = -INFINITY;
+    for (int i = 1; i <= r.n; ++i)
+        if (const double v = paso(r.t(i)); v > vMayor) {
+            vMayor = v;
+            mayor = i;
+        }
+    if (vMayor <= 1.0)
+        return f;
+    // The top between its neighbours, by golden section.
+    double lo = r.t(std::max(0, mayor - 1)), hi = r.t(std::min(r.n, mayor + 1));
+    for (int k = 0; k < 60 && hi - lo > 1e-12 * hi; ++k) {
+        const double a = hi - (hi - lo) * 0.618034, b = lo + (hi - lo) * 0.618034;
+        (paso(a) < paso(b) ? lo : hi) = paso(a) < paso(b) ? a : b;
+    }
+    const double tope = (lo + hi) / 2;
+    f.sobrepaso = std::max(paso(tope), vMayor) - 1.0;
+    f.tiempoPico = retardo + tope;
+    return f;
 }
 
 double Modelo::establecimiento(double banda) const
 {
     if (banda >= 1.0)
         return retardo;
-    if (!oscila())
-        return alcanza(1.0 - banda).value_or(std::numeric_limits<double>::infinity());
-    // The swing's extremes come every half period, each exp(-a half) the size of the one
-    // before; the last one out of the band is left on the way to the next.
-    const double medio = periodo() / 2.0, caida = c1 / (2.0 * c2) * medio;
-    if (caida <= 0.0)
+    if (!(c1 > 0.0) || !std::isfinite(constante()))
         return std::numeric_limits<double>::infinity();
-    const double k = std::max(0.0, std::ceil(std::log(1.0 / banda) / caida) - 1.0);
-    if (k > 1e6)
+    const Rejilla r = rejilla(*this);
+    const auto fuera = [&](double tau) { return std::abs(paso(tau) - 1.0) - banda; };
+    if (fuera(r.horizonte) > 0)
         return std::numeric_limits<double>::infinity();
-    return retardo + biseccion(k * medio, (k + 1.0) * medio, [&](double tau) {
-               return std::abs(paso(tau) - 1.0) - banda;
-           });
+    for (int i = r.n - 1; i >= 0; --i)
+        if (fuera(r.t(i)) > 0)
+            return retardo + biseccion(r.t(i), r.t(i + 1), fuera);
+    return retardo;
 }

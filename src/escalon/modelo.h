@@ -2,18 +2,31 @@
 
 #include <optional>
 
-// The loop's step response as a second-order system with its own gain and a dead time:
-// y(t) = inicial + (final - inicial) * paso(t - retardo), paso the unit step response of
-// 1 / (c2 p² + c1 p + 1). In c1, c2 first order is an ordinary point (c2 = 0, τ = c1), so a
-// fit passes from under- to over-damped loops and to first order without a wall.
+// The loop's step response as a second-order system with a zero, its own gain and a dead
+// time: y(t) = inicial + (final - inicial) * paso(t - retardo), paso the unit step response
+// of (1 + cero p) / (c2 p² + c1 p + 1). That is the closed loop of P control on a first- or
+// second-order plant and of PI control on a first-order one (the zero is the integral's);
+// the pure second order (cero 0) and first order (c2 0) are special cases. In c1, c2 first
+// order is an ordinary point, so a fit passes from under- to over-damped loops and to first
+// order without a wall.
 struct Modelo
 {
     double inicial = 0.0, final = 0.0; // counts
     double c1 = 1.0, c2 = 0.0;         // s, s²
+    double cero = 0.0;                 // s
     double retardo = 0.0;              // s
 
     double valor(double t) const { return inicial + (final - inicial) * paso(t - retardo); }
-    double paso(double tau) const;
+    double paso(double tau) const
+    {
+        double s, h;
+        respuestas(tau, s, h);
+        return s + cero * h;
+    }
+    // The step and impulse responses of the poles alone.
+    double base(double tau) const;
+    double impulso(double tau) const;
+    void respuestas(double tau, double &base, double &impulso) const;
 
     bool oscila() const { return c2 > 0.0 && c1 * c1 < 4.0 * c2; }
     // Second-order figures; meaningless near first order, where primerOrden() holds.
@@ -26,12 +39,17 @@ struct Modelo
     // Of the swing, under-damped only.
     double periodo() const;
 
-    // Times from the step. Where the unit response reaches `nivel` (0 to 1) the first time.
+    // The unit response's figures, times from the step (dead time included), worked out on
+    // the response itself so they hold with the zero as without it.
+    struct Forma
+    {
+        std::optional<double> t10, t90; // first passing 10 % and 90 %
+        double sobrepaso = 0.0;          // furthest past 1, as a fraction
+        double tiempoPico = 0.0;         // when, where sobrepaso > 0
+    };
+    Forma forma() const;
+    // When the unit response first reaches `nivel`, from the step.
     std::optional<double> alcanza(double nivel) const;
-    // The first peak past the final value, under-damped only; its size as a fraction of the
-    // response.
-    std::optional<double> tiempoPico() const;
-    double sobrepaso() const;
-    // The last entry into final ± `banda` (a fraction of the response).
+    // The last leaving of 1 ± `banda` (a fraction); infinity where it never settles.
     double establecimiento(double banda) const;
 };

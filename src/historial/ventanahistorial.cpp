@@ -504,7 +504,9 @@ void VentanaHistorial::alimentar()
             break;
         }
         if (i > medicion_.paso && m->setPoint != medicion_.setPoint) {
-            medicion_.alimentando = false; // up to the next change
+            // Up to the next change, which ends it, as the live table has it.
+            respuesta_->terminar();
+            medicion_.alimentando = false;
             break;
         }
         // The middle of the logged millisecond, where the sample's time most likely lay.

@@ -23,6 +23,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
     const bool marcado = registro_.registrando();
     const bool retener = marcado && registro_.preguntando();
     bool registrar = marcado && !retener;
+    const bool conHora = marcado || oyente_;
     bool huboMuestra = false;
     float transcurrido = 0.0f;
     int16_t dato = 0;
@@ -31,7 +32,7 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
     // One clock reading per event. Where the bytes came over a stretch (gathered while reading
     // paused), each sample gets its share of it, so the read-out shows the controller's spacing.
     const Reloj::Instante ahora = reloj_.instante();
-    const Reloj::Pared pared = marcado ? reloj_.pared() : Reloj::Pared{};
+    const Reloj::Pared pared = conHora ? reloj_.pared() : Reloj::Pared{};
     Reloj::Instante::duration paso{};
     int pendientes = 0; // samples of this event not handled yet
     if (llegada > std::chrono::nanoseconds::zero()) {
@@ -60,42 +61,86 @@ void Adquisicion::procesarEntrada(int16_t codigo, QByteArrayView entrada,
         if (pendientes > 0)
             --pendientes;
         const Reloj::Instante instante = ahora - paso * pendientes;
-        // Before any sample the read-out shows the time of day, as the panel always has.
-        if (v.tiempoAnterior) {
-            transcurrido = Reloj::segundosEntre(*v.tiempoAnterior, instante);
-            if (!corte_.isEmpty() || transcurrido > pausaMinima || espaciado_ <= 0.0f) {
-                cortar(transcurrido);
-            } else {
-                espaciado_ += (transcurrido - espaciado_) / 16.0f;
-                trasCorte_ = false;
-            }
-        } else {
-            transcurrido = static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
-        }
-        v.tiempoAnterior = instante;
-        respuesta_.agregar(instante, dato, v.setPoint);
-        ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint),
-                                std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    instante.time_since_epoch()).count());
-        if (registrar || retener) {
-            const int64_t ms = msEpoca(pared, ahora, instante);
-            if (registrar && !registro_.escribirRegistro(dato, v.setPoint, ms))
-                registrar = false;
-            else if (retener)
-                registro_.retener(dato, v.setPoint, ms);
-        }
-        ventana_.recortarVentana(v.puntosX);
+        transcurrido = muestra(dato, instante, conHora ? msEpoca(pared, ahora, instante) : 0,
+                               registrar, retener);
         huboMuestra = true;
-        ++muestras_;
     }
+    terminarEvento(huboMuestra, registrar, transcurrido, dato);
+}
 
+void Adquisicion::procesarMuestras(std::span<const lineaprotocolo::Muestra> muestras)
+{
+    if (muestras.empty())
+        return;
+    const bool marcado = registro_.registrando();
+    const bool retener = marcado && registro_.preguntando();
+    bool registrar = marcado && !retener;
+    float transcurrido = 0.0f;
+    VariablesVentana &v = variables_;
+    const Reloj::Instante ahora = reloj_.instante();
+    const Reloj::Pared pared = reloj_.pared();
+    for (const lineaprotocolo::Muestra &m : muestras) {
+        const std::optional<int16_t> setPoint =
+            m.consigna ? std::optional<int16_t>(*m.consigna) : std::nullopt;
+        if (setPoint != v.setPoint && !(m.consigna && enVuelo_ && enVuelo(*m.consigna, ahora)))
+            v.setPoint = setPoint;
+        // Its own time on this computer's steady clock: never ahead of now (the other
+        // computer's clock may be), never before the sample before it.
+        const auto antes = pared - Reloj::Pared(std::chrono::milliseconds(m.msEpoca));
+        Reloj::Instante instante =
+            ahora - std::max(Reloj::Instante::duration::zero(),
+                             std::chrono::duration_cast<Reloj::Instante::duration>(antes));
+        if (v.tiempoAnterior && instante < *v.tiempoAnterior)
+            instante = *v.tiempoAnterior;
+        ultimoMs_ = std::max(ultimoMs_, m.msEpoca);
+        transcurrido = muestra(m.valor, instante, m.msEpoca, registrar, retener);
+    }
+    terminarEvento(true, registrar, transcurrido, muestras.back().valor);
+}
+
+inline float Adquisicion::muestra(int16_t dato, Reloj::Instante instante, int64_t ms,
+                                  bool &registrar, bool retener)
+{
+    VariablesVentana &v = variables_;
+    float transcurrido;
+    // Before any sample the read-out shows the time of day, as the panel always has.
+    if (v.tiempoAnterior) {
+        transcurrido = Reloj::segundosEntre(*v.tiempoAnterior, instante);
+        if (!corte_.isEmpty() || transcurrido > pausaMinima || espaciado_ <= 0.0f) {
+            cortar(transcurrido);
+        } else {
+            // Floored: a burst timed at one instant must not wear it down to nothing.
+            espaciado_ = std::max(espaciado_ + (transcurrido - espaciado_) / 16.0f, espaciadoMinimo);
+            trasCorte_ = false;
+        }
+    } else {
+        transcurrido = static_cast<float>(Reloj::segundosMedianoche(reloj_.pared()));
+    }
+    v.tiempoAnterior = instante;
+    respuesta_.agregar(instante, dato, v.setPoint);
+    ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint),
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                instante.time_since_epoch()).count());
+    if (registrar && !registro_.escribirRegistro(dato, v.setPoint, ms))
+        registrar = false;
+    else if (retener)
+        registro_.retener(dato, v.setPoint, ms);
+    if (oyente_)
+        oyente_(dato, v.setPoint, ms);
+    ventana_.recortarVentana(v.puntosX);
+    ++muestras_;
+    return transcurrido;
+}
+
+void Adquisicion::terminarEvento(bool huboMuestra, bool registrar, float transcurrido, int16_t dato)
+{
     if (registrar)
         registro_.terminarEvento();
     if (!huboMuestra)
         return;
     ultimoTranscurrido_ = transcurrido;
     ultimoDato_ = dato;
-    ultimoSetPoint_ = v.setPoint;
+    ultimoSetPoint_ = variables_.setPoint;
     lecturaNueva_ = true;
     if (alRecibir_)
         alRecibir_();
@@ -118,7 +163,7 @@ void Adquisicion::cortar(float transcurrido)
     if (corte_.isEmpty()) {
         // Nothing known of its pace yet, or two long waits in a row: that is its pace now.
         if (espaciado_ <= 0.0f || trasCorte_) {
-            espaciado_ = transcurrido;
+            espaciado_ = std::max(transcurrido, espaciadoMinimo);
             trasCorte_ = false;
             return;
         }
@@ -144,14 +189,16 @@ void Adquisicion::puertoAbierto(const QString &motivo)
     variables_.esperaSetPoint = false;
     variables_.setPoint.reset();
     enVuelo_.reset();
+    enVueloPrimero_.reset();
     respuesta_.olvidarSetPoint();
 }
 
 bool Adquisicion::enVuelo(uint8_t setPoint, Reloj::Instante ahora)
 {
-    if (setPoint == *enVuelo_ && ahora < enVueloHasta_)
+    if ((setPoint == *enVuelo_ || setPoint == enVueloPrimero_) && ahora < enVueloHasta_)
         return true;
     enVuelo_.reset(); // the controller has its new set point, or another
+    enVueloPrimero_.reset();
     return false;
 }
 
@@ -169,7 +216,13 @@ void Adquisicion::setPointEnviado(std::optional<int16_t> anterior)
 {
     // A second is far more than a report spends in the controller's queue, the line and the
     // reads gathered between frames; a later report of the old value is the controller's word.
+    // A second send inside it keeps the first's old value in flight too, and is the same step
+    // with the new value.
+    const bool segundo = enVuelo_ && reloj_.instante() < enVueloHasta_;
+    enVueloPrimero_ = segundo ? enVuelo_ : std::nullopt;
     enVuelo_.reset();
+    if (segundo && anterior)
+        respuesta_.corregirSiguiente(*anterior);
     if (anterior && anterior != variables_.setPoint) {
         enVuelo_ = anterior;
         enVueloHasta_ = reloj_.instante() + std::chrono::seconds(1);

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 
 #include <QByteArrayView>
 #include <QString>
 
 #include "core/reloj.h"
 #include "escalon/respuestaescalon.h"
+#include "remoto/lineaprotocolo.h"
 #include "serial/eventoscomm.h"
 
 class PuertoSerie;
@@ -39,6 +41,15 @@ public:
     void procesarEntrada(int16_t codigo, QByteArrayView entrada,
                          std::chrono::nanoseconds llegada = {});
 
+    // Samples that come already decoded with their own wall-clock times (a controller on
+    // another computer, through a bridge): the same steps as a receive event's samples.
+    void procesarMuestras(std::span<const lineaprotocolo::Muestra> muestras);
+
+    // Every sample as it is handled, with its set point and wall-clock time in milliseconds
+    // (a bridge publishes them).
+    using Oyente = std::function<void(int16_t dato, std::optional<int16_t> setPoint, int64_t msEpoca)>;
+    void setOyente(Oyente oyente) { oyente_ = std::move(oyente); }
+
     // The port has just been opened (by the user or on a device's return): the decoder waits
     // for a sample and the set point is unknown until the controller reports it. Where
     // samples came before, the trend shows a break before the next one, saying `motivo`.
@@ -48,6 +59,7 @@ public:
     // spacing, is a break in the trend: the controller stopped sending.
     static constexpr float pausaMinima = 1.0f;
     static constexpr float pausaRelativa = 10.0f;
+    static constexpr float espaciadoMinimo = 1e-6f;
 
     // Sends a set point as «Enviar» does: one byte to the controller; the samples that follow
     // carry it (only once sent: the chart and the log never show one it did not get), and
@@ -85,6 +97,9 @@ private:
     VentanaMuestras &ventana_;
     Registro &registro_;
     std::function<void()> alRecibir_;
+    Oyente oyente_;
+    float muestra(int16_t dato, Reloj::Instante instante, int64_t ms, bool &registrar, bool retener);
+    void terminarEvento(bool huboMuestra, bool registrar, float transcurrido, int16_t dato);
     // Samples in `entrada` for a decoder starting in the given state.
     static int contarMuestras(QByteArrayView entrada, bool esperaSetPoint);
 
@@ -105,7 +120,7 @@ private:
     // as it comes rarely and the loop over the bytes is the hot path.
     [[gnu::noinline]] bool enVuelo(uint8_t setPoint, Reloj::Instante ahora);
     // The set point before a send, and until when a report of it is taken as in flight.
-    std::optional<int16_t> enVuelo_;
+    std::optional<int16_t> enVuelo_, enVueloPrimero_;
     Reloj::Instante enVueloHasta_{};
     float ultimoTranscurrido_ = 0.0f;
     // The samples' usual spacing (a running mean, pauses left out), and why the next sample

@@ -62,13 +62,17 @@ QString nota(const Figuras &f)
     case Nota::sinRespuesta: partes << QStringLiteral("sin respuesta"); break;
     case Nota::corta: partes << QStringLiteral("respuesta aún corta para saber dónde acaba"); break;
     case Nota::saturada:
-        partes << QStringLiteral("saturada en %1: sin valor final").arg(f.pico.value_or(0), 0, 'f', 0);
+        partes << QStringLiteral("lectura recortada en %1: sin valor final").arg(f.limite.value_or(0));
         break;
     case Nota::rampa: partes << QStringLiteral("rampa: no se establece"); break;
-    case Nota::sinAmortiguar: partes << QStringLiteral("oscila sin amortiguarse"); break;
+    case Nota::sinAmortiguar:
+        partes << (f.periodo ? QStringLiteral("oscila sin amortiguarse (periodo %1 s)").arg(*real(f.periodo, 3))
+                             : QStringLiteral("oscila sin amortiguarse"));
+        break;
     case Nota::noSeAjusta:
-        partes << QStringLiteral("el modelo no se ajusta (residuo %1, ruido %2)")
-                      .arg(cuentas(f.residuo.value_or(0)), cuentas(f.ruido));
+        partes << QStringLiteral("el modelo no se ajusta (residuo %1, ruido %2 %3)")
+                      .arg(cuentas(f.residuo.value_or(0)), cuentas(f.ruido),
+                           f.ruidoEnReposo ? QStringLiteral("en reposo") : QStringLiteral("del residuo"));
         break;
     }
     if (f.nota == Nota::ninguna && f.modelo && f.finalProvisional)
@@ -121,7 +125,8 @@ const std::array<Cifra, columnasTabla> cifras{{
     {QStringLiteral("Sobreimpulso (%)"), QStringLiteral("Cuánto pasa del valor final, en % de la respuesta"),
      [](const Figuras &f, Hora) { return real(f.sobreimpulso, 1); }, picoP},
     {QStringLiteral("Tiempo de pico (s)"), QStringLiteral("Cuándo llega al pico, desde el escalón"),
-     [](const Figuras &f, Hora) { return real(f.tiempoPico, 3); }, picoP, true},
+     [](const Figuras &f, Hora) { return real(f.tiempoPico, 3); },
+     [](const Figuras &f) { return f.tiempoPicoProvisional; }, true},
     {QStringLiteral("Banda (cuentas)"), QStringLiteral("Semiancho de la banda de establecimiento: 5 % de la respuesta, al menos 1 cuenta"),
      [](const Figuras &f, Hora) -> Texto {
          if (!f.banda)
@@ -147,7 +152,7 @@ const std::array<Cifra, columnasTabla> cifras{{
      [](const Figuras &f, Hora) { return real(f.constante, 3); }, finalP},
     {QStringLiteral("Retardo (s)"), QStringLiteral("Tiempo muerto del modelo ajustado"),
      [](const Figuras &f, Hora) { return real(f.retardo, 3); }, finalP, true},
-    {QStringLiteral("Residuo (cuentas)"), QStringLiteral("Desviación de las muestras respecto al modelo, frente al ruido medido antes del escalón"),
+    {QStringLiteral("Residuo (cuentas)"), QStringLiteral("Desviación de las muestras respecto al modelo, frente al ruido: el de las muestras en reposo antes del escalón o, si no lo estaban, el del propio residuo"),
      [](const Figuras &f, Hora) { return f.modelo ? real(f.residuo, 2) : std::nullopt; }, {}, true},
     {QStringLiteral("Nota"), QStringLiteral("Por qué falta una cifra, o si es provisional"),
      [](const Figuras &f, Hora) -> Texto {
@@ -290,6 +295,12 @@ void VentanaRespuesta::actualizar()
         paleta.setColor(QPalette::WindowText, p && t ? gris : normal);
         valores_[qsizetype(i)]->setPalette(paleta);
     }
+    // Where this step's noise came from.
+    valores_[cResiduo]->setToolTip(
+        !actual.residuo ? QString()
+        : actual.ruidoEnReposo
+            ? QStringLiteral("Ruido de %1, medido en las muestras en reposo antes del escalón").arg(cuentas(actual.ruido))
+            : QStringLiteral("Ruido de %1, medido en el residuo: antes del escalón el valor no estaba en reposo").arg(cuentas(actual.ruido)));
     const int filas = respuesta_.cuantos();
     tabla_->setRowCount(filas);
     for (int fila = 0; fila < filas; ++fila) {

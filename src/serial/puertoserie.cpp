@@ -1,7 +1,10 @@
 #include "puertoserie.h"
 
 #include <QFileInfo>
+#include <QStandardPaths>
 
+#include "remoto/direccion.h"
+#include "remoto/puertoremoto.h"
 #include "serial/diagnostico.h"
 #include "serial/eventoscomm.h"
 
@@ -35,6 +38,8 @@ bool PuertoSerie::abrir(const QString &nombre, const QString &dispositivo, QStri
 {
     const QString escrito = nombre.trimmed();
     cerrar();
+    if (direccion::esMqtt(dispositivo))
+        return abrirRemoto(escrito, dispositivo, motivo);
     port_.setPortName(dispositivo);
     const QString ubicacion = dispositivos::ubicacion(dispositivo);
     if (!port_.open(QIODevice::ReadWrite)) {
@@ -129,8 +134,70 @@ void PuertoSerie::buscarVuelta()
     emit reconectado();
 }
 
+QString PuertoSerie::configuracionMqttPorDefecto()
+{
+    return QStandardPaths::locate(QStandardPaths::GenericConfigLocation,
+                                  QStringLiteral("velmora/mqtt.conf"));
+}
+
+bool PuertoSerie::abrirRemoto(const QString &nombre, const QString &texto, QString *motivo)
+{
+    QString porque;
+    const auto d = direccion::leer(texto, true, &porque);
+    direccion::Configuracion config;
+    if (d && !configuracionMqtt_.isEmpty()) {
+        if (const auto leida = direccion::leerConfiguracion(configuracionMqtt_, &porque))
+            config = *leida;
+    }
+    auto remoto = d && porque.isEmpty() ? std::make_unique<PuertoRemoto>(*d, config) : nullptr;
+    if (!remoto || !remoto->abrir(&porque)) {
+        if (motivo)
+            *motivo = porque;
+        return false;
+    }
+    remoto_ = std::move(remoto);
+    remotoPerdido_ = false;
+    nombre_ = nombre;
+    dispositivo_ = d->texto();
+    remoto_->setReceptor([this](std::span<const lineaprotocolo::Muestra> muestras) {
+        if (receptorMuestras_)
+            receptorMuestras_(muestras);
+    });
+    connect(remoto_.get(), &PuertoRemoto::perdido, this, [this](const QString &porque) {
+        remotoPerdido_ = true;
+        emit perdido(porque);
+    });
+    connect(remoto_.get(), &PuertoRemoto::conectado, this, [this] {
+        if (!remotoPerdido_)
+            return;
+        remotoPerdido_ = false;
+        emit abierto();
+        emit reconectado();
+    });
+    connect(remoto_.get(), &PuertoRemoto::permisoCambiado, this, &PuertoSerie::permisoCambiado);
+    emit abierto();
+    return true;
+}
+
+bool PuertoSerie::puedeEnviar(QString *motivo) const
+{
+    if (remoto_)
+        return remoto_->puedeEnviar(motivo);
+    if (!port_.isOpen() && motivo)
+        *motivo = QStringLiteral("el puerto está cerrado");
+    return port_.isOpen();
+}
+
+bool PuertoSerie::esperandoVuelta() const
+{
+    // A broker is tried again and again by the client itself.
+    return remoto_ ? remotoPerdido_ : vuelta_.isActive();
+}
+
 void PuertoSerie::cerrar()
 {
+    remoto_.reset();
+    remotoPerdido_ = false;
     vuelta_.stop();
     pausa_.stop();
     pausado_ = false;
@@ -143,6 +210,8 @@ void PuertoSerie::cerrar()
 
 bool PuertoSerie::enviar(uint8_t byte, QString *motivo)
 {
+    if (remoto_)
+        return remoto_->enviar(byte, motivo);
     const char c = static_cast<char>(byte);
     if (!port_.isOpen() || port_.write(&c, 1) != 1) {
         if (motivo)

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -12,13 +14,18 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include "remoto/lineaprotocolo.h"
 #include "serial/dispositivos.h"
 #include "serial/ritmolectura.h"
 #include "serial/vuelta.h"
 
+class PuertoRemoto;
+
 // The serial control: one port with the controller's fixed line settings. Everything that
 // arrives goes to the receptor as a receive event with the bytes then waiting, on the UI
-// thread; the same receptor is what tests and benchmarks feed.
+// thread; the same receptor is what tests and benchmarks feed. It also opens a controller on
+// another computer (mqtt://SERVIDOR[:PUERTO]/NOMBRE, through its bridge), whose samples come
+// decoded, with their own times, to the other receptor.
 class PuertoSerie : public QObject
 {
     Q_OBJECT
@@ -38,6 +45,11 @@ public:
     ~PuertoSerie() override;
 
     void setReceptor(Receptor receptor) { receptor_ = std::move(receptor); }
+    using ReceptorMuestras = std::function<void(std::span<const lineaprotocolo::Muestra>)>;
+    void setReceptorMuestras(ReceptorMuestras receptor) { receptorMuestras_ = std::move(receptor); }
+    // Where the credentials and TLS files for a broker are read from (empty: none).
+    void setConfiguracionMqtt(const QString &ruta) { configuracionMqtt_ = ruta; }
+    static QString configuracionMqttPorDefecto();
 
     // The line's settings and modem lines as asked of the port (a pseudo-terminal ignores
     // some of them, and has no modem lines to read back).
@@ -62,7 +74,11 @@ public:
     // PortOpen = True on `dispositivo`, the device `nombre` (as the user typed it) resolved
     // to. On failure the port stays closed and `motivo` gets the reason, in the user's words.
     bool abrir(const QString &nombre, const QString &dispositivo, QString *motivo);
-    bool PortOpen() const { return port_.isOpen(); }
+    bool PortOpen() const { return port_.isOpen() || remoto_; }
+    bool esRemoto() const { return bool(remoto_); }
+    const PuertoRemoto *remoto() const { return remoto_.get(); }
+    // Whether a set point can go out now; otherwise why not.
+    bool puedeEnviar(QString *motivo) const;
     // The port for messages: as typed, and the device it was resolved to where they differ.
     // Kept after a loss, when the system can no longer tell what the device was.
     QString descripcion() const { return describir(nombre_, dispositivo_); }
@@ -97,7 +113,7 @@ public:
     // with the same settings. Opening or closing ends the wait.
     static constexpr std::chrono::milliseconds intervaloVuelta{1000};
     void setIntervaloVuelta(std::chrono::milliseconds intervalo) { vuelta_.setInterval(intervalo); }
-    bool esperandoVuelta() const { return vuelta_.isActive(); }
+    bool esperandoVuelta() const;
     void cancelarVuelta() { vuelta_.stop(); }
 
 signals:
@@ -109,6 +125,8 @@ signals:
     void perdido(const QString &motivo);
     // The device came back and the port is open again.
     void reconectado();
+    // Whether a set point can be sent has changed (a remote controller's bridge or broker).
+    void permisoCambiado();
 
 private:
     void leer();
@@ -127,7 +145,13 @@ private:
     void ajustarLinea();
     Identidad identidadDe(const QString &ubicacion, const QList<Dispositivo> &presentes) const;
 
+    bool abrirRemoto(const QString &nombre, const QString &direccion, QString *motivo);
+
     QSerialPort port_;
+    std::unique_ptr<PuertoRemoto> remoto_;
+    bool remotoPerdido_ = false;
+    ReceptorMuestras receptorMuestras_;
+    QString configuracionMqtt_ = configuracionMqttPorDefecto();
     QString nombre_;
     QString dispositivo_;
     Lineas lineas_{false, false};

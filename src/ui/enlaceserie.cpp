@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -124,6 +125,51 @@ QString motivoApertura(const QString &anterior, const QString &actual, bool perd
     if (perdido)
         return QStringLiteral("se perdió el puerto serial %1 y se conectó el %2").arg(anterior, actual);
     return QStringLiteral("se cambió del puerto serial %1 al %2").arg(anterior, actual);
+}
+
+void mostrarNombre(QLineEdit &txtPuerto)
+{
+    const QMargins margenes = txtPuerto.textMargins();
+    // The frame, and the 2 pixels QLineEdit keeps on each side of its text.
+    const int marco = txtPuerto.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &txtPuerto);
+    const int ancho = txtPuerto.width() - margenes.left() - margenes.right() - 2 * (marco + 2);
+    const bool cabe = txtPuerto.fontMetrics().horizontalAdvance(txtPuerto.text()) <= ancho;
+    txtPuerto.setCursorPosition(cabe ? 0 : int(txtPuerto.text().size()));
+}
+
+QString ayudaPuerto(const QString &texto, const QList<dispositivos::Dispositivo> &presentes)
+{
+    QString motivo;
+    const auto dispositivo = dispositivos::nombreDispositivo(texto, &motivo);
+    if (!dispositivo)
+        return QStringLiteral("«%1»: %2").arg(texto, motivo);
+    const QString ubicacion = dispositivos::ubicacion(*dispositivo);
+    QStringList lineas{QStringLiteral("Puerto serial: %1").arg(ubicacion)};
+    const QFileInfo info(ubicacion);
+    const QString destino = info.isSymLink() ? info.canonicalFilePath() : QString();
+    if (info.isSymLink())
+        lineas << (destino.isEmpty() ? QStringLiteral("Enlace que ahora no lleva a ningún dispositivo")
+                                     : QStringLiteral("Enlace a %1").arg(destino));
+    const auto presente = std::find_if(presentes.cbegin(), presentes.cend(),
+                                       [&](const dispositivos::Dispositivo &d) {
+                                           return dispositivos::mismaUbicacion(d.ubicacion, ubicacion)
+                                                  || (!destino.isEmpty()
+                                                      && dispositivos::mismaUbicacion(d.ubicacion, destino));
+                                       });
+    if (presente == presentes.cend()) {
+        lineas << (info.exists() ? QStringLiteral("El sistema no lo tiene por un puerto serial")
+                                 : QStringLiteral("No está conectado ahora"));
+    } else if (presente->identidad.conocida()) {
+        const dispositivos::Identidad &id = presente->identidad;
+        lineas << QStringLiteral("USB %1:%2, %3")
+                      .arg(id.fabricante, 4, 16, QLatin1Char('0'))
+                      .arg(id.producto, 4, 16, QLatin1Char('0'))
+                      .arg(id.serie.isEmpty() ? QStringLiteral("sin número de serie")
+                                              : QStringLiteral("número de serie %1").arg(id.serie));
+    } else {
+        lineas << QStringLiteral("Conectado (%1), sin más datos del sistema").arg(presente->nombre);
+    }
+    return lineas.join(u'\n');
 }
 
 void completarPuertos(QLineEdit &txtPuerto)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "serial/dispositivos.h"
+
 class QLineEdit;
 class QPushButton;
 class Adquisicion;
@@ -45,6 +47,14 @@ void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar);
 // Why the samples stopped before an opening of `actual`, for the mark on the trend: the port
 // in use before (empty: none) lost and back, another port, or the same one opened again.
 QString motivoApertura(const QString &anterior, const QString &actual, bool perdido);
+
+// Shows as much of the port box's text as fits, and where it does not, the end of it: the
+// device's own name in full (velmora-controlador, not /tmp/velm...).
+void mostrarNombre(QLineEdit &txtPuerto);
+
+// The port box's tooltip: the device the text names, where a link leads, and what the system
+// knows of it among `presentes` (maker, product and serial number of a USB adapter).
+QString ayudaPuerto(const QString &texto, const QList<dispositivos::Dispositivo> &presentes);
 
 // Offers the serial ports present now as completions of the port box.
 void completarPuertos(QLineEdit &txtPuerto);

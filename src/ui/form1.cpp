@@ -21,6 +21,7 @@
 #include "recepcion/esperadatos.h"
 #include "log/registro.h"
 #include "ui/enlaceserie.h"
+#include "serial/dispositivos.h"
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
 #include "ui/lecturas.h"
@@ -60,6 +61,10 @@ QFont fuenteVentana()
 
 } // namespace
 
+const QString Form1::ayudaTiempo =
+    QStringLiteral("Segundos desde la muestra anterior: el espaciado con que el controlador "
+                   "envía sus muestras");
+
 Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -80,7 +85,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     lecturas_ = std::make_unique<Lecturas>(*adquisicion_, *txtTiempo, *txtDato, *txtSetPoint,
                                            *MSChart1);
     esperaDatos_ = std::make_unique<EsperaDatos>(*adquisicion_, [this](const QString &nota) {
-        txtTiempo->setToolTip(nota);
+        txtTiempo->setToolTip(nota.isEmpty() ? ayudaTiempo : nota);
         MSChart1->setNota(nota);
     });
     conectarEventos();
@@ -96,8 +101,9 @@ void Form1::crearElementos()
 {
     const auto texto = [](const char *t) { return QString::fromUtf8(t); };
     lblPuerto = crear<QLabel>(this, "lblPuerto", texto("Puerto Serial"), {120, 120, 975, 255});
-    txtPuerto = crear<QLineEdit>(this, "txtPuerto", texto("1"), {1080, 120, 375, 285});
-    btnPuerto = crear<QPushButton>(this, "btnPuerto", texto("Conectar"), {1560, 120, 975, 375});
+    // Wide enough for a device's own name (ttyUSB0, velmora-controlador) in full.
+    txtPuerto = crear<QLineEdit>(this, "txtPuerto", texto("1"), {1080, 120, 2250, 285});
+    btnPuerto = crear<QPushButton>(this, "btnPuerto", texto("Conectar"), {3450, 120, 975, 375});
 
     // The set-point row exists but is hidden unless the command line asks for it.
     lblSetPoint = crear<QLabel>(this, "lblSetPoint", texto("Set Point"), {120, 600, 975, 255});
@@ -114,6 +120,9 @@ void Form1::crearElementos()
                             {2760, 600, 1575, 255});
     txtDato = crear<QLineEdit>(this, "txtDato", QString(), {4200, 600, 735, 285});
     txtTiempo = crear<QLineEdit>(this, "txtTiempo", QString(), {4920, 600, 735, 285});
+    txtTiempo->setToolTip(ayudaTiempo);
+    lblSegundos = crear<QLabel>(this, "lblSegundos", texto("s"), {5700, 600, 240, 255});
+    lblSegundos->setToolTip(ayudaTiempo);
     // They change with every frame; as opaque boxes (corners filled like the window) their
     // repaint leaves the label they overlap and the window behind them alone.
     for (QLineEdit *lectura : {txtDato, txtTiempo}) {
@@ -173,6 +182,7 @@ void Form1::conectarEventos()
         adquisicion_->puertoAbierto(
             enlaceserie::motivoApertura(puertoAnterior_, MSComm1->descripcion(), perdido_));
         puertoAnterior_ = MSComm1->descripcion();
+        MSChart1->setOrigen(puertoAnterior_);
         perdido_ = false;
         lecturas_->mostrarSetPoint(std::nullopt, true); // unknown again: nothing to send by mistake
         esperaDatos_->puertoAbierto(MSComm1->descripcion());
@@ -189,13 +199,15 @@ void Form1::conectarEventos()
         enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar);
         avisos_->retirar(avisoPerdida_);
     });
-    // Ports plugged in after start are offered too.
+    // Ports plugged in after start are offered too; the tooltip says what the box names.
     txtPuerto->installEventFilter(this);
-    // The box is narrow: the whole name, as typed, in its tooltip.
-    txtPuerto->setToolTip(txtPuerto->text());
-    connect(txtPuerto, &QLineEdit::textChanged, txtPuerto, &QWidget::setToolTip);
-    connect(txtPuerto, &QLineEdit::textChanged, this,
-            [this] { enlaceserie::cambioPuerto(*txtPuerto, *btnPuerto, *MSComm1); });
+    connect(txtPuerto, &QLineEdit::textChanged, this, [this] {
+        enlaceserie::cambioPuerto(*txtPuerto, *btnPuerto, *MSComm1);
+        if (!txtPuerto->hasFocus())
+            enlaceserie::mostrarNombre(*txtPuerto);
+    });
+    connect(txtPuerto, &QLineEdit::editingFinished, this,
+            [this] { enlaceserie::mostrarNombre(*txtPuerto); });
     connect(btnPuerto, &QPushButton::clicked, this, [this] {
         if (!enlaceserie::conectarPuerto(*txtPuerto, *btnPuerto, *btnEnviar, *MSComm1, avisar_)
             && !MSComm1->PortOpen())
@@ -303,6 +315,8 @@ bool Form1::eventFilter(QObject *objeto, QEvent *evento)
 {
     if (objeto == txtPuerto && evento->type() == QEvent::FocusIn)
         enlaceserie::completarPuertos(*txtPuerto);
+    if (objeto == txtPuerto && evento->type() == QEvent::ToolTip)
+        txtPuerto->setToolTip(enlaceserie::ayudaPuerto(txtPuerto->text(), dispositivos::presentes()));
     return QWidget::eventFilter(objeto, evento);
 }
 

@@ -31,6 +31,8 @@ class Form1 : public QWidget
 public:
     static constexpr int anchoCliente = 921;
     static constexpr int altoCliente = 566;
+    // What the seconds box measures, in its tooltip while no note takes its place.
+    static const QString ayudaTiempo;
 
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
@@ -45,6 +47,7 @@ public:
     QLabel *lblDato;
     QLineEdit *txtDato;
     QLineEdit *txtTiempo;
+    QLabel *lblSegundos;
     QCheckBox *chkAutoEscala;
     QLabel *lblEscala;
     QLineEdit *txtEscala;

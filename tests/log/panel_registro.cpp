@@ -15,7 +15,7 @@
 
 #include "serial/puertoserie.h"
 #include "ui/form1.h"
-#include "ui/senales.h"
+#include "core/senales.h"
 
 int main(int argc, char *argv[])
 {
@@ -26,7 +26,7 @@ int main(int argc, char *argv[])
     }
     Form1 f;
     f.show();
-    senales::cerrarAlRecibir(f);
+    senales::cerrarAlRecibir(f, [&f] { f.close(); });
     f.txtRegistro->setText(QString::fromLocal8Bit(argv[2]));
     f.txtPuerto->setText(QString::fromLocal8Bit(argv[1]));
     if (argc == 4) {

@@ -321,6 +321,32 @@ private slots:
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 25}));
         QCOMPARE(f.adquisicion().respuesta().cuantos(), 2);
     }
+
+    // A second click inside the first's second: one step, from where the loop was to the
+    // second value, and neither old value reported late is a step back.
+    void dobleEnviarEsUnEscalon()
+    {
+        Pty pty;
+        RelojPrueba reloj(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
+        Form1 f;
+        f.adquisicion().reloj().setFuente(&reloj);
+        f.txtPuerto->setText(pty.ruta());
+        f.btnPuerto->click();
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 20, 21}));
+        f.txtSetPoint->setText(QStringLiteral("50"));
+        f.btnEnviar->click();
+        reloj.avanzar(std::chrono::milliseconds(200));
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({22, 23}));
+        f.txtSetPoint->setText(QStringLiteral("70"));
+        f.btnEnviar->click();
+        reloj.avanzar(std::chrono::milliseconds(300));
+        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 24, 255, 50, 25, 255, 70, 26}));
+        QCOMPARE(ultimas(f.ventana, 3), (Filas{{24, 70}, {25, 70}, {26, 70}}));
+        const RespuestaEscalon &r = f.adquisicion().respuesta();
+        QCOMPARE(r.cuantos(), 1);
+        QCOMPARE(r.escalon(0).desde * 1000 + r.escalon(0).hasta, 30070);
+        QCOMPARE(r.registro().muestras(), 5);
+    }
 };
 
 QTEST_MAIN(TstAdquisicion)

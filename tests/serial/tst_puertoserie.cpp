@@ -836,7 +836,7 @@ private slots:
         conectar(f, bueno.ruta());
         QCOMPARE(f.MSComm1->dispositivo(), bueno.ruta());
         QVERIFY(!f.btnPuerto->isEnabled() && f.btnEnviar->isEnabled());
-        QVERIFY(f.MSChart1->nota().isEmpty() && f.txtTiempo->toolTip().isEmpty());
+        QVERIFY(f.MSChart1->nota().isEmpty() && f.txtTiempo->toolTip() == Form1::ayudaTiempo);
         QVERIFY(bueno.escribir(QByteArray::fromHex("ff142a")));
         QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(2));
         QCOMPARE(f.adquisicion().respuesta().cuantos(), 0);

@@ -27,6 +27,7 @@
 #include "serial/puertoserie.h"
 #include "recepcion/adquisicion.h"
 #include "ui/avisos.h"
+#include "serial/dispositivos.h"
 #include "ui/form1.h"
 #include "log/registro.h"
 #include "ui/lineaordenes.h"
@@ -70,14 +71,15 @@ private slots:
                              << habilitado;
         };
         fila("lblPuerto", 120, 120, 975, 255, "Puerto Serial");
-        fila("txtPuerto", 1080, 120, 375, 285, "1");
-        fila("btnPuerto", 1560, 120, 975, 375, "Conectar");
+        fila("txtPuerto", 1080, 120, 2250, 285, "1"); // a device's own name fits
+        fila("btnPuerto", 3450, 120, 975, 375, "Conectar");
         fila("lblSetPoint", 120, 600, 975, 255, "Set Point", false);
         fila("txtSetPoint", 840, 600, 615, 285, "", false); // no set point known yet
         fila("btnEnviar", 1560, 600, 975, 375, "Enviar", false, false);
         fila("lblDato", 2760, 600, 1575, 255, "Último dato recibido");
         fila("txtDato", 4200, 600, 735, 285, "");
         fila("txtTiempo", 4920, 600, 735, 285, "");
+        fila("lblSegundos", 5700, 600, 240, 255, "s");
         fila("chkAutoEscala", 12120, 120, 1335, 255, "Auto escala");
         fila("lblEscala", 11280, 480, 1530, 195, "Valor máximo de Y");
         fila("txtEscala", 12960, 480, 495, 285, "50");
@@ -259,8 +261,43 @@ private slots:
         if (!guardado.isEmpty()) {
             QImageReader lector(dir.filePath(guardado));
             QCOMPARE(lector.format(), QByteArray("png"));
-            QCOMPARE(lector.read().size(), f.MSChart1->size());
+            // The chart, with a line above for the title and room for the axes' titles.
+            const int linea = f.MSChart1->fontMetrics().height() + 6;
+            QCOMPARE(lector.read().size(), f.MSChart1->size() + QSize(linea, 2 * linea));
         }
+    }
+
+    // The saved picture says what it shows: the panel, the port and when, and the axes.
+    void tituloDeLaImagen()
+    {
+        Pty pty;
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.txtPuerto->setText(pty.ruta());
+        f.btnPuerto->click();
+        const QDateTime cuando(QDate(2026, 12, 9), QTime(16, 5, 7));
+        QCOMPARE(GraficoTendencia::tituloImagen(f.MSComm1->descripcion(), cuando),
+                 QStringLiteral("Velmora - Control PID · puerto serial %1 · 2026-12-09 16:05:07")
+                     .arg(pty.ruta()));
+        QCOMPARE(GraficoTendencia::tituloImagen(QString(), cuando),
+                 QStringLiteral("Velmora - Control PID · sin puerto abierto · 2026-12-09 16:05:07"));
+        const QImage imagen = f.MSChart1->imagen(cuando).convertToFormat(QImage::Format_RGB32);
+        // Text is drawn where each title goes: the title line, under the plot, left of it.
+        const int linea = f.MSChart1->fontMetrics().height() + 6;
+        const QRect area = f.MSChart1->axisRect()->rect().translated(linea, linea);
+        const auto oscuros = [&](const QRect &r) {
+            int n = 0;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    n += qGray(imagen.pixel(x, y)) < 100;
+            return n;
+        };
+        const int alto = imagen.height();
+        QVERIFY(oscuros(QRect(linea, 0, imagen.width() - linea, linea)) > 100);
+        QVERIFY(oscuros(QRect(area.left(), alto - linea, area.width(), linea)) > 100);
+        QVERIFY(oscuros(QRect(0, area.top(), linea, area.height())) > 100);
+        QCOMPARE(oscuros(QRect(0, 0, linea, linea)), 0);
     }
 
     // The command line, for shortcuts and scripts: a port to fill in, and --conectar.
@@ -345,7 +382,6 @@ private slots:
         QCOMPARE(f.registro().milisegundos(), ms);
         QCOMPARE(despues.registro().milisegundos(), ms);
         QCOMPARE(f.txtPuerto->text(), texto.isEmpty() ? QStringLiteral("1") : texto);
-        QCOMPARE(f.txtPuerto->toolTip(), f.txtPuerto->text());
         const bool consigna = argumentos.contains(QStringLiteral("--consigna"))
                               && !argumentos.contains(QStringLiteral("--"));
         QCOMPARE(ordenes.consigna, consigna);
@@ -414,6 +450,64 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("device not open"));
         QVERIFY(!puerto.clear()); // the port's own catalog
         QCOMPARE(puerto.errorString(), "El dispositivo no está abierto");
+    }
+
+    // The port box shows a device's own name in full: the whole text where it fits, else its
+    // end; the tooltip says which device the text names and what the system knows of it.
+    void nombreDelPuerto_data()
+    {
+        QTest::addColumn<QString>("texto");
+        QTest::addColumn<QString>("ayuda"); // the tooltip's lines after the first
+        QTest::newRow("a bare name that is no port here") << "ttyVelmora" << "No está conectado ahora";
+        QTest::newRow("a pseudo-terminal") << "PTY" << "El sistema no lo tiene por un puerto serial";
+        QTest::newRow("a link to it") << "ENLACE" << "Enlace a PTY\nEl sistema no lo tiene por un puerto serial";
+        QTest::newRow("a link to nothing") << "ROTO" << "Enlace que ahora no lleva a ningún dispositivo\nNo está conectado ahora";
+        QTest::newRow("an adapter the system knows") << "PTY|1a86:7523" << "USB 1a86:7523, sin número de serie";
+        QTest::newRow("one with a serial number") << "ENLACE|0403:6001:A50285BI" << "Enlace a PTY\nUSB 0403:6001, número de serie A50285BI";
+        QTest::newRow("a number") << "3" << "No está conectado ahora";
+        QTest::newRow("not a port") << "0" << "";
+    }
+    void nombreDelPuerto()
+    {
+        QFETCH(QString, texto);
+        QFETCH(QString, ayuda);
+        Pty pty;
+        QTemporaryDir dir;
+        const QString enlace = dir.filePath(QStringLiteral("velmora-controlador"));
+        QVERIFY(QFile::link(pty.ruta(), enlace));
+        QVERIFY(QFile::link(dir.filePath("nada"), dir.filePath(QStringLiteral("roto"))));
+        QList<dispositivos::Dispositivo> presentes;
+        const QStringList partes = texto.split(u'|');
+        texto = partes[0];
+        texto.replace(QStringLiteral("PTY"), pty.ruta())
+            .replace(QStringLiteral("ENLACE"), enlace)
+            .replace(QStringLiteral("ROTO"), dir.filePath(QStringLiteral("roto")));
+        ayuda.replace(QStringLiteral("PTY"), pty.ruta());
+        if (partes.size() > 1) {
+            const QStringList id = partes[1].split(u':');
+            presentes.append({pty.ruta(), {quint16(id[0].toUInt(nullptr, 16)),
+                                           quint16(id[1].toUInt(nullptr, 16)), id.value(2)},
+                              QFileInfo(pty.ruta()).fileName()});
+        }
+        QString motivo;
+        const auto dispositivo = dispositivos::nombreDispositivo(texto, &motivo);
+        const QString esperada = dispositivo
+            ? QStringLiteral("Puerto serial: %1").arg(dispositivos::ubicacion(*dispositivo))
+                  + (ayuda.isEmpty() ? QString() : u'\n' + ayuda)
+            : QStringLiteral("«%1»: %2").arg(texto, motivo);
+        QCOMPARE(enlaceserie::ayudaPuerto(texto, presentes), esperada);
+
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.txtPuerto->setText(texto);
+        const QFontMetrics medidas = f.txtPuerto->fontMetrics();
+        const QString nombre = QFileInfo(texto).fileName();
+        // The whole text where it fits; else its end, where the name shows from its first
+        // letter (names up to the simulator's fit).
+        const bool cabe = medidas.horizontalAdvance(texto) <= f.txtPuerto->width() - 8;
+        QCOMPARE(f.txtPuerto->cursorPosition(), cabe ? 0 : int(texto.size()));
+        QVERIFY(medidas.horizontalAdvance(nombre) <= f.txtPuerto->width() - 8);
     }
 
     // The narrow port box offers a list as wide as its longest name.

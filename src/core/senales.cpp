@@ -1,7 +1,7 @@
 #include "senales.h"
 
 #include <QCoreApplication>
-#include <QWidget>
+#include <QObject>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -35,7 +35,7 @@ void alRecibir(int senal)
 } // namespace
 #endif
 
-void cerrarAlRecibir(QWidget &ventana)
+void cerrarAlRecibir(QObject &contexto, std::function<void()> cerrar)
 {
 #ifdef Q_OS_UNIX
     // A file-size limit (ulimit -f) would kill the panel mid-record; ignored, the write fails
@@ -49,12 +49,12 @@ void cerrarAlRecibir(QWidget &ventana)
             ::fcntl(extremo, F_SETFD, FD_CLOEXEC);
         }
     }
-    auto *aviso = new QSocketNotifier(extremos[0], QSocketNotifier::Read, &ventana);
-    QObject::connect(aviso, &QSocketNotifier::activated, &ventana, [&ventana] {
+    auto *aviso = new QSocketNotifier(extremos[0], QSocketNotifier::Read, &contexto);
+    QObject::connect(aviso, &QSocketNotifier::activated, &contexto, [cerrar] {
         char vaciar[16];
         while (::read(extremos[0], vaciar, sizeof vaciar) > 0) {
         }
-        ventana.close();
+        cerrar();
         // Also ends a dialog's own event loop that may be open (the save dialog, a question).
         QCoreApplication::quit();
     });
@@ -70,7 +70,8 @@ void cerrarAlRecibir(QWidget &ventana)
         ::sigaction(senal, &accion, nullptr);
     }
 #else
-    Q_UNUSED(ventana);
+    Q_UNUSED(contexto);
+    Q_UNUSED(cerrar);
 #endif
 }
 

@@ -1,0 +1,524 @@
+#include "medicion.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include <Eigen/Dense>
+
+#include "escalon/ajuste.h"
+#include "escalon/banda.h"
+#include "escalon/cruces.h"
+#include "escalon/pico.h"
+#include "escalon/registroescalon.h"
+
+namespace {
+
+using Figuras = FigurasEscalon;
+using Nota = NotaEscalon;
+
+// Rounding to whole counts alone spreads a value by this much.
+const double cuantizacion = 1.0 / std::sqrt(12.0);
+
+// Centred moving mean of `ancho` points, narrower at the ends.
+void suavizar(const double *y, int n, int ancho, double *s)
+{
+    const int antes = ancho / 2, despues = ancho - 1 - antes;
+    double suma = 0.0;
+    int lo = 0, hi = -1;
+    for (int i = 0; i < n; ++i) {
+        while (hi < std::min(n - 1, i + despues))
+            suma += y[++hi];
+        while (lo < i - antes)
+            suma -= y[lo++];
+        s[i] = suma / (hi - lo + 1);
+    }
+}
+
+// Whether the mean of some 1 to 16 neighbours has left `y0` by more than the noise can take
+// it (five of its standard deviations, and at least a count for one sample alone).
+bool movido(const double *y, const double *cuenta, int n, double y0, double sigma)
+{
+    for (const int k : {1, 2, 4, 8, 16}) {
+        if (k > n)
+            break;
+        double suma = 0.0, muestras = 0.0;
+        for (int i = 0; i < n; ++i) {
+            suma += y[i] * cuenta[i];
+            muestras += cuenta[i];
+            if (i >= k) {
+                suma -= y[i - k] * cuenta[i - k];
+                muestras -= cuenta[i - k];
+            }
+            if (i + 1 >= k
+                && std::abs(suma / muestras - y0)
+                       > std::max(k == 1 ? 1.0 : 0.75, 5.0 * sigma / std::sqrt(muestras)))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The change of the least-squares line over points [desde, n).
+double cambio(const double *t, const double *y, int desde, int n)
+{
+    const int m = n - desde;
+    double st = 0, sy = 0, stt = 0, sty = 0;
+    for (int i = desde; i < n; ++i) {
+        st += t[i];
+        sy += y[i];
+    }
+    for (int i = desde; i < n; ++i) {
+        stt += (t[i] - st / m) * (t[i] - st / m);
+        sty += (t[i] - st / m) * (y[i] - sy / m);
+    }
+    return stt > 0 ? sty / stt * (t[n - 1] - t[desde]) : 0.0;
+}
+
+// The last samples before the step where the loop was at rest: a line through them moves
+// less than the noise allows and they spread no more than neighbours differ (a swing does).
+struct Reposo
+{
+    double media;
+    int n;
+};
+std::optional<Reposo> enReposo(const double *y, int n, double sigma)
+{
+    const int k = std::min(n, 64);
+    if (k < 16)
+        return std::nullopt;
+    std::vector<double> t(static_cast<size_t>(k));
+    for (int i = 0; i < k; ++i)
+        t[size_t(i)] = i;
+    if (std::abs(cambio(t.data(), y + n - k, 0, k)) > std::max(1.0, 3.0 * sigma * std::sqrt(12.0 / k)))
+        return std::nullopt;
+    double suma = 0.0, suma2 = 0.0;
+    for (int i = n - k; i < n; ++i)
+        suma += y[i];
+    const double media = suma / k;
+    for (int i = n - k; i < n; ++i)
+        suma2 += (y[i] - media) * (y[i] - media);
+    if (std::sqrt(suma2 / (k - 1)) > 1.5 * sigma + 0.5)
+        return std::nullopt;
+    return Reposo{media, k};
+}
+
+// Whether the residuals run in stretches of one sign: the chi-square of their means over
+// blocks of neighbours, against what the noise leaves in such a mean and, on a signal rounded
+// to whole counts with little noise, what the rounding may leave (`redondeo`).
+bool estructurados(const double *r, const double *v, int n, double redondeo)
+{
+    if (n < 32)
+        return false;
+    const int bloques = std::clamp(n / 8, 4, 32);
+    double chi2 = 0.0;
+    for (int b = 0; b < bloques; ++b) {
+        double sw = 0.0, sr = 0.0;
+        for (int i = n * b / bloques; i < n * (b + 1) / bloques; ++i) {
+            sw += 1.0 / v[i];
+            sr += r[i] / v[i];
+        }
+        const double media = sr / sw;
+        chi2 += media * media / (1.0 / sw + redondeo * redondeo);
+    }
+    return chi2 > bloques + 4.0 * std::sqrt(2.0 * bloques) + 4.0;
+}
+
+// The period of a swing in the residuals that holds to the end: the strongest sine among
+// periods from four samples to a third of the record, then as strong in the last half as in
+// the first. Its drop of the chi-square must stand well above what noise gives.
+std::optional<double> oscilacion(const double *t, const double *r, const double *v, int n,
+                                 double espaciado)
+{
+    if (n < 32)
+        return std::nullopt;
+    const auto potencia = [&](double periodo, int desde, int hasta, double *amplitud) {
+        const double w = 2.0 * std::numbers::pi / periodo;
+        Eigen::Matrix3d a = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d b = Eigen::Vector3d::Zero();
+        for (int i = desde; i < hasta; ++i) {
+            const Eigen::Vector3d f(1.0, std::cos(w * t[i]), std::sin(w * t[i]));
+            a.noalias() += f * f.transpose() / v[i];
+            b += f * r[i] / v[i];
+        }
+        const Eigen::Vector3d x = a.ldlt().solve(b);
+        if (amplitud)
+            *amplitud = std::hypot(x[1], x[2]);
+        // What the sine takes off the chi-square about the mean: x'b less the mean's b0²/a00.
+        return x.dot(b) - b[0] * b[0] / a(0, 0);
+    };
+    const double largo = t[n - 1] - t[0], corto = std::max(4.0 * espaciado, largo / n * 4.0);
+    if (!(largo > 3.0 * corto))
+        return std::nullopt;
+    double mejor = 0.0, periodo = 0.0;
+    constexpr int candidatos = 160;
+    const double razon = std::pow(largo / 3.0 / corto, 1.0 / (candidatos - 1));
+    for (double p = corto; p <= largo / 3.0 * 1.0001; p *= razon)
+        if (const double c = potencia(p, 0, n, nullptr); c > mejor) {
+            mejor = c;
+            periodo = p;
+        }
+    if (mejor < 40.0)
+        return std::nullopt;
+    // The top between its neighbours on the grid.
+    double lo = periodo / razon, hi = periodo * razon;
+    for (int k = 0; k < 40; ++k) {
+        const double a = hi - (hi - lo) * 0.618034, b = lo + (hi - lo) * 0.618034;
+        (potencia(a, 0, n, nullptr) > potencia(b, 0, n, nullptr) ? hi : lo)
+            = potencia(a, 0, n, nullptr) > potencia(b, 0, n, nullptr) ? b : a;
+    }
+    periodo = (lo + hi) / 2;
+    int medio = 0;
+    while (medio < n && t[medio] < t[0] + largo / 2)
+        ++medio;
+    double a1 = 0.0, a2 = 0.0;
+    potencia(periodo, 0, medio, &a1);
+    const double c2 = potencia(periodo, medio, n, &a2);
+    if (c2 < 15.0 || a2 < 0.6 * a1)
+        return std::nullopt;
+    return periodo;
+}
+
+// What the samples show without a model: the rise on the way to the set point and the
+// furthest value, on samples smoothed just enough that noise moves no crossing by much; its
+// time only where the samples come back from it by more than the noise.
+void figurasDeMuestras(Figuras &f, const double *t, const double *y, const double *cuenta, int n)
+{
+    const double amplitud = f.hasta - f.inicial;
+    if (amplitud == 0.0 || n == 0)
+        return;
+    const double sentido = amplitud > 0 ? 1.0 : -1.0;
+    const double r = 40.0 * f.ruido / std::abs(amplitud);
+    std::vector<double> s(static_cast<size_t>(n));
+    suavizar(y, n, std::clamp(int(std::ceil(r * r)), 1, 32), s.data());
+    Cruce a10(f.inicial + 0.1 * amplitud, sentido), a90(f.inicial + 0.9 * amplitud, sentido);
+    Pico pico(sentido);
+    for (int i = 0; i < n; ++i) {
+        a10.agregar(t[i], s[size_t(i)]);
+        a90.agregar(t[i], s[size_t(i)]);
+        pico.agregar(t[i], s[size_t(i)]);
+    }
+    f.nivel10 = a10.nivel();
+    f.nivel90 = a90.nivel();
+    if (a10.cuando() && a90.cuando())
+        f.subida = *a90.cuando() - *a10.cuando();
+    // Through noise, crossings on the samples alone are rough.
+    f.subidaProvisional = f.ruido > 1.5 * cuantizacion;
+    f.pico = pico.valor();
+    double cola = 0.0, muestras = 0.0;
+    for (int i = n - std::max(1, n / 4); i < n; ++i) {
+        cola += y[i] * cuenta[i];
+        muestras += cuenta[i];
+    }
+    if ((pico.valor() - cola / muestras) * sentido > std::max(1.0, 3.0 * f.ruido / std::sqrt(muestras)))
+        f.tiempoPico = pico.tiempo();
+    // Still on its way up at the end, the peak may be yet to come.
+    f.picoProvisional = f.tiempoPicoProvisional = pico.tiempo() >= 0.9 * t[n - 1];
+}
+
+// Where the noise is only whole counts, the figures the samples show: their own peak, and the
+// settling into the band around the whole count they end at.
+void figurasExactas(Figuras &f, const double *t, const double *y, int n)
+{
+    f.valorFinal = std::round(*f.valorFinal);
+    const double amplitud = *f.valorFinal - f.inicial, sentido = amplitud > 0 ? 1.0 : -1.0;
+    f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
+    f.nivel10 = f.inicial + 0.1 * amplitud;
+    f.nivel90 = f.inicial + 0.9 * amplitud;
+    Cruce a10(f.nivel10, sentido), a90(f.nivel90, sentido);
+    Pico pico(sentido);
+    Banda banda(*f.valorFinal, *f.banda);
+    for (int i = 0; i < n; ++i) {
+        a10.agregar(t[i], y[i]);
+        a90.agregar(t[i], y[i]);
+        pico.agregar(t[i], y[i]);
+        banda.agregar(t[i], y[i]);
+    }
+    f.subida.reset();
+    if (a10.cuando() && a90.cuando())
+        f.subida = *a90.cuando() - *a10.cuando();
+    const double exceso = (pico.valor() - *f.valorFinal) * sentido;
+    f.pico = exceso > 0 ? pico.valor() : *f.valorFinal;
+    f.sobreimpulso = std::max(exceso, 0.0) / std::abs(amplitud) * 100.0;
+    f.tiempoPico = exceso > 0 ? std::optional(pico.tiempo()) : std::nullopt;
+    f.establecimiento = banda.dentro() ? std::optional(banda.entrada()) : std::nullopt;
+    f.error = f.hasta - *f.valorFinal;
+}
+
+// The mean of a normal variable of mean `m` and deviation `s` known to lie below `c`.
+double mediaBajo(double m, double s, double c)
+{
+    const double a = (c - m) / s;
+    const double cola = 0.5 * std::erfc(-a / std::numbers::sqrt2);
+    const double densidad = std::exp(-0.5 * a * a) / std::sqrt(2.0 * std::numbers::pi);
+    return cola > 1e-12 ? m - s * densidad / cola : c;
+}
+
+} // namespace
+
+FigurasEscalon medirEscalon(const DatosEscalon &d)
+{
+    Figuras f;
+    f.hay = true;
+    f.desde = d.desde;
+    f.hasta = d.hasta;
+    f.inicio = d.inicio;
+    const RegistroEscalon &registro = *d.registro;
+    f.espaciado = registro.espaciado();
+    const int n = registro.puntos();
+    const double *t = registro.tiempos(), *y = registro.valores();
+    const double *cuenta = registro.cuentas();
+    const double fin = registro.ultimo();
+
+    // The noise of samples at rest before the step; else, for now, of the step's own first
+    // ones, and once the model is fitted, of its residual.
+    std::optional<double> medido = ruidoRobusto(d.antes, d.antesN);
+    std::optional<Reposo> reposo;
+    if (medido)
+        reposo = enReposo(d.antes, d.antesN, std::max(*medido, cuantizacion));
+    f.ruidoEnReposo = bool(reposo);
+    if (!reposo) {
+        int k = 0;
+        while (k < n && cuenta[k] == 1.0)
+            ++k;
+        medido = ruidoRobusto(y, k);
+    }
+    double sigma = std::max(medido.value_or(0.0), cuantizacion);
+    f.ruido = sigma;
+    const double salto = double(d.hasta) - double(d.desde);
+    if (std::abs(salto) < std::max(4.0, 4.0 * sigma)) {
+        f.pequeno = true;
+        f.nota = Nota::pequeno;
+        return f;
+    }
+    if (n == 0)
+        return f;
+    // Where it started: the samples at rest before the step, else the last few, else its first.
+    f.inicial = y[0];
+    if (reposo)
+        f.inicial = reposo->media;
+    else if (d.antesN > 0) {
+        const int k = std::min(4, d.antesN);
+        f.inicial = 0.0;
+        for (int i = d.antesN - k; i < d.antesN; ++i)
+            f.inicial += d.antes[i] / k;
+    }
+    const auto notaCon = [&](Nota nota) {
+        f.nota = nota;
+        figurasDeMuestras(f, t, y, cuenta, n);
+        f.cortado = d.terminado && nota == Nota::corta;
+        return f;
+    };
+    if (!movido(y, cuenta, n, f.inicial, sigma)) {
+        f.nota = Nota::sinRespuesta;
+        return f;
+    }
+
+    // Each point's variance: its samples' noise, averaged down, but never under what whole
+    // counts leave, which averaging does not remove from a clean signal. Where the samples
+    // before the step are at rest they come first, as their mean: the start it had.
+    std::vector<double> pt, py, pv, pc;
+    if (reposo) {
+        pt.push_back(-std::max(f.espaciado, 1e-3));
+        py.push_back(reposo->media);
+        pv.push_back(std::max(sigma * sigma / reposo->n, 0.01));
+        pc.push_back(reposo->n);
+    }
+    for (int i = 0; i < n; ++i) {
+        pt.push_back(t[i]);
+        py.push_back(y[i]);
+        pv.push_back(std::max(sigma * sigma / cuenta[i], cuantizacion * cuantizacion));
+        pc.push_back(cuenta[i]);
+    }
+    const int np = int(pt.size());
+    // Readings at 0 or 254 may hide a value beyond: each is taken as the mean a reading below
+    // (or above) the limit would have under the model, fitted again with them; the samples at
+    // rest before the step too, in their mean.
+    const auto recortada = [](double y) { return y == 0.0 || y == 254.0; };
+    const double *reposados = reposo ? d.antes + d.antesN - reposo->n : nullptr;
+    std::vector<double> limpio = py;
+    int enLimite = 0;
+    for (int i = 0; i < np; ++i)
+        enLimite += recortada(py[size_t(i)]);
+    for (int i = 0; reposados && i < reposo->n; ++i)
+        enLimite += recortada(reposados[i]);
+    const auto imputada = [](double y, double m, double s) {
+        return y == 0.0 ? mediaBajo(m, s, 0.5) : y == 254.0 ? -mediaBajo(-m, s, -253.5) : y;
+    };
+    // A controller may sample after acting on the new set point: the response may start a
+    // sample before the first that carries it.
+    const double temprano = -f.espaciado;
+    std::optional<Ajuste> ajuste = ajustar({pt.data(), py.data(), pv.data(), np, temprano});
+    for (int vuelta = 0; ajuste && enLimite > 0 && vuelta < 3; ++vuelta) {
+        const double s = std::max(medido.value_or(0.0), cuantizacion);
+        for (int i = 0; i < np; ++i)
+            py[size_t(i)] = imputada(limpio[size_t(i)], ajuste->modelo.valor(pt[size_t(i)]), s);
+        if (reposados) {
+            double suma = 0.0;
+            for (int i = 0; i < reposo->n; ++i)
+                suma += imputada(reposados[i], ajuste->modelo.inicial, s);
+            py[0] = suma / reposo->n;
+        }
+        if (std::optional<Ajuste> otro = ajustar({pt.data(), py.data(), pv.data(), np, temprano}))
+            ajuste = otro;
+    }
+    if (!ajuste)
+        return notaCon(Nota::corta);
+    const Modelo &m = ajuste->modelo;
+
+    // The residuals, and where the loop was not at rest before the step, or rested at a limit
+    // that clipped its noise, the noise from them.
+    std::vector<double> r(size_t(np), 0.0);
+    for (int i = 0; i < np; ++i)
+        r[size_t(i)] = py[size_t(i)] - m.valor(pt[size_t(i)]);
+    bool reposoRecortado = false;
+    for (int i = 0; reposados && i < reposo->n; ++i)
+        reposoRecortado = reposoRecortado || recortada(reposados[i]);
+    if (!reposo || reposoRecortado) {
+        f.ruidoEnReposo = false;
+        std::vector<double> propios;
+        for (int i = reposo ? 1 : 0; i < np && pc[size_t(i)] == 1.0; ++i)
+            propios.push_back(r[size_t(i)]);
+        if (const std::optional<double> s = ruidoRobusto(propios.data(), int(propios.size()))) {
+            medido = s;
+            sigma = std::max(*s, cuantizacion);
+            f.ruido = sigma;
+            for (int i = 0; i < np; ++i)
+                pv[size_t(i)] = std::max(sigma * sigma / pc[size_t(i)], cuantizacion * cuantizacion);
+        }
+    }
+    double chi2 = 0.0;
+    for (int i = 0; i < np; ++i)
+        chi2 += r[size_t(i)] * r[size_t(i)] / pv[size_t(i)];
+    f.residuo = sigma * std::sqrt(chi2 / std::max(1, ajuste->libres));
+    const double amplitud = m.final - m.inicial;
+    const double banda = std::max(0.05 * std::abs(amplitud), 1.0);
+    const double sentido = salto > 0 ? 1.0 : -1.0;
+
+    // Clipped where the model goes past a limit by more than the noise within the samples.
+    const Modelo::Forma forma = m.forma();
+    const double tope = m.final + forma.sobrepaso * amplitud;
+    for (const double limite : {0.0, 254.0}) {
+        const double masAlla = limite == 0.0 ? -1.0 : 1.0;
+        const bool pico = forma.sobrepaso > 0 && forma.tiempoPico <= fin
+                          && (tope - limite) * masAlla > std::max(1.0, 2.0 * sigma);
+        const bool final = (m.final - limite) * masAlla > std::max(1.0, 2.0 * sigma);
+        if (enLimite >= 3 && (pico || final)) {
+            f.limite = int(limite);
+            return notaCon(Nota::saturada);
+        }
+    }
+
+    // The model stands for the loop only where it fits and where the samples hold its end.
+    const double redondeo = std::min(0.5, std::exp(-2.0 * std::pow(std::numbers::pi * medido.value_or(0.0), 2)) / std::numbers::pi + 0.02);
+    const bool grande = *f.residuo > std::hypot(1.5 * sigma, 0.5);
+    const bool estructura = estructurados(r.data(), pv.data(), np, redondeo);
+    if (m.oscila() && fin - m.retardo > 1.5 * m.periodo()
+        && std::exp(-(fin - m.retardo) / m.constante()) > 0.5) {
+        f.periodo = m.periodo();
+        return notaCon(Nota::sinAmortiguar);
+    }
+    if (grande || estructura) {
+        if (const std::optional<double> p = oscilacion(pt.data(), r.data(), pv.data(), np, f.espaciado)) {
+            f.periodo = p;
+            return notaCon(Nota::sinAmortiguar);
+        }
+    }
+    if (grande || estructura || !(m.final >= -0.5 && m.final <= 254.5)) {
+        // Past the set point and still going the same way, straight: a runaway (measured
+        // against the set-point step: a runaway's model ends nowhere).
+        const double paso = std::max(0.05 * std::abs(salto), 1.0);
+        const bool rampa = cambio(t, y, n / 2, n) * sentido > paso
+                           && (y[n - 1] - d.hasta) * sentido > paso;
+        return notaCon(rampa ? Nota::rampa : (grande || estructura) ? Nota::noSeAjusta : Nota::corta);
+    }
+    if (!(ajuste->dFinal <= std::abs(amplitud) / 4))
+        return notaCon(Nota::corta);
+
+    f.modelo = m;
+    f.inicial = m.inicial;
+    f.valorFinal = m.final;
+    f.nivel10 = m.inicial + 0.1 * amplitud;
+    f.nivel90 = m.inicial + 0.9 * amplitud;
+    // A model's figures; those of the models as far off as the points allow tell how well
+    // they are known.
+    struct Cifras
+    {
+        double final, subida, sobreimpulso, tiempoPico, establecimiento;
+    };
+    const auto cifras = [&](const Modelo &o, const Modelo::Forma &fo) {
+        const double a = std::abs(o.final - o.inicial);
+        return Cifras{o.final, fo.t10 && fo.t90 ? *fo.t90 - *fo.t10 : INFINITY, 100.0 * fo.sobrepaso,
+                      fo.tiempoPico, a > 0 ? o.establecimiento(banda / a) : INFINITY};
+    };
+    const Cifras propias = cifras(m, forma);
+    Cifras duda{0, 0, 0, 0, 0};
+    // A settling is known once every model allowed enters the band between where this one
+    // enters it narrowed and widened by a quarter: the band's own doubt.
+    const double a = std::abs(amplitud);
+    const double entrada = 0.9 * m.establecimiento(1.25 * banda / a) - f.espaciado;
+    const double salida = 1.1 * m.establecimiento(0.75 * banda / a) + f.espaciado;
+    bool establecido = std::isfinite(salida);
+    for (const Modelo &o : ajuste->dudas) {
+        const Cifras c = cifras(o, o.forma());
+        duda = {std::max(duda.final, std::abs(c.final - propias.final)),
+                std::max(duda.subida, std::abs(c.subida - propias.subida)),
+                std::max(duda.sobreimpulso, std::abs(c.sobreimpulso - propias.sobreimpulso)),
+                std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)), 0};
+        establecido = establecido && c.establecimiento >= entrada && c.establecimiento <= salida;
+    }
+    if (forma.t10 && forma.t90)
+        f.subida = propias.subida;
+    // A peak only where the samples around it stand above the final value by more than their
+    // noise averages to.
+    double cerca = 0.0;
+    if (forma.sobrepaso > 0)
+        for (int i = 0; i < n; ++i)
+            if (m.paso(t[i] - m.retardo) - 1.0 > forma.sobrepaso / 2)
+                cerca += cuenta[i];
+    const double exceso = forma.sobrepaso * std::abs(amplitud);
+    const bool pico = forma.sobrepaso > 0
+                      && exceso > std::max(0.2, 3.0 * sigma / std::sqrt(std::max(cerca, 1.0)));
+    f.sobreimpulso = pico ? propias.sobreimpulso : 0.0;
+    f.pico = m.final + (pico ? forma.sobrepaso * amplitud : 0.0);
+    if (pico)
+        f.tiempoPico = forma.tiempoPico;
+    f.banda = banda;
+    if (std::isfinite(propias.establecimiento))
+        f.establecimiento = propias.establecimiento;
+    f.error = d.hasta - m.final;
+    if (m.primerOrden())
+        f.constante = m.constante();
+    else {
+        f.zeta = m.zeta();
+        f.wn = m.wn();
+    }
+    f.retardo = std::max(0.0, m.retardo);
+    // Whole counts and nothing more: the samples' own figures.
+    const bool exactas = medido.value_or(0.0) < 0.1 && *f.residuo < 0.45;
+    if (exactas) {
+        f.inicial = std::round(f.inicial);
+        figurasExactas(f, t, y, n);
+    }
+    f.errorPorciento = *f.error / std::abs(salto) * 100.0;
+
+    // Final once the model has settled within the samples and every model the points allow
+    // ends within a quarter of the band of it; each other figure once they all agree on it
+    // within its tolerance, the peak once a quarter period has passed it, the settling once
+    // it has held for twice the slowest decay.
+    const double dt = f.espaciado;
+    const bool seguro = f.establecimiento && *f.establecimiento <= fin && duda.final <= banda / 4;
+    f.finalProvisional = !seguro;
+    f.subidaProvisional = !seguro || (!exactas && f.subida && duda.subida > 0.08 * *f.subida + dt);
+    const double trasPico = m.oscila() ? m.periodo() / 4 : m.constante();
+    f.picoProvisional = !seguro || (f.tiempoPico && fin < *f.tiempoPico + trasPico)
+                        || (!exactas && duda.sobreimpulso > 1.5);
+    // A broad hump (a PI loop's) has a well-known height long before a well-known time.
+    f.tiempoPicoProvisional = f.picoProvisional
+                              || (!exactas && f.tiempoPico && duda.tiempoPico > 0.1 * *f.tiempoPico + dt);
+    f.establecimientoProvisional = !seguro || fin < *f.establecimiento + 2.0 * m.constante()
+                                   || (!exactas && !establecido);
+    f.cortado = d.terminado && f.finalProvisional;
+    return f;
+}
