@@ -26,7 +26,7 @@
 #include "ui/avisos.h"
 #include "ui/lecturas.h"
 #include "ui/preguntaregistro.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 
 namespace {
 
