@@ -95,6 +95,10 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 Form1::~Form1()
 {
     descargar();
+    // Closing in QWidget's destructor moves the focus out of the boxes: their handlers
+    // must not run on a window already half gone.
+    for (QObject *hijo : findChildren<QObject *>())
+        disconnect(hijo, nullptr, this, nullptr);
 }
 
 void Form1::crearElementos()
