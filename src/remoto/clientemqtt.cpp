@@ -143,7 +143,12 @@ bool ClienteMqtt::conectar(QString *motivo)
     };
     if (!mosq_)
         return fallar(QStringLiteral("la biblioteca MQTT no pudo crear el cliente"));
-    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A kept session in MQTT 5 ends with the connection unless the CONNECT carries an expiry,
+    // which the library only sends on a blocking connect: such a session speaks 3.1.1, where it
+    // lasts until the client comes back.
+    const bool sesionGuardada = !opciones_.idCliente.isEmpty() && !opciones_.sesionLimpia;
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION,
+                         sesionGuardada ? MQTT_PROTOCOL_V311 : MQTT_PROTOCOL_V5);
     mosquitto_connect_v5_callback_set(mosq_, &LlamadasMqtt::conectar);
     mosquitto_disconnect_v5_callback_set(mosq_, &LlamadasMqtt::desconectar);
     mosquitto_publish_v5_callback_set(mosq_, &LlamadasMqtt::publicar);

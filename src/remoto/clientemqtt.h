@@ -34,6 +34,8 @@ public:
         QString usuario;
         QString contrasena;
         QString idCliente;   // empty: the library makes one up (and the session is clean)
+        // false: the broker keeps the subscriptions and what comes for them while the client
+        // or the broker itself is away (a historian's session), for as long as it is away.
         bool sesionLimpia = true;
         std::optional<Mensaje> testamento; // published by the broker if the client vanishes
         int keepalive = 10;  // seconds
