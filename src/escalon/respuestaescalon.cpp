@@ -25,12 +25,14 @@ void RespuestaEscalon::empezar(Reloj::Instante instante, int16_t desde, int16_t 
     if (hayEscalon_) {
         terminado_ = true;
         historia_[historiaSiguiente_] = actual();
+        historiaOrigen_[historiaSiguiente_] = origenActual_;
         historiaSiguiente_ = (historiaSiguiente_ + 1) % int(historia_.size());
         historiaN_ = std::min(historiaN_ + 1, int(historia_.size()));
     }
     hayEscalon_ = grabando_ = true;
     terminado_ = false;
     ++numero_;
+    origenActual_ = origen_; // shared, not copied: no allocation on the sample path
     inicio_ = instante;
     desde_ = desde;
     hasta_ = hasta;
@@ -64,4 +66,12 @@ RespuestaEscalon::Figuras RespuestaEscalon::escalon(int i) const
         return actual();
     const int n = int(historia_.size());
     return historia_[((historiaSiguiente_ - i) % n + n) % n];
+}
+
+QString RespuestaEscalon::origen(int i) const
+{
+    if (i == 0)
+        return origenActual_;
+    const int n = int(historia_.size());
+    return historiaOrigen_[((historiaSiguiente_ - i) % n + n) % n];
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include <QString>
+
 #include "core/reloj.h"
 #include "escalon/medicion.h"
 #include "escalon/registroescalon.h"
@@ -44,6 +46,9 @@ public:
     {
         corregir_ = grabando_ && hasta_ == enviado && setPoint_ == enviado;
     }
+    // Where the samples come from (a port, a file): each step keeps the one it began under,
+    // so a table of steps from two devices tells them apart.
+    void setOrigen(const QString &origen) { origen_ = origen; }
     // The current step ends here (its next change, seen in a log).
     void terminar() { terminado_ = hayEscalon_; }
 
@@ -51,6 +56,7 @@ public:
     // The last steps, newest first, the current one included.
     int cuantos() const { return hayEscalon_ ? 1 + historiaN_ : 0; }
     Figuras escalon(int i) const;
+    QString origen(int i) const;
     // The current step's samples, for its picture.
     const RegistroEscalon &registro() const { return registro_; }
 
@@ -80,4 +86,6 @@ private:
 
     std::array<Figuras, escalonesGuardados - 1> historia_{}; // steps before the current one
     int historiaSiguiente_ = 0, historiaN_ = 0;
+    QString origen_, origenActual_; // now, and of the current step
+    std::array<QString, escalonesGuardados - 1> historiaOrigen_{};
 };

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -470,7 +471,11 @@ void VentanaHistorial::intentarMedir()
     delete ventanaRespuesta_;
     ventanaRespuesta_ = nullptr;
     respuesta_ = std::make_unique<RespuestaEscalon>();
+    const QString origen = QFileInfo(ruta_).fileName();
+    respuesta_->setOrigen(origen);
     ventanaRespuesta_ = new VentanaRespuesta(*respuesta_, this);
+    ventanaRespuesta_->setOrigen(origen);
+    ventanaRespuesta_->colocarJunto(*this);
     ventanaRespuesta_->show();
     avisoEscalon_->hide();
     alimentar();

@@ -180,8 +180,9 @@ void Adquisicion::cortar(float transcurrido)
     trasCorte_ = true;
 }
 
-void Adquisicion::puertoAbierto(const QString &motivo)
+void Adquisicion::puertoAbierto(const QString &motivo, const QString &origen)
 {
+    respuesta_.setOrigen(origen);
     corte_ = motivo.isEmpty() ? QStringLiteral("se abrió el puerto de nuevo") : motivo;
     espaciado_ = 0.0f; // the device may be another, at another pace
     // Nothing read before belongs to what comes now: the kernel may have discarded the byte

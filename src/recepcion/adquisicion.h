@@ -53,7 +53,8 @@ public:
     // The port has just been opened (by the user or on a device's return): the decoder waits
     // for a sample and the set point is unknown until the controller reports it. Where
     // samples came before, the trend shows a break before the next one, saying `motivo`.
-    void puertoAbierto(const QString &motivo = QString());
+    // Steps from now on are said to come from `origen`.
+    void puertoAbierto(const QString &motivo = QString(), const QString &origen = QString());
 
     // A pause in the samples longer than this, and than `pausaRelativa` times their usual
     // spacing, is a break in the trend: the controller stopped sending.

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -29,6 +31,12 @@ namespace {
 using Figuras = RespuestaEscalon::Figuras;
 using Nota = RespuestaEscalon::Nota;
 using Hora = std::chrono::system_clock::duration;
+// What a row's figures are shown with beside the figures themselves.
+struct Fila
+{
+    Hora desfase; // steady clock to the time of day
+    QString origen;
+};
 using Texto = std::optional<QString>;
 
 const QString nada = QStringLiteral("—");
@@ -87,14 +95,14 @@ QString nota(const Figuras &f)
 struct Cifra
 {
     QString rotulo, ayuda;
-    std::function<Texto(const Figuras &, Hora)> texto;
+    std::function<Texto(const Figuras &, const Fila &)> texto;
     std::function<bool(const Figuras &)> provisional = [](const Figuras &) { return false; };
     bool oculta = false; // in the table until the user shows it
 };
 
 enum Columna {
-    cHora, cEscalon, cSubida, cPico, cSobreimpulso, cTiempoPico, cBanda, cEstablecimiento,
-    cFinal, cError, cErrorPorciento, cPeriodo, cZeta, cWn, cConstante, cRetardo, cResiduo, cNota,
+    cHora, cOrigen, cEscalon, cSubida, cPico, cSobreimpulso, cTiempoPico, cBanda, cEstablecimiento,
+    cFinal, cError, cErrorPorciento, cPeriodo, cZeta, cWn, cConstante, cRetardo, cResiduo, cRuido, cNota,
     columnasTabla
 };
 
@@ -104,58 +112,68 @@ const auto finalP = [](const Figuras &f) { return f.finalProvisional; };
 
 const std::array<Cifra, columnasTabla> cifras{{
     {QStringLiteral("Hora"), QStringLiteral("Hora del escalón"),
-     [](const Figuras &f, Hora desfase) -> Texto {
+     [](const Figuras &f, const Fila &fila) -> Texto {
          if (!f.hay)
              return std::nullopt;
          const auto pared = std::chrono::time_point_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::time_point(f.inicio.time_since_epoch() + desfase));
-         return QDateTime::fromMSecsSinceEpoch(pared.time_since_epoch().count())
-             .toString(QStringLiteral("HH:mm:ss.zzz"));
+             std::chrono::system_clock::time_point(f.inicio.time_since_epoch() + fila.desfase));
+         // The language's decimal separator, so a spreadsheet takes it as a time.
+         const QTime hora = QDateTime::fromMSecsSinceEpoch(pared.time_since_epoch().count()).time();
+         return hora.toString(QStringLiteral("HH:mm:ss")) + QLocale().decimalPoint()
+                + hora.toString(QStringLiteral("zzz"));
      }},
+    {QStringLiteral("Origen"), QStringLiteral("Puerto o archivo del que vienen las muestras del escalón"),
+     [](const Figuras &f, const Fila &fila) -> Texto {
+         if (!f.hay || fila.origen.isEmpty())
+             return std::nullopt;
+         return fila.origen;
+     }, {}, true},
     {QStringLiteral("Escalón"), QStringLiteral("Escalón del set point"),
-     [](const Figuras &f, Hora) -> Texto {
+     [](const Figuras &f, const Fila &) -> Texto {
          if (!f.hay)
              return std::nullopt;
          return QStringLiteral("%1 → %2").arg(f.desde).arg(f.hasta);
      }},
     {QStringLiteral("Subida (s)"), QStringLiteral("Tiempo de subida, del 10 % al 90 % del camino al valor final"),
-     [](const Figuras &f, Hora) { return real(f.subida, 3); }, subidaP},
+     [](const Figuras &f, const Fila &) { return real(f.subida, 3); }, subidaP},
     {QStringLiteral("Valor de pico (cuentas)"), QStringLiteral("El valor más lejano en el sentido del escalón"),
-     [](const Figuras &f, Hora) { return real(f.pico, 1); }, picoP, true},
+     [](const Figuras &f, const Fila &) { return real(f.pico, 1); }, picoP, true},
     {QStringLiteral("Sobreimpulso (%)"), QStringLiteral("Cuánto pasa del valor final, en % de la respuesta"),
-     [](const Figuras &f, Hora) { return real(f.sobreimpulso, 1); }, picoP},
+     [](const Figuras &f, const Fila &) { return real(f.sobreimpulso, 1); }, picoP},
     {QStringLiteral("Tiempo de pico (s)"), QStringLiteral("Cuándo llega al pico, desde el escalón"),
-     [](const Figuras &f, Hora) { return real(f.tiempoPico, 3); },
+     [](const Figuras &f, const Fila &) { return real(f.tiempoPico, 3); },
      [](const Figuras &f) { return f.tiempoPicoProvisional; }, true},
     {QStringLiteral("Banda (cuentas)"), QStringLiteral("Semiancho de la banda de establecimiento: 5 % de la respuesta, al menos 1 cuenta"),
-     [](const Figuras &f, Hora) -> Texto {
+     [](const Figuras &f, const Fila &) -> Texto {
          if (!f.banda)
              return std::nullopt;
          return QStringLiteral("± ") + *real(f.banda, 1);
      }, finalP, true},
     {QStringLiteral("Establecimiento (s)"), QStringLiteral("Última entrada en la banda alrededor del valor final, desde el escalón"),
-     [](const Figuras &f, Hora) { return real(f.establecimiento, 3); },
+     [](const Figuras &f, const Fila &) { return real(f.establecimiento, 3); },
      [](const Figuras &f) { return f.establecimientoProvisional; }},
     {QStringLiteral("Valor final (cuentas)"), QStringLiteral("Donde acaba la respuesta ajustada"),
-     [](const Figuras &f, Hora) { return real(f.valorFinal, 1); }, finalP},
+     [](const Figuras &f, const Fila &) { return real(f.valorFinal, 1); }, finalP},
     {QStringLiteral("Error (cuentas)"), QStringLiteral("Error permanente e = r − y: set point menos valor final"),
-     [](const Figuras &f, Hora) { return real(f.error, 1, true); }, finalP},
+     [](const Figuras &f, const Fila &) { return real(f.error, 1, true); }, finalP},
     {QStringLiteral("Error (%)"), QStringLiteral("Error permanente en % del escalón del set point"),
-     [](const Figuras &f, Hora) { return real(f.errorPorciento, 1, true); }, finalP, true},
+     [](const Figuras &f, const Fila &) { return real(f.errorPorciento, 1, true); }, finalP, true},
     {QStringLiteral("Periodo (s)"), QStringLiteral("Periodo de una oscilación que no se amortigua"),
-     [](const Figuras &f, Hora) { return real(f.periodo, 3); }, {}, true},
+     [](const Figuras &f, const Fila &) { return real(f.periodo, 3); }, {}, true},
     {QStringLiteral("ζ"), QStringLiteral("Amortiguamiento del modelo de segundo orden ajustado"),
-     [](const Figuras &f, Hora) { return real(f.zeta, 2); }, finalP},
+     [](const Figuras &f, const Fila &) { return real(f.zeta, 2); }, finalP},
     {QStringLiteral("ωn (rad/s)"), QStringLiteral("Frecuencia natural del modelo de segundo orden ajustado"),
-     [](const Figuras &f, Hora) { return real(f.wn, 2); }, finalP},
+     [](const Figuras &f, const Fila &) { return real(f.wn, 2); }, finalP},
     {QStringLiteral("τ (s)"), QStringLiteral("Constante de tiempo del modelo ajustado, donde es de primer orden"),
-     [](const Figuras &f, Hora) { return real(f.constante, 3); }, finalP},
+     [](const Figuras &f, const Fila &) { return real(f.constante, 3); }, finalP},
     {QStringLiteral("Retardo (s)"), QStringLiteral("Tiempo muerto del modelo ajustado"),
-     [](const Figuras &f, Hora) { return real(f.retardo, 3); }, finalP, true},
+     [](const Figuras &f, const Fila &) { return real(f.retardo, 3); }, finalP, true},
     {QStringLiteral("Residuo (cuentas)"), QStringLiteral("Desviación de las muestras respecto al modelo, frente al ruido: el de las muestras en reposo antes del escalón o, si no lo estaban, el del propio residuo"),
-     [](const Figuras &f, Hora) { return f.modelo ? real(f.residuo, 2) : std::nullopt; }, {}, true},
+     [](const Figuras &f, const Fila &) { return f.modelo ? real(f.residuo, 2) : std::nullopt; }, {}, true},
+    {QStringLiteral("Ruido (cuentas)"), QStringLiteral("Ruido de una muestra, con el que se compara el residuo: el de las muestras en reposo antes del escalón o, si no lo estaban, el del propio residuo"),
+     [](const Figuras &f, const Fila &) { return f.hay && !f.pequeno ? real(f.ruido, 2) : std::nullopt; }, {}, true},
     {QStringLiteral("Nota"), QStringLiteral("Por qué falta una cifra, o si es provisional"),
-     [](const Figuras &f, Hora) -> Texto {
+     [](const Figuras &f, const Fila &) -> Texto {
          const QString n = nota(f);
          return n.isEmpty() ? Texto() : Texto(n);
      }},
@@ -187,6 +205,11 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     estado_ = new QLabel;
     estado_->setObjectName(QStringLiteral("lblEstado"));
     estado_->setWordWrap(true);
+    // Two lines' room, kept while it says nothing, so what is below does not move.
+    estado_->setFixedHeight(2 * estado_->fontMetrics().lineSpacing());
+    QSizePolicy politica = estado_->sizePolicy();
+    politica.setRetainSizeWhenHidden(true);
+    estado_->setSizePolicy(politica);
 
     grafico_ = new QCustomPlot;
     grafico_->setObjectName(QStringLiteral("graficoEscalon"));
@@ -195,7 +218,7 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     const std::array<std::pair<QString, QPen>, gModelo + 1> series{{
         {QStringLiteral("Valor"), trazo(Qt::blue)},
         {QStringLiteral("Set point"), trazo(Qt::red)},
-        {QStringLiteral("10 %"), trazo(Qt::darkGray, Qt::DotLine)},
+        {QStringLiteral("10 % y 90 %"), trazo(Qt::darkGray, Qt::DotLine)},
         {QStringLiteral("90 %"), trazo(Qt::darkGray, Qt::DotLine)},
         {QStringLiteral("Valor final"), trazo(Qt::darkGreen, Qt::DashLine)},
         {QStringLiteral("Banda"), trazo(Qt::green, Qt::DashDotLine)},
@@ -210,6 +233,18 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     }
     grafico_->graph(gPico)->setLineStyle(QCPGraph::lsNone);
     grafico_->graph(gPico)->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 8));
+    // A key below the plot, where it hides none of the response: each kind of line once.
+    grafico_->graph(gNivel90)->removeFromLegend();
+    grafico_->graph(gBandaAbajo)->removeFromLegend();
+    grafico_->legend->setVisible(true);
+    QFont letra = grafico_->legend->font();
+    letra.setPointSizeF(letra.pointSizeF() * 0.8);
+    grafico_->legend->setFont(letra);
+    grafico_->legend->setFillOrder(QCPLegend::foColumnsFirst);
+    grafico_->legend->setWrap(4);
+    grafico_->legend->setBorderPen(Qt::NoPen);
+    grafico_->plotLayout()->addElement(1, 0, grafico_->legend);
+    grafico_->plotLayout()->setRowStretchFactor(1, 0.001);
 
     // The current step's figures on one tab, the last steps on another: the window stays
     // narrow enough to sit beside the trend on a 1280 x 800 screen.
@@ -246,9 +281,15 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
         cabecera->addAction(accion);
     }
 
-    auto *pestanas = new QTabWidget;
-    pestanas->addTab(hoja, QStringLiteral("Escalón actual"));
-    pestanas->addTab(tabla_, QStringLiteral("Últimos %1 escalones").arg(RespuestaEscalon::escalonesGuardados));
+    // In a scroll area: a note that wraps grows the sheet, never the tabs, which stay put.
+    auto *desplazable = new QScrollArea;
+    desplazable->setWidgetResizable(true);
+    desplazable->setFrameShape(QFrame::NoFrame);
+    desplazable->setWidget(hoja);
+    pestanas_ = new QTabWidget;
+    pestanas_->setObjectName(QStringLiteral("pestanas"));
+    pestanas_->addTab(desplazable, QStringLiteral("Escalón actual"));
+    pestanas_->addTab(tabla_, QStringLiteral("Últimos %1 escalones").arg(RespuestaEscalon::escalonesGuardados));
 
     auto *copiarBoton = new QPushButton(QStringLiteral("Copiar"));
     copiarBoton->setObjectName(QStringLiteral("btnCopiar"));
@@ -267,7 +308,7 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     auto *todo = new QVBoxLayout(this);
     todo->addWidget(estado_);
     todo->addWidget(grafico_, 1);
-    todo->addWidget(pestanas, 1);
+    todo->addWidget(pestanas_, 1);
     todo->addLayout(pie);
     resize(350, 720);
 
@@ -287,24 +328,28 @@ void VentanaRespuesta::actualizar()
     estado_->setVisible(!estado_->text().isEmpty());
     const QColor gris = palette().color(QPalette::Disabled, QPalette::WindowText);
     const QColor normal = palette().color(QPalette::WindowText);
+    const Fila deActual{desfase_, respuesta_.origen(0)};
     for (size_t i = 0; i < cifras.size(); ++i) {
         const bool p = provisional(cifras[i], actual);
-        const Texto t = cifras[i].texto(actual, desfase_);
+        const Texto t = cifras[i].texto(actual, deActual);
         valores_[qsizetype(i)]->setText(t ? (p ? QStringLiteral("≈ ") : QString()) + *t : nada);
         QPalette paleta = valores_[qsizetype(i)]->palette();
         paleta.setColor(QPalette::WindowText, p && t ? gris : normal);
         valores_[qsizetype(i)]->setPalette(paleta);
     }
     // Where this step's noise came from.
-    valores_[cResiduo]->setToolTip(
-        !actual.residuo ? QString()
+    const QString deDonde =
+        !actual.hay || actual.pequeno ? QString()
         : actual.ruidoEnReposo
             ? QStringLiteral("Ruido de %1, medido en las muestras en reposo antes del escalón").arg(cuentas(actual.ruido))
-            : QStringLiteral("Ruido de %1, medido en el residuo: antes del escalón el valor no estaba en reposo").arg(cuentas(actual.ruido)));
+            : QStringLiteral("Ruido de %1, medido en el residuo: antes del escalón el valor no estaba en reposo").arg(cuentas(actual.ruido));
+    valores_[cResiduo]->setToolTip(actual.residuo ? deDonde : QString());
+    valores_[cRuido]->setToolTip(deDonde);
     const int filas = respuesta_.cuantos();
     tabla_->setRowCount(filas);
     for (int fila = 0; fila < filas; ++fila) {
         const Figuras f = fila == 0 ? actual : respuesta_.escalon(fila);
+        const Fila de{desfase_, respuesta_.origen(fila)};
         for (int c = 0; c < int(cifras.size()); ++c) {
             QTableWidgetItem *item = tabla_->item(fila, c);
             if (!item) {
@@ -313,7 +358,7 @@ void VentanaRespuesta::actualizar()
                 tabla_->setItem(fila, c, item);
             }
             const bool p = provisional(cifras[size_t(c)], f);
-            const Texto t = cifras[size_t(c)].texto(f, desfase_);
+            const Texto t = cifras[size_t(c)].texto(f, de);
             item->setText(t ? (p ? QStringLiteral("≈ ") : QString()) + *t : nada);
             item->setForeground(p && t ? gris : normal);
         }
@@ -372,9 +417,10 @@ QString VentanaRespuesta::textoTabla() const
     QString texto = titulos.join(u'\t') + u'\n';
     for (int fila = 0; fila < respuesta_.cuantos(); ++fila) {
         const Figuras f = respuesta_.escalon(fila);
+        const Fila de{desfase_, respuesta_.origen(fila)};
         QStringList celdas;
         for (const Cifra &c : cifras) {
-            const Texto t = c.texto(f, desfase_);
+            const Texto t = c.texto(f, de);
             celdas << (t && provisional(c, f) ? *t + QStringLiteral(" (provisional)") : t.value_or(QString()));
         }
         texto += celdas.join(u'\t') + u'\n';
@@ -387,32 +433,70 @@ void VentanaRespuesta::copiar() const
     QApplication::clipboard()->setText(textoTabla());
 }
 
-QPoint VentanaRespuesta::posicionLibre(const QRect &tendencia, const QSize &tamano,
-                                       const QRect &pantalla)
+void VentanaRespuesta::setOrigen(const QString &origen)
 {
-    const int w = tamano.width(), h = tamano.height();
-    const auto dentro = [&](int x, int y) {
-        const int xMax = std::max(pantalla.left(), pantalla.right() + 1 - w);
-        const int yMax = std::max(pantalla.top(), pantalla.bottom() + 1 - h);
-        return QPoint(std::clamp(x, pantalla.left(), xMax), std::clamp(y, pantalla.top(), yMax));
+    // Several panels and log windows each have one: the title says whose steps these are.
+    setWindowTitle(origen.isEmpty() ? QStringLiteral("Respuesta al escalón")
+                                    : QStringLiteral("Respuesta al escalón — %1").arg(origen));
+}
+
+QRect VentanaRespuesta::sitioLibre(const QRect &panel, QSize tamano, QSize minimo,
+                                   const QRect &pantalla)
+{
+    // Never taller or wider than the screen: «Copiar» at the bottom stays within reach.
+    minimo = minimo.boundedTo(pantalla.size());
+    tamano = tamano.boundedTo(pantalla.size()).expandedTo(minimo);
+    const auto dentro = [&](QRect r) {
+        r.moveLeft(std::clamp(r.left(), pantalla.left(), pantalla.right() + 1 - r.width()));
+        r.moveTop(std::clamp(r.top(), pantalla.top(), pantalla.bottom() + 1 - r.height()));
+        return r;
     };
-    struct Lado
-    {
-        int sitio; // room on that side
-        QPoint punto;
+    // The window on side i (right, left, below, above) against the panel, on the screen.
+    const auto poner = [&](int i, QSize t) {
+        switch (i) {
+        case 0: return dentro({QPoint(panel.right() + 1, panel.top()), t});
+        case 1: return dentro({QPoint(panel.left() - t.width(), panel.top()), t});
+        case 2: return dentro({QPoint(panel.left(), panel.bottom() + 1), t});
+        default: return dentro({QPoint(panel.left(), panel.top() - t.height()), t});
+        }
     };
-    const std::array<Lado, 4> lados{{
-        {pantalla.right() - tendencia.right(), dentro(tendencia.right() + 1, tendencia.top())},
-        {tendencia.left() - pantalla.left(), dentro(tendencia.left() - w, tendencia.top())},
-        {pantalla.bottom() - tendencia.bottom(), dentro(tendencia.left(), tendencia.bottom() + 1)},
-        {tendencia.top() - pantalla.top(), dentro(tendencia.left(), tendencia.top() - h)},
-    }};
-    for (size_t i = 0; i < lados.size(); ++i)
-        if (lados[i].sitio >= (i < 2 ? w : h))
-            return lados[i].punto;
-    return std::max_element(lados.begin(), lados.end(), [](const Lado &a, const Lado &b) {
-               return a.sitio < b.sitio;
-           })->punto;
+    const std::array<int, 4> sitio{pantalla.right() - panel.right(), panel.left() - pantalla.left(),
+                                   pantalla.bottom() - panel.bottom(), panel.top() - pantalla.top()};
+    // Right, left, below, above: the first where the whole window fits.
+    for (int i = 0; i < 4; ++i)
+        if (sitio[size_t(i)] >= (i < 2 ? tamano.width() : tamano.height()))
+            return poner(i, tamano);
+    // Else narrowed (or shortened) to the widest room, where that leaves it usable.
+    int mejor = -1;
+    for (int i = 0; i < 4; ++i) {
+        const int falta = i < 2 ? minimo.width() : minimo.height();
+        if (sitio[size_t(i)] >= falta && (mejor < 0 || sitio[size_t(i)] > sitio[size_t(mejor)]))
+            mejor = i;
+    }
+    if (mejor >= 0) {
+        QSize t = tamano;
+        if (mejor < 2)
+            t.setWidth(sitio[size_t(mejor)]);
+        else
+            t.setHeight(sitio[size_t(mejor)]);
+        return poner(mejor, t);
+    }
+    // No room anywhere: over the panel, on the screen, from the side with most room.
+    const auto m = std::max_element(sitio.begin(), sitio.end());
+    return poner(int(m - sitio.begin()), tamano);
+}
+
+void VentanaRespuesta::colocarJunto(const QWidget &panel)
+{
+    const QScreen *pantalla = panel.screen();
+    const QRect marco = panel.frameGeometry();
+    // Decorations as the panel's own: this window has none yet before it is shown.
+    const QSize bordes = marco.size() - panel.size();
+    const QRect sitio =
+        sitioLibre(marco, size() + bordes, minimumSizeHint().expandedTo(minimumSize()) + bordes,
+                   pantalla ? pantalla->availableGeometry() : marco);
+    resize(sitio.size() - bordes);
+    move(sitio.topLeft());
 }
 
 void VentanaRespuesta::showEvent(QShowEvent *event)

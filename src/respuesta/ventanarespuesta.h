@@ -9,6 +9,7 @@
 
 class QCustomPlot;
 class QLabel;
+class QTabWidget;
 class QTableWidget;
 
 // «Respuesta al escalón»: the current step drawn with the levels its figures come from, its
@@ -26,10 +27,16 @@ public:
     QString textoTabla() const;
     void copiar() const;
 
-    // Where a window of `tamano` goes beside `tendencia` without covering it: right, left,
-    // below or above, the first that fits on `pantalla`; else the side with most room.
-    static QPoint posicionLibre(const QRect &tendencia, const QSize &tamano,
-                               const QRect &pantalla);
+    // Says whose steps these are (a port, a log file) in the title.
+    void setOrigen(const QString &origen);
+
+    // Where a window of `tamano` (at least `minimo`) goes beside `panel` without covering
+    // it, all of it on `pantalla`: right, left, below or above, the first where it fits
+    // whole; else narrowed or shortened to the side with most room; else over the panel.
+    static QRect sitioLibre(const QRect &panel, QSize tamano, QSize minimo,
+                            const QRect &pantalla);
+    // Placed so, beside `panel` on `panel`'s screen.
+    void colocarJunto(const QWidget &panel);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -44,6 +51,7 @@ private:
     QLabel *estado_;
     QCustomPlot *grafico_;
     QList<QLabel *> rotulos_, valores_;
+    QTabWidget *pestanas_;
     QTableWidget *tabla_;
     QTimer temporizador_;
 };

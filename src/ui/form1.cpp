@@ -189,9 +189,14 @@ void Form1::conectarEventos()
     adquisicion_->setAlRecibir([this] { lecturas_->muestrasNuevas(); });
     connect(MSComm1, &PuertoSerie::abierto, this, [this] {
         adquisicion_->puertoAbierto(
-            enlaceserie::motivoApertura(puertoAnterior_, MSComm1->descripcion(), perdido_));
+            enlaceserie::motivoApertura(puertoAnterior_, MSComm1->descripcion(), perdido_),
+            MSComm1->descripcion());
         puertoAnterior_ = MSComm1->descripcion();
         MSChart1->setOrigen(puertoAnterior_);
+        // Several panels on one desk: each says which controller it shows.
+        setWindowTitle(QStringLiteral("Velmora - Control PID — %1").arg(puertoAnterior_));
+        if (ventanaRespuesta)
+            ventanaRespuesta->setOrigen(puertoAnterior_);
         perdido_ = false;
         lecturas_->mostrarSetPoint(std::nullopt, true); // unknown again: nothing to send by mistake
         esperaDatos_->puertoAbierto(MSComm1->descripcion());
@@ -289,12 +294,9 @@ void Form1::mostrarRespuestaEscalon()
 {
     if (!ventanaRespuesta) {
         ventanaRespuesta = new VentanaRespuesta(adquisicion_->respuesta(), this);
-        // Beside the trend, which it is there to explain, not over it.
-        const QRect tendencia(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size());
-        const QScreen *pantalla = screen();
-        ventanaRespuesta->move(VentanaRespuesta::posicionLibre(
-            tendencia, ventanaRespuesta->frameGeometry().size(),
-            pantalla ? pantalla->availableGeometry() : tendencia));
+        ventanaRespuesta->setOrigen(puertoAnterior_);
+        // Beside the panel, which it is there to explain, never over its controls.
+        ventanaRespuesta->colocarJunto(*this);
     }
     ventanaRespuesta->show();
     ventanaRespuesta->raise();

@@ -6,6 +6,10 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <qcustomplot.h>
@@ -135,47 +139,141 @@ private slots:
         QCOMPARE(fin->palette().color(QPalette::WindowText), w.palette().color(QPalette::WindowText));
     }
 
-    // Steps told apart by their time, undefined figures as empty cells, provisional ones said,
-    // a step cut short by the next said, times with the same decimals in every row.
+    // Steps told apart by their time and where they came from, undefined figures as empty
+    // cells, provisional ones said, a step cut short by the next said, times with the same
+    // decimals in every row and the language's decimal separator, as a spreadsheet reads them.
     void copiar()
     {
+        QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
         // Steps made 10 s ago: each row's time of day is the local one, read off the wall
-        // clock here, the step 40 -> 20 coming 0.5 s after the other.
+        // clock here, the step 40 -> 20 coming 0.5 s after the other, from another port.
         const QDateTime ahora = QDateTime::currentDateTime();
         RespuestaEscalon r;
         Reloj::Instante t = std::chrono::steady_clock::now() - std::chrono::seconds(10);
+        r.setOrigen(QStringLiteral("/dev/ttyUSB0"));
         escalon(r, t, 20, 20, 1);
         escalon(r, t, 20, 40, 0.5); // cut short: never settles
+        r.setOrigen(QStringLiteral("/dev/ttyUSB1"));
         escalon(r, t, 40, 20, 6);
         const QStringList lineas = VentanaRespuesta(r, nullptr).textoTabla().split(u'\n');
+        QLocale::setDefault(QLocale::c());
         QCOMPARE(lineas.size(), 4);
+        const QStringList titulos = lineas[0].split(u'\t');
         const QStringList nuevo = lineas[1].split(u'\t'), viejo = lineas[2].split(u'\t');
+        const auto col = [&](const char *titulo) { return titulos.indexOf(QString::fromUtf8(titulo)); };
         for (const auto &[fila, ms] : {std::pair{nuevo, -8480}, std::pair{viejo, -8980}}) {
-            const QTime hora = QTime::fromString(fila[0], QStringLiteral("HH:mm:ss.zzz"));
-            QVERIFY2(std::abs(hora.msecsTo(ahora.addMSecs(ms).time())) <= 5, qPrintable(fila[0]));
+            const QTime hora = QTime::fromString(fila[col("Hora")], QStringLiteral("HH:mm:ss,zzz"));
+            QVERIFY2(hora.isValid() && std::abs(hora.msecsTo(ahora.addMSecs(ms).time())) <= 5,
+                     qPrintable(fila[col("Hora")]));
         }
-        QCOMPARE(viejo[1], QStringLiteral("20 → 40"));
-        QCOMPARE(viejo[8], QString()); // no final value
-        QVERIFY2(viejo[3].endsWith(QStringLiteral(" (provisional)")), qPrintable(viejo[3]));
+        QCOMPARE(nuevo[col("Origen")], QStringLiteral("/dev/ttyUSB1"));
+        QCOMPARE(viejo[col("Origen")], QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(viejo[col("Escalón")], QStringLiteral("20 → 40"));
+        QCOMPARE(viejo[col("Valor final (cuentas)")], QString());
+        const QString pico = viejo[col("Valor de pico (cuentas)")];
+        QVERIFY2(pico.endsWith(QStringLiteral(" (provisional)")), qPrintable(pico));
         QVERIFY2(viejo.last().endsWith(QStringLiteral("cortado antes de establecerse")), qPrintable(viejo.last()));
-        QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d\\d$")).match(nuevo[2]).hasMatch(),
-                 qPrintable(nuevo[2]));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d+,\\d\\d\\d$")).match(nuevo[col("Subida (s)")]).hasMatch(),
+                 qPrintable(nuevo[col("Subida (s)")]));
+        // The noise the residual is judged against, beside it.
+        QCOMPARE(col("Ruido (cuentas)"), col("Residuo (cuentas)") + 1);
+        QVERIFY(!nuevo[col("Ruido (cuentas)")].isEmpty());
     }
 
-    // Beside the trend, on a 1400 x 900 screen, a 500 x 400 window.
-    void posicionLibre_data()
+    // Beside the panel, over a seeded draw of screens (a laptop's to a 4K one, a second screen
+    // left or right of the first), panels anywhere on them and windows of any size: the
+    // window all on the screen, at least its minimum, whole where a side has room for it,
+    // and off the panel wherever a side has room for its minimum.
+    void sitioLibre()
     {
-        QTest::addColumn<QRect>("tendencia");
-        QTest::addColumn<QPoint>("esperada");
-        QTest::newRow("right") << QRect(0, 0, 600, 400) << QPoint(600, 0);
-        QTest::newRow("left only") << QRect(700, 100, 600, 400) << QPoint(200, 100);
-        QTest::newRow("no room: the widest side") << QRect(300, 100, 1000, 700) << QPoint(0, 100);
+        QRandomGenerator azar(20261209);
+        const auto entre = [&](int a, int b) { return int(azar.bounded(a, b + 1)); };
+        QMap<QString, int> fallos;
+        const int n = 4000;
+        for (int i = 0; i < n; ++i) {
+            const QRect pantalla(entre(-1, 1) * 1920, entre(0, 1) * 40, entre(800, 3840), entre(600, 2160));
+            const QSize pan(entre(300, std::min(1400, pantalla.width())), entre(200, std::min(1000, pantalla.height())));
+            const QRect panel(entre(pantalla.left(), pantalla.right() + 1 - pan.width()),
+                              entre(pantalla.top(), pantalla.bottom() + 1 - pan.height()), pan.width(), pan.height());
+            const QSize minimo(entre(150, 400), entre(200, 500));
+            const QSize tamano(entre(minimo.width(), 900), entre(minimo.height(), 1300));
+            const QRect r = VentanaRespuesta::sitioLibre(panel, tamano, minimo, pantalla);
+            const QSize cabe = tamano.boundedTo(pantalla.size());
+            const int derecha = pantalla.right() - panel.right(), izquierda = panel.left() - pantalla.left();
+            const int abajo = pantalla.bottom() - panel.bottom(), arriba = panel.top() - pantalla.top();
+            const bool entero = std::max(derecha, izquierda) >= cabe.width() || std::max(abajo, arriba) >= cabe.height();
+            const bool libre = std::max(derecha, izquierda) >= minimo.width() || std::max(abajo, arriba) >= minimo.height();
+            const QString region = entero ? QStringLiteral("whole on a side") : libre ? QStringLiteral("narrowed") : QStringLiteral("no room");
+            if (!pantalla.contains(r))
+                ++fallos[region + QStringLiteral(": off the screen")];
+            if (r.width() < std::min(minimo.width(), pantalla.width()) || r.height() < std::min(minimo.height(), pantalla.height()))
+                ++fallos[region + QStringLiteral(": below its minimum")];
+            if (r.width() > cabe.width() || r.height() > cabe.height())
+                ++fallos[region + QStringLiteral(": larger than asked")];
+            if (entero && r.size() != cabe)
+                ++fallos[region + QStringLiteral(": not whole")];
+            if (libre && r.intersects(panel))
+                ++fallos[region + QStringLiteral(": over the panel")];
+        }
+        for (auto it = fallos.cbegin(); it != fallos.cend(); ++it)
+            qWarning("%s: %d of %d", qPrintable(it.key()), it.value(), n);
+        QVERIFY(fallos.isEmpty());
     }
-    void posicionLibre()
+
+    // Placed so on the panel's own screen, and titled with the panel's port.
+    void juntoAlPanel()
     {
-        QFETCH(QRect, tendencia);
-        QFETCH(QPoint, esperada);
-        QCOMPARE(VentanaRespuesta::posicionLibre(tendencia, {500, 400}, {0, 0, 1400, 900}), esperada);
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.mostrarRespuestaEscalon();
+        VentanaRespuesta *w = f.ventanaRespuesta;
+        const QRect pantalla = f.screen()->availableGeometry(), panel = f.frameGeometry();
+        QVERIFY(pantalla.contains(w->frameGeometry()));
+        const QSize minimo = w->minimumSizeHint();
+        if (pantalla.right() - panel.right() >= minimo.width() || panel.left() - pantalla.left() >= minimo.width()
+            || pantalla.bottom() - panel.bottom() >= minimo.height() || panel.top() - pantalla.top() >= minimo.height())
+            QVERIFY(!w->frameGeometry().intersects(panel));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Respuesta al escalón"));
+        w->setOrigen(QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Respuesta al escalón — /dev/ttyUSB0"));
+    }
+
+    // A note that wraps, the status line coming and going: the tabs stay where they were.
+    void pestanasQuietas()
+    {
+        RespuestaEscalon r;
+        Reloj::Instante t{std::chrono::hours(2)};
+        escalon(r, t, 20, 20, 1);
+        VentanaRespuesta w(r, nullptr);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto *pestanas = w.findChild<QTabWidget *>(QStringLiteral("pestanas"));
+        const auto arriba = [&] {
+            w.layout()->activate();
+            return pestanas->tabBar()->mapTo(&w, QPoint(0, 0)).y();
+        };
+        const int antes = arriba();
+        escalon(r, t, 20, 40, 6); // the status line goes, figures come
+        w.actualizar();
+        QCOMPARE(arriba(), antes);
+        const QFormLayout *formulario = w.findChild<QFormLayout *>();
+        auto *nota = qobject_cast<QLabel *>(formulario->itemAt(formulario->rowCount() - 1, QFormLayout::FieldRole)->widget());
+        nota->setText(QString(QStringLiteral("el modelo no se ajusta; ")).repeated(12));
+        QCOMPARE(arriba(), antes);
+    }
+
+    // The plot's key: each kind of line once, named.
+    void leyenda()
+    {
+        RespuestaEscalon r;
+        VentanaRespuesta w(r, nullptr);
+        const QCustomPlot *g = w.findChild<QCustomPlot *>(QStringLiteral("graficoEscalon"));
+        QVERIFY(g->legend->visible());
+        QStringList nombres;
+        for (int i = 0; i < g->legend->itemCount(); ++i)
+            nombres << qobject_cast<QCPPlottableLegendItem *>(g->legend->item(i))->plottable()->name();
+        QCOMPARE(nombres, (QStringList{"Valor", "Set point", "10 % y 90 %", "Valor final", "Banda", "Pico", "Modelo"}));
     }
 
     // «Respuesta al escalón…» in the trend's own menu opens the window.
