@@ -879,7 +879,13 @@ private slots:
         QTRY_COMPARE(f.ventana.fila(f.ventana.RowCount()).dato, int16_t(7));
         f.lecturas().escribir();
         QCOMPARE(f.txtSetPoint->text(), QStringLiteral("45"));
+        const QString dePrimero = f.MSComm1->descripcion();
+        QCOMPARE(f.windowTitle(), QStringLiteral("Velmora - Control PID — ") + dePrimero);
         conectar(f, segundo.ruta());
+        // The steps seen keep the port they came from; the title follows the new one.
+        QCOMPARE(f.adquisicion().respuesta().origen(0), dePrimero);
+        QCOMPARE(f.windowTitle(), QStringLiteral("Velmora - Control PID — ") + f.MSComm1->descripcion());
+        QVERIFY(f.MSComm1->descripcion() != dePrimero);
         QCOMPARE(f.txtSetPoint->text(), QString());
         QTest::keyClick(f.txtSetPoint, Qt::Key_Return);
         QTest::qWait(50);
