@@ -27,7 +27,7 @@ broker() { mosquitto -c "$tmp/mosquitto.conf" 2> /dev/null & echo $! > "$tmp/bro
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
 broker
-./build/bench/suscriptor "$puerto" 8 > "$tmp/suscriptor.txt" &
+./build/bench/suscriptor "$puerto" 8 > "$tmp/suscriptor.txt" 2> "$tmp/segundos.txt" &
 sus=$!
 for _ in $(seq 50); do grep -q listo "$tmp/suscriptor.txt" 2>/dev/null && break; sleep 0.1; done
 sims=() puentes=()
@@ -81,3 +81,4 @@ printf 'bridges %s, %s s%s: read %s, taken %s, lost %s, repeats %s, gaps %s\n' "
 printf 'latency ms: p50 %s, p99 %s, worst %s\n' "$(campo latencia_p50_ms)" "$(campo latencia_p99_ms)" "$(campo latencia_max_ms)"
 printf '%s\n' "${cpu[@]}" | sort -n | awk '{a[NR]=$1} END {printf "CPU per bridge, %% of a core: median %.2f (%.2f-%.2f)\n", a[int((NR+1)/2)], a[1], a[NR]}'
 awk -v t="$broker_ticks" -v hz="$hz" -v a="$inicio" -v b="$fin" 'BEGIN {printf "broker CPU, %% of a core: %.2f\n", t * 100 / hz / (b - a)}'
+awk -F'[= ]' '{n++; if ($4 > 100) {k++; if (!p) p = NR}} END {printf "seconds with a sample later than 100 ms: %d of %d%s\n", k, n, k ? " (the first " p - 1 " s in)" : ""}' "$tmp/segundos.txt"

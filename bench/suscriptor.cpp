@@ -1,7 +1,8 @@
 // A subscriber as a historian is: its own session kept by the broker, QoS 1, every
 // controller's samples. For the bridges' benchmark: prints, per controller and in all, the
 // samples taken once, those that came twice, the numbers skipped, and the latency from each
-// sample's own time to its arrival here (p50, p99, worst). Asserts nothing.
+// sample's own time to its arrival here (p50, p99, worst); on stderr, each second's worst, to
+// tell a steady delay from a stall. Asserts nothing.
 // Usage: suscriptor PUERTO SEGUNDOS_SIN_NADA
 
 #include <algorithm>
@@ -46,8 +47,16 @@ int main(int argc, char *argv[])
         std::printf("listo\n");
         std::fflush(stdout);
     });
+    int64_t segundo = 0;
+    int peor = 0, enElSegundo = 0;
     QObject::connect(&cliente, &ClienteMqtt::mensaje, [&](const ClienteMqtt::Mensaje &m) {
         const int64_t ahora = QDateTime::currentMSecsSinceEpoch();
+        if (ahora / 1000 != segundo) {
+            if (segundo)
+                std::fprintf(stderr, "segundo=%lld peor_ms=%d muestras=%d\n", (long long)segundo, peor, enElSegundo);
+            segundo = ahora / 1000;
+            peor = enElSegundo = 0;
+        }
         const QByteArray &d = m.datos;
         for (qsizetype desde = 0; desde < d.size();) {
             qsizetype fin = d.indexOf('\n', desde);
@@ -64,6 +73,8 @@ int main(int argc, char *argv[])
                 continue;
             }
             latencias.push_back(int(ahora - s->msEpoca));
+            peor = std::max(peor, latencias.back());
+            ++enElSegundo;
         }
         quieto.start();
     });
