@@ -475,7 +475,8 @@ void VentanaHistorial::intentarMedir()
     respuesta_->setOrigen(origen);
     ventanaRespuesta_ = new VentanaRespuesta(*respuesta_, this);
     ventanaRespuesta_->setOrigen(origen);
-    ventanaRespuesta_->colocarJunto(*this);
+    ventanaRespuesta_->colocarJunto(
+        *this, QRect(grafico_->mapToGlobal(QPoint(0, 0)), grafico_->size()));
     ventanaRespuesta_->show();
     avisoEscalon_->hide();
     alimentar();

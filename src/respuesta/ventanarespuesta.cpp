@@ -213,7 +213,8 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
 
     grafico_ = new QCustomPlot;
     grafico_->setObjectName(QStringLiteral("graficoEscalon"));
-    grafico_->setMinimumSize(320, 200);
+    // Small enough for the whole window to fit over a panel's trend on a 1280 x 800 screen.
+    grafico_->setMinimumSize(320, 160);
     grafico_->xAxis->setLabel(QStringLiteral("s desde el escalón"));
     const std::array<std::pair<QString, QPen>, gModelo + 1> series{{
         {QStringLiteral("Valor"), trazo(Qt::blue)},
@@ -240,8 +241,8 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     QFont letra = grafico_->legend->font();
     letra.setPointSizeF(letra.pointSizeF() * 0.8);
     grafico_->legend->setFont(letra);
-    grafico_->legend->setFillOrder(QCPLegend::foColumnsFirst);
     grafico_->legend->setWrap(4);
+    grafico_->legend->setFillOrder(QCPLegend::foColumnsFirst, true);
     grafico_->legend->setBorderPen(Qt::NoPen);
     grafico_->plotLayout()->addElement(1, 0, grafico_->legend);
     grafico_->plotLayout()->setRowStretchFactor(1, 0.001);
@@ -441,7 +442,7 @@ void VentanaRespuesta::setOrigen(const QString &origen)
 }
 
 QRect VentanaRespuesta::sitioLibre(const QRect &panel, QSize tamano, QSize minimo,
-                                   const QRect &pantalla)
+                                   const QRect &pantalla, const QRect &cubrible)
 {
     // Never taller or wider than the screen: «Copiar» at the bottom stays within reach.
     minimo = minimo.boundedTo(pantalla.size());
@@ -481,12 +482,18 @@ QRect VentanaRespuesta::sitioLibre(const QRect &panel, QSize tamano, QSize minim
             t.setHeight(sitio[size_t(mejor)]);
         return poner(mejor, t);
     }
-    // No room anywhere: over the panel, on the screen, from the side with most room.
+    // No room anywhere: over the part of the panel that has no controls, at its right.
+    const QRect libre = cubrible.intersected(pantalla);
+    if (libre.width() >= minimo.width() && libre.height() >= minimo.height()) {
+        const QSize t = tamano.boundedTo(libre.size());
+        return {QPoint(libre.right() + 1 - t.width(), libre.top()), t};
+    }
+    // Else over the panel, on the screen, from the side with most room.
     const auto m = std::max_element(sitio.begin(), sitio.end());
     return poner(int(m - sitio.begin()), tamano);
 }
 
-void VentanaRespuesta::colocarJunto(const QWidget &panel)
+void VentanaRespuesta::colocarJunto(const QWidget &panel, const QRect &cubrible)
 {
     const QScreen *pantalla = panel.screen();
     const QRect marco = panel.frameGeometry();
@@ -494,7 +501,7 @@ void VentanaRespuesta::colocarJunto(const QWidget &panel)
     const QSize bordes = marco.size() - panel.size();
     const QRect sitio =
         sitioLibre(marco, size() + bordes, minimumSizeHint().expandedTo(minimumSize()) + bordes,
-                   pantalla ? pantalla->availableGeometry() : marco);
+                   pantalla ? pantalla->availableGeometry() : marco, cubrible);
     resize(sitio.size() - bordes);
     move(sitio.topLeft());
 }

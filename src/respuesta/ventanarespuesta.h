@@ -32,11 +32,12 @@ public:
 
     // Where a window of `tamano` (at least `minimo`) goes beside `panel` without covering
     // it, all of it on `pantalla`: right, left, below or above, the first where it fits
-    // whole; else narrowed or shortened to the side with most room; else over the panel.
+    // whole; else narrowed or shortened to the side with most room; else over `cubrible`
+    // (the part of the panel with no controls: its plot), where it fits; else over the panel.
     static QRect sitioLibre(const QRect &panel, QSize tamano, QSize minimo,
-                            const QRect &pantalla);
-    // Placed so, beside `panel` on `panel`'s screen.
-    void colocarJunto(const QWidget &panel);
+                            const QRect &pantalla, const QRect &cubrible = QRect());
+    // Placed so, beside `panel` on `panel`'s screen (`cubrible` in global coordinates).
+    void colocarJunto(const QWidget &panel, const QRect &cubrible);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -296,7 +296,8 @@ void Form1::mostrarRespuestaEscalon()
         ventanaRespuesta = new VentanaRespuesta(adquisicion_->respuesta(), this);
         ventanaRespuesta->setOrigen(puertoAnterior_);
         // Beside the panel, which it is there to explain, never over its controls.
-        ventanaRespuesta->colocarJunto(*this);
+        ventanaRespuesta->colocarJunto(
+            *this, QRect(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size()));
     }
     ventanaRespuesta->show();
     ventanaRespuesta->raise();

@@ -183,7 +183,8 @@ private slots:
     // Beside the panel, over a seeded draw of screens (a laptop's to a 4K one, a second screen
     // left or right of the first), panels anywhere on them and windows of any size: the
     // window all on the screen, at least its minimum, whole where a side has room for it,
-    // and off the panel wherever a side has room for its minimum.
+    // off the panel wherever a side has room for its minimum, else over its plot alone
+    // where that has room for it.
     void sitioLibre()
     {
         QRandomGenerator azar(20261209);
@@ -197,7 +198,9 @@ private slots:
                               entre(pantalla.top(), pantalla.bottom() + 1 - pan.height()), pan.width(), pan.height());
             const QSize minimo(entre(150, 400), entre(200, 500));
             const QSize tamano(entre(minimo.width(), 900), entre(minimo.height(), 1300));
-            const QRect r = VentanaRespuesta::sitioLibre(panel, tamano, minimo, pantalla);
+            // The panel's plot, between its rows of controls above and below.
+            const QRect trazo = panel.adjusted(entre(0, 20), entre(20, 120), -entre(0, 20), -entre(20, 80));
+            const QRect r = VentanaRespuesta::sitioLibre(panel, tamano, minimo, pantalla, trazo);
             const QSize cabe = tamano.boundedTo(pantalla.size());
             const int derecha = pantalla.right() - panel.right(), izquierda = panel.left() - pantalla.left();
             const int abajo = pantalla.bottom() - panel.bottom(), arriba = panel.top() - pantalla.top();
@@ -214,6 +217,10 @@ private slots:
                 ++fallos[region + QStringLiteral(": not whole")];
             if (libre && r.intersects(panel))
                 ++fallos[region + QStringLiteral(": over the panel")];
+            const QRect sobre = trazo.intersected(pantalla);
+            if (sobre.width() >= minimo.width() && sobre.height() >= minimo.height()
+                && !trazo.contains(r.intersected(panel)) && r.intersects(panel))
+                ++fallos[region + QStringLiteral(": over the panel's controls")];
         }
         for (auto it = fallos.cbegin(); it != fallos.cend(); ++it)
             qWarning("%s: %d of %d", qPrintable(it.key()), it.value(), n);
@@ -271,9 +278,11 @@ private slots:
         const QCustomPlot *g = w.findChild<QCustomPlot *>(QStringLiteral("graficoEscalon"));
         QVERIFY(g->legend->visible());
         QStringList nombres;
-        for (int i = 0; i < g->legend->itemCount(); ++i)
-            nombres << qobject_cast<QCPPlottableLegendItem *>(g->legend->item(i))->plottable()->name();
-        QCOMPARE(nombres, (QStringList{"Valor", "Set point", "10 % y 90 %", "Valor final", "Banda", "Pico", "Modelo"}));
+        for (int i = 0; i < g->legend->itemCount(); ++i) // a grid: some cells are empty
+            if (auto *item = qobject_cast<QCPPlottableLegendItem *>(g->legend->item(i)))
+                nombres << item->plottable()->name();
+        nombres.sort();
+        QCOMPARE(nombres, (QStringList{"10 % y 90 %", "Banda", "Modelo", "Pico", "Set point", "Valor", "Valor final"}));
     }
 
     // «Respuesta al escalón…» in the trend's own menu opens the window.
