@@ -26,8 +26,11 @@ QString citar(const char *p, qsizetype n)
     QByteArray b(p, std::min<qsizetype>(n, 60));
     if (b.endsWith('\r'))
         b.chop(1);
+    // A tab reads as the gap it is; other control bytes as '?'.
     for (char &c : b)
-        if (uint8_t(c) < 32 || c == 127)
+        if (c == '\t')
+            c = ' ';
+        else if (uint8_t(c) < 32 || c == 127)
             c = '?';
     return QString::fromUtf8(b);
 }

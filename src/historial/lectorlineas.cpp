@@ -110,6 +110,9 @@ std::vector<QLocale> LectorLineas::candidatos()
         (diaPrimero(l) == diaPrimero(QLocale()) ? lista : resto).push_back(l);
     }
     lista.insert(lista.end(), resto.begin(), resto.end());
+    // What a panel writes where no language is set (a service, LANG=C): "8 Dec 2026".
+    if (QLocale() != QLocale::c())
+        lista.push_back(QLocale::c());
     return lista;
 }
 

@@ -375,6 +375,8 @@ private slots:
         QTest::newRow("two formats") << "es_ES"
             << QByteArray("8/12/2026 14:12:20,250\t50\t37\r\n12/8/2026 2:12:20.250 PM\t50\t37\r\n8/12/2026 14:12:20,250\t50\t37\r\n")
             << QList<qint64>{d8, d8, d8};
+        QTest::newRow("a computer with no language set") << "es_ES"
+            << QByteArray("8/12/2026 14:12:20,250\t50\t37\r\n8 Dec 2026 14:12:20.250\t50\t37\r\n") << QList<qint64>{d8, d8};
     }
     void formatos()
     {
@@ -680,16 +682,18 @@ private slots:
         QVERIFY(hasta([&] { return v.respuesta()->registro().muestras() == 160; }));
         VentanaRespuesta envivo(f.adquisicion().respuesta(), nullptr);
         envivo.actualizar();
-        // Every figure, then the time of day (the test clock's steady time is no wall time).
+        // Every figure, then the time of day (the test clock's steady time is no wall time)
+        // and where the step came from: this log.
         const auto sinHora = [](const QString &tabla) {
             QStringList filas = tabla.split(u'\n');
             for (QString &fila : filas)
-                fila = fila.section(u'\t', 1);
+                fila = fila.section(u'\t', 2);
             return filas;
         };
         QCOMPARE(sinHora(v.ventanaRespuesta()->textoTabla()), sinHora(envivo.textoTabla()));
-        QCOMPARE(v.ventanaRespuesta()->textoTabla().section(u'\n', 1).section(u'\t', 0, 0),
-                 QStringLiteral("14:12:22.000"));
+        QCOMPARE(v.ventanaRespuesta()->textoTabla().section(u'\n', 1).section(u'\t', 0, 1),
+                 QStringLiteral("14:12:22,000\tms.xls"));
+        QCOMPARE(v.ventanaRespuesta()->windowTitle(), QStringLiteral("Respuesta al escalón — ms.xls"));
         QVERIFY(f.adquisicion().respuesta().actual().subida.has_value());
     }
 
@@ -701,6 +705,8 @@ private slots:
             << "3 líneas no son de un registro y no se muestran; la primera es la 1: «hola».";
         QTest::newRow("binary") << QByteArray(100000, '\0')
             << "1 línea no es de un registro y no se muestra: la 1, «????????????????????????????????????????????????????????????».";
+        QTest::newRow("headings, tabs shown as gaps") << QByteArray("Fecha\tSet point\tValor\r\n")
+            << "1 línea no es de un registro y no se muestra: la 1, «Fecha Set point Valor».";
         QTest::newRow("empty") << QByteArray()
             << "El archivo está vacío: se mostrará lo que se escriba en él.";
     }
