@@ -157,9 +157,11 @@ private slots:
         f.ventanaRespuesta->findChild<QPushButton *>(QStringLiteral("btnCopiar"))->click();
         const QStringList lineas = QApplication::clipboard()->text().split(u'\n');
         QVERIFY(lineas.size() >= 4);
-        const QStringList celdas = lineas.at(2).split(u'\t');
-        QCOMPARE(celdas.at(1), QStringLiteral("30 → 70"));
-        QCOMPARE(celdas.at(3), QString::number(*e.pico, 'f', 1));
+        const QStringList titulos = lineas.at(0).split(u'\t'), celdas = lineas.at(2).split(u'\t');
+        const auto celda = [&](const QString &titulo) { return celdas.value(titulos.indexOf(titulo)); };
+        QCOMPARE(celda(QStringLiteral("Escalón")), QStringLiteral("30 → 70"));
+        QCOMPARE(celda(QStringLiteral("Valor de pico (cuentas)")), QString::number(*e.pico, 'f', 1));
+        QCOMPARE(celda(QStringLiteral("Origen")), f.MSComm1->descripcion());
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));
     }
