@@ -127,7 +127,7 @@ const std::array<Cifra, columnasTabla> cifras{{
          if (!f.hay || fila.origen.isEmpty())
              return std::nullopt;
          return fila.origen;
-     }, {}, true},
+     }},
     {QStringLiteral("Escalón"), QStringLiteral("Escalón del set point"),
      [](const Figuras &f, const Fila &) -> Texto {
          if (!f.hay)
