@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "broker.h"
@@ -30,6 +31,7 @@ struct Historiador
     ClienteMqtt cliente;
     QMap<qint64, lineaprotocolo::Muestra> muestras;
     QByteArray estado;
+    QList<QByteArray> setPoints;
     int repetidas = 0;
     bool suscrito = false;
 
@@ -46,11 +48,16 @@ struct Historiador
         QObject::connect(&cliente, &ClienteMqtt::conectado, [this] {
             cliente.suscribir(temas::muestras(nombre), 1);
             cliente.suscribir(temas::estado(nombre), 1);
+            cliente.suscribir(temas::setPoint(nombre), 1);
         });
         QObject::connect(&cliente, &ClienteMqtt::suscrito, [this] { suscrito = true; });
         QObject::connect(&cliente, &ClienteMqtt::mensaje, [this](const ClienteMqtt::Mensaje &m) {
             if (m.tema == temas::estado(nombre)) {
                 estado = m.datos;
+                return;
+            }
+            if (m.tema == temas::setPoint(nombre)) {
+                setPoints << m.datos;
                 return;
             }
             for (const QByteArray &linea : m.datos.split('\n')) {
@@ -130,7 +137,10 @@ private slots:
         const int repetidasAntes = primero->repetidas;
         primero.reset();
         broker.parar();
-        QTest::qWait(5000); // the outage itself, not a wait for anything
+        QTest::qWait(1000);
+        // The controller reports a new set point while the broker is away: it is kept too.
+        controlador.escribir(QByteArray("\xff\x3c", 2));
+        QTest::qWait(4000); // the outage itself, not a wait for anything
         QVERIFY(broker.empezar());
         QTest::qWait(3000); // the bridge sends what it kept to the broker, the subscriber away
         Historiador historiador(broker);
@@ -148,6 +158,8 @@ private slots:
             QCOMPARE(todas[i].seq, todas[0].seq + i);
             QCOMPARE(int(todas[i].valor), i % 255);
         }
+        QVERIFY(hasta([&] { return !historiador.setPoints.isEmpty(); }));
+        QVERIFY2(historiador.setPoints.last().contains("consigna=60i"), historiador.setPoints.last().constData());
         if (historiador.repetidas)
             qInfo("%d samples came twice from the broker (told apart by their numbers)",
                   historiador.repetidas);
@@ -159,8 +171,12 @@ private slots:
         QVERIFY(registro.open(QIODevice::ReadOnly));
         const QList<QByteArray> lineas = registro.readAll().split('\n');
         QCOMPARE(lineas.size(), total + 1);
-        for (int i = 0; i < total; ++i)
+        // Whole seconds unless --milisegundos asks for more, as the panel's log.
+        const QRegularExpression conMs(QStringLiteral(":\\d\\d[.,]\\d\\d\\d\\t"));
+        for (int i = 0; i < total; ++i) {
             QVERIFY(lineas[i].endsWith('\t' + QByteArray::number(i % 255) + '\r'));
+            QVERIFY2(!conMs.match(QString::fromUtf8(lineas[i])).hasMatch(), lineas[i].constData());
+        }
     }
 
     // Who may do what is the broker's: a wrong password is refused with its reason; a user
