@@ -217,6 +217,14 @@ private slots:
                 ++fallos[region + QStringLiteral(": not whole")];
             if (libre && r.intersects(panel))
                 ++fallos[region + QStringLiteral(": over the panel")];
+            // Narrowed, to the widest room a side has for it.
+            int mayor = 0;
+            for (const auto &[sitio, falta] : {std::pair{derecha, minimo.width()}, {izquierda, minimo.width()},
+                                               {abajo, minimo.height()}, {arriba, minimo.height()}})
+                if (sitio >= falta)
+                    mayor = std::max(mayor, sitio);
+            if (!entero && libre && r.width() != mayor && r.height() != mayor)
+                ++fallos[region + QStringLiteral(": not the widest room")];
             const QRect sobre = trazo.intersected(pantalla);
             if (sobre.width() >= minimo.width() && sobre.height() >= minimo.height()
                 && !trazo.contains(r.intersected(panel)) && r.intersects(panel))
