@@ -274,8 +274,12 @@ private slots:
         QTemporaryDir dir;
         const QString logPuente = dir.filePath(QStringLiteral("puente.xls"));
         const QString logPanel = dir.filePath(QStringLiteral("panel.xls"));
+        // With --permitir-consigna its retained state tells the panel so: the panel has it,
+        // and so its subscription to the samples made before, once it may send.
         ProgramaPuente puente(controlador.ruta(), broker.direccion(),
-                              {"--registro", logPuente, "--milisegundos"});
+                              {"--registro", logPuente, "--milisegundos", "--permitir-consigna"});
+        Historiador historiador(broker);
+        QVERIFY(hasta([&] { return historiador.estado.contains("controlador_conectado=true"); }));
         Form1 f;
         f.setMilisegundos(true);
         f.txtPuerto->setText(broker.direccion() + QStringLiteral("/") + nombre);
@@ -284,8 +288,11 @@ private slots:
         QVERIFY(hasta([&] { return f.MSComm1->remoto()->estaConectado(); }));
         f.txtRegistro->setText(logPanel);
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
-        QTest::qWait(300); // the subscription reaches the broker
-        QVERIFY(hasta([&] { return QFileInfo::exists(controlador.ruta()); }));
+        QVERIFY(hasta([&] {
+            QString motivo;
+            f.MSComm1->remoto()->puedeEnviar(&motivo);
+            return !motivo.contains(QStringLiteral("--permitir-consigna"));
+        }));
         controlador.escribir(bytes({255, 30, 10, 11, 12, 255, 40, 13, 14}));
         QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 5; }));
         const VentanaMuestras &v = f.ventana;
