@@ -343,8 +343,15 @@ void Form1::mostrarRespuestaEscalon()
 
 void Form1::mostrarPrograma()
 {
-    if (!ventanaPrograma)
+    if (!ventanaPrograma) {
         ventanaPrograma = new VentanaPrograma(*ejecutor_, *MSComm1, this);
+        // Beside the trend, where the stage it runs shows, not over it.
+        const QRect tendencia(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size());
+        const QScreen *pantalla = screen();
+        ventanaPrograma->move(VentanaRespuesta::posicionLibre(
+            tendencia, ventanaPrograma->frameGeometry().size(),
+            pantalla ? pantalla->availableGeometry() : tendencia));
+    }
     ventanaPrograma->show();
     ventanaPrograma->raise();
     ventanaPrograma->activateWindow();

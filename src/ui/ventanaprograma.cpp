@@ -101,7 +101,7 @@ VentanaPrograma::VentanaPrograma(Ejecutor &ejecutor, const PuertoSerie &puerto, 
     pie->addWidget(btnGuardarResultados);
     pie->addStretch();
     raiz->addLayout(pie);
-    resize(640, 720);
+    resize(600, 620);
 
     connect(btnAgregar, &QPushButton::clicked, this,
             [this] { agregarFila(Etapa{Etapa::Tipo::escalon, 30, 10000}); });
@@ -279,7 +279,9 @@ QString VentanaPrograma::textoResultados() const
 void VentanaPrograma::mostrarResultados()
 {
     // The same rows as «Copiar» gives, so what is seen is what is pasted.
-    const QStringList lineas = textoResultados().split(u'\n', Qt::SkipEmptyParts);
+    QStringList lineas = textoResultados().split(u'\n', Qt::SkipEmptyParts);
+    if (ejecutor_.escalones().isEmpty())
+        lineas = lineas.mid(0, 1); // no step: no statistics' heading either
     const QStringList cabecera = lineas.value(0).split(u'\t');
     tablaResultados->clear();
     tablaResultados->setColumnCount(int(cabecera.size()));
@@ -287,8 +289,17 @@ void VentanaPrograma::mostrarResultados()
     tablaResultados->setRowCount(int(lineas.size()) - 1);
     for (qsizetype f = 1; f < lineas.size(); ++f) {
         const QStringList celdas = lineas[f].split(u'\t');
-        for (qsizetype c = 0; c < celdas.size(); ++c)
-            tablaResultados->setItem(int(f - 1), int(c), new QTableWidgetItem(celdas[c]));
+        // The statistics' own heading, told apart from the steps above it.
+        const bool cabeceraResumen = f == ejecutor_.escalones().size() + 1;
+        for (qsizetype c = 0; c < celdas.size(); ++c) {
+            auto *celda = new QTableWidgetItem(celdas[c]);
+            if (cabeceraResumen) {
+                QFont negrita = celda->font();
+                negrita.setBold(true);
+                celda->setFont(negrita);
+            }
+            tablaResultados->setItem(int(f - 1), int(c), celda);
+        }
     }
     tablaResultados->setProperty("mostrados", int(ejecutor_.escalones().size()));
 }
