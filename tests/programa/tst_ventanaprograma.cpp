@@ -88,6 +88,22 @@ private slots:
         QVERIFY(lineaordenes::leer({"velmora", "--resultados", "r"}, o));
     }
 
+    // The end of a run is said in the window, with what it measured.
+    void finDicho()
+    {
+        Pty pty;
+        Form1 f;
+        f.txtPuerto->setText(pty.ruta());
+        f.btnPuerto->click();
+        Programa p;
+        p.etapas = {{Etapa::Tipo::mantener, 0, 50}};
+        f.cargarPrograma(p, QString(), false, QString());
+        f.ventanaPrograma->btnIniciar->click();
+        QVERIFY(hasta([&] { return f.ejecutor().estado() == Ejecutor::Estado::parado; }));
+        QCOMPARE(f.ventanaPrograma->lblMensaje->text(), QStringLiteral("Programa terminado: 0 escalones medidos."));
+        QCOMPARE(f.ventanaPrograma->lblEstado->text(), QStringLiteral("Parado"));
+    }
+
     // Closing during a run asks and keeps the panel; the system's close stops the run and
     // writes its results. The stage is on the trend meanwhile.
     void cerrarDuranteUnPrograma()
@@ -116,6 +132,7 @@ private slots:
         QVERIFY(pregunta && pregunta->isVisible());
         QCOMPARE(f.ejecutor().estado(), Ejecutor::Estado::enMarcha);
         f.cerrarSinPreguntar();
+        QCOMPARE(f.ventanaPrograma->lblMensaje->text(), QStringLiteral("Programa detenido en la etapa 1, repetición 1."));
         QVERIFY(!f.isVisible());
         QCOMPARE(f.ejecutor().fin(), Ejecutor::Fin::detenido);
         QVERIFY(QFile::exists(resultados));
