@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     }
     Form1 ventana;
     ventana.show();
-    senales::cerrarAlRecibir(ventana, [&ventana] { ventana.close(); });
+    senales::cerrarAlRecibir(ventana, [&ventana] { ventana.cerrarSinPreguntar(); });
     lineaordenes::aplicar(ordenes, ventana);
     return app.exec();
 }

@@ -327,11 +327,23 @@ void GraficoTendencia::paintEvent(QPaintEvent *event)
             pintor.drawText(area.adjusted(4, 2, -4, -2), Qt::AlignLeft | Qt::AlignBottom, texto);
         }
     }
+    if (!etapa_.isEmpty()) {
+        pintor.setPen(QColor(190, 90, 0));
+        pintor.drawText(area.adjusted(6, 4, -6, -4), Qt::AlignLeft | Qt::AlignTop, etapa_);
+    }
     if (!nota_.isEmpty()) {
         pintor.setPen(QColor(140, 140, 140));
         pintor.drawText(axisRect()->rect().adjusted(20, 20, -20, -20),
                         Qt::AlignCenter | Qt::TextWordWrap, nota_);
     }
+}
+
+void GraficoTendencia::setEtapa(const QString &etapa)
+{
+    if (etapa == etapa_)
+        return;
+    etapa_ = etapa;
+    update();
 }
 
 void GraficoTendencia::setNota(const QString &nota)

@@ -40,6 +40,9 @@ public:
     // A faint note across the plot (empty: none), for what the data cannot show.
     void setNota(const QString &nota);
     const QString &nota() const { return nota_; }
+    // The program stage in progress, in the plot's top left corner (empty: none).
+    void setEtapa(const QString &etapa);
+    const QString &etapa() const { return etapa_; }
 
     bool redibujoPendiente() const { return temporizador_.isActive(); }
     uint64_t redibujos() const { return redibujos_; }
@@ -123,6 +126,7 @@ private:
     // draws the two polylines on top, straight onto the window.
     QImage fondo_;
     QString nota_;
+    QString etapa_;
     QString origen_;
     QVector<QPoint> puntosDato_;
     QVector<QPoint> puntosSetPoint_;

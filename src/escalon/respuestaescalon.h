@@ -55,6 +55,8 @@ public:
     Figuras actual() const;
     // The last steps, newest first, the current one included.
     int cuantos() const { return hayEscalon_ ? 1 + historiaN_ : 0; }
+    // Steps seen since start: a new one changes it.
+    long long numero() const { return numero_; }
     Figuras escalon(int i) const;
     QString origen(int i) const;
     // The current step's samples, for its picture.

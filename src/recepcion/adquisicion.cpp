@@ -129,6 +129,8 @@ inline float Adquisicion::muestra(int16_t dato, Reloj::Instante instante, int64_
         oyente_(dato, v.setPoint, ms);
     ventana_.recortarVentana(v.puntosX);
     ++muestras_;
+    if (vigilante_)
+        vigilante_(dato, instante);
     return transcurrido;
 }
 
@@ -201,6 +203,11 @@ bool Adquisicion::enVuelo(uint8_t setPoint, Reloj::Instante ahora)
     enVuelo_.reset(); // the controller has its new set point, or another
     enVueloPrimero_.reset();
     return false;
+}
+
+std::optional<int16_t> Adquisicion::setPoint() const
+{
+    return variables_.setPoint;
 }
 
 bool Adquisicion::enviarSetPoint(PuertoSerie &puerto, uint8_t valor, QString *motivo)

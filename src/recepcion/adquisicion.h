@@ -50,6 +50,11 @@ public:
     using Oyente = std::function<void(int16_t dato, std::optional<int16_t> setPoint, int64_t msEpoca)>;
     void setOyente(Oyente oyente) { oyente_ = std::move(oyente); }
 
+    // Every sample at once with its instant, before the next is handled: a running program's
+    // safety limits act from here, not a frame later.
+    using Vigilante = std::function<void(int16_t dato, Reloj::Instante instante)>;
+    void setVigilante(Vigilante vigilante) { vigilante_ = std::move(vigilante); }
+
     // The port has just been opened (by the user or on a device's return): the decoder waits
     // for a sample and the set point is unknown until the controller reports it. Where
     // samples came before, the trend shows a break before the next one, saying `motivo`.
@@ -91,6 +96,8 @@ public:
     }
 
     Reloj &reloj() { return reloj_; }
+    // The set point the samples carry now: the controller's last report or the last sent.
+    std::optional<int16_t> setPoint() const;
     const RespuestaEscalon &respuesta() const { return respuesta_; }
 
 private:
@@ -99,6 +106,7 @@ private:
     Registro &registro_;
     std::function<void()> alRecibir_;
     Oyente oyente_;
+    Vigilante vigilante_;
     float muestra(int16_t dato, Reloj::Instante instante, int64_t ms, bool &registrar, bool retener);
     void terminarEvento(bool huboMuestra, bool registrar, float transcurrido, int16_t dato);
     // Samples in `entrada` for a decoder starting in the given state.

@@ -219,6 +219,8 @@ bool PuertoSerie::enviar(uint8_t byte, QString *motivo)
                                      : QStringLiteral("el puerto está cerrado");
         return false;
     }
+    // Out now, not when the event loop next turns: a program's safety stop is such a byte.
+    port_.flush();
     return true;
 }
 

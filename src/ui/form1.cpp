@@ -8,9 +8,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 
 #include <type_traits>
 
@@ -27,6 +30,8 @@
 #include "ui/lecturas.h"
 #include "ui/preguntaregistro.h"
 #include "respuesta/ventanarespuesta.h"
+#include "programa/ejecutor.h"
+#include "ui/ventanaprograma.h"
 
 namespace {
 
@@ -84,6 +89,12 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     adquisicion_ = std::make_unique<Adquisicion>(variables, ventana, *registro_);
     lecturas_ = std::make_unique<Lecturas>(*adquisicion_, *txtTiempo, *txtDato, *txtSetPoint,
                                            *MSChart1);
+    // A program's set points go as «Enviar» sends them, and the box shows each.
+    ejecutor_ = std::make_unique<Ejecutor>(
+        adquisicion_->reloj(),
+        Ejecutor::acciones(*adquisicion_, *MSComm1,
+                           [this] { lecturas_->mostrarSetPoint(variables.setPoint, true); }));
+    ejecutor_->escuchar(*adquisicion_, *MSComm1);
     esperaDatos_ = std::make_unique<EsperaDatos>(*adquisicion_, [this](const QString &nota) {
         txtTiempo->setToolTip(nota.isEmpty() ? ayudaTiempo : nota);
         MSChart1->setNota(nota);
@@ -116,8 +127,12 @@ void Form1::crearElementos()
                                   "o Intro para enviarlo"));
     btnEnviar = crear<QPushButton>(this, "btnEnviar", texto("Enviar"), {1560, 600, 975, 375});
     btnEnviar->setEnabled(false);
+    // Under «Enviar»: the row has no room beside it.
+    btnPrograma = crear<QPushButton>(this, "btnPrograma", texto("Programa…"), {1560, 1020, 975, 375});
+    btnPrograma->setToolTip(texto("Escalones, rampas y esperas enviados solos, con límites de "
+                                  "seguridad y las cifras de cada escalón"));
     for (QWidget *w : {static_cast<QWidget *>(lblSetPoint), static_cast<QWidget *>(txtSetPoint),
-                       static_cast<QWidget *>(btnEnviar)})
+                       static_cast<QWidget *>(btnEnviar), static_cast<QWidget *>(btnPrograma)})
         w->setVisible(false);
 
     lblDato = crear<QLabel>(this, "lblDato", texto("Último dato recibido"),
@@ -268,6 +283,31 @@ void Form1::conectarEventos()
         chkRegistrar->setCheckState(Qt::Unchecked);
         btnCambiarDestino->setEnabled(true);
     });
+    connect(btnPrograma, &QPushButton::clicked, this, &Form1::mostrarPrograma);
+    connect(ejecutor_.get(), &Ejecutor::aviso, this, [this](const QString &t) { avisar_(t); });
+    connect(ejecutor_.get(), &Ejecutor::cambio, this, [this] {
+        const Ejecutor &e = *ejecutor_;
+        if (e.estado() == Ejecutor::Estado::parado) {
+            MSChart1->setEtapa(QString());
+            return;
+        }
+        const Etapa &etapa = e.programa().etapas[e.etapa()];
+        MSChart1->setEtapa(
+            QStringLiteral("Programa: etapa %1 de %2, %3%4, repetición %5 de %6%7")
+                .arg(e.etapa() + 1).arg(e.programa().etapas.size()).arg(programa::nombre(etapa.tipo))
+                .arg(etapa.tipo == Etapa::Tipo::mantener ? QString() : QStringLiteral(" %1").arg(etapa.setPoint))
+                .arg(e.repeticion() + 1).arg(e.programa().repeticiones)
+                .arg(e.estado() == Ejecutor::Estado::enPausa ? QStringLiteral(" (en pausa)") : QString()));
+    });
+    connect(ejecutor_.get(), &Ejecutor::terminado, this, [this] {
+        if (archivoResultados_.isEmpty())
+            return;
+        QSaveFile f(archivoResultados_);
+        if (!f.open(QIODevice::WriteOnly)
+            || f.write(resultados::texto(ejecutor_->escalones()).toUtf8()) < 0 || !f.commit())
+            avisar_(QStringLiteral("No se pudieron guardar los resultados en «%1»: %2.")
+                        .arg(archivoResultados_, f.errorString()));
+    });
     connect(MSChart1, &GraficoTendencia::pedirRespuestaEscalon, this,
             &Form1::mostrarRespuestaEscalon);
     connect(MSChart1, &GraficoTendencia::cambiarMilisegundos, this, [this](bool si) {
@@ -304,6 +344,54 @@ void Form1::mostrarRespuestaEscalon()
     ventanaRespuesta->activateWindow();
 }
 
+void Form1::mostrarPrograma()
+{
+    if (!ventanaPrograma) {
+        ventanaPrograma = new VentanaPrograma(*ejecutor_, *MSComm1, this);
+        // Beside the trend, where the stage it runs shows, not over it.
+        const QRect tendencia(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size());
+        const QScreen *pantalla = screen();
+        ventanaPrograma->move(VentanaRespuesta::posicionLibre(
+            tendencia, ventanaPrograma->frameGeometry().size(),
+            pantalla ? pantalla->availableGeometry() : tendencia));
+    }
+    ventanaPrograma->show();
+    ventanaPrograma->raise();
+    ventanaPrograma->activateWindow();
+}
+
+void Form1::cargarPrograma(const Programa &p, const QString &archivo, bool iniciar,
+                           const QString &resultados)
+{
+    mostrarPrograma();
+    ventanaPrograma->cargar(p, archivo);
+    archivoResultados_ = resultados;
+    if (iniciar) {
+        // The first opening only: a program is not started again by a reconnection.
+        // and once the controller has said its set point (or 5 s on), so the first step is
+        // measured from where the loop is and a first ramp starts there.
+        auto *una = new QObject(this);
+        connect(MSComm1, &PuertoSerie::abierto, una, [this, una] {
+            delete una;
+            auto *espera = new QTimer(this);
+            const auto hasta = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            connect(espera, &QTimer::timeout, this, [this, espera, hasta] {
+                if (!variables.setPoint && std::chrono::steady_clock::now() < hasta)
+                    return;
+                espera->deleteLater();
+                ventanaPrograma->iniciar();
+            });
+            espera->start(20);
+        });
+    }
+}
+
+void Form1::cerrarSinPreguntar()
+{
+    sinPreguntar_ = true;
+    close();
+}
+
 void Form1::cargar()
 {
     variables.puntosX = 512;
@@ -334,6 +422,24 @@ bool Form1::eventFilter(QObject *objeto, QEvent *evento)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    if (ejecutor_->estado() != Ejecutor::Estado::parado && !sinPreguntar_) {
+        // Asked without blocking: samples, and the limits, go on while the question is open.
+        event->ignore();
+        auto *pregunta = new QMessageBox(QMessageBox::Question, QStringLiteral("Velmora"),
+                                         QStringLiteral("Hay un programa en marcha. ¿Detenerlo y "
+                                                        "cerrar el panel?"),
+                                         QMessageBox::Yes | QMessageBox::No, this);
+        pregunta->setObjectName(QStringLiteral("preguntaPrograma"));
+        pregunta->setDefaultButton(QMessageBox::No);
+        pregunta->setAttribute(Qt::WA_DeleteOnClose);
+        connect(pregunta, &QMessageBox::finished, this, [this](int r) {
+            if (r == QMessageBox::Yes)
+                cerrarSinPreguntar();
+        });
+        pregunta->open();
+        return;
+    }
+    ejecutor_->detener(); // its results are written before the port goes
     descargar();
     event->accept();
 }

@@ -22,6 +22,9 @@ class GraficoTendencia;
 class PuertoSerie;
 class Registro;
 class VentanaRespuesta;
+class Ejecutor;
+class VentanaPrograma;
+struct Programa;
 
 // The panel's one window: its elements, its variables, load and unload, and which handler
 // each event reaches.
@@ -44,6 +47,7 @@ public:
     QLabel *lblSetPoint;
     QLineEdit *txtSetPoint;
     QPushButton *btnEnviar;
+    QPushButton *btnPrograma;
     QLabel *lblDato;
     QLineEdit *txtDato;
     QLineEdit *txtTiempo;
@@ -63,6 +67,7 @@ public:
     PuertoSerie *MSComm1;
     QFileDialog *CommonDialog1 = nullptr; // made when first shown
     VentanaRespuesta *ventanaRespuesta = nullptr; // made when first asked for
+    VentanaPrograma *ventanaPrograma = nullptr;   // made when first asked for
 
     VariablesVentana variables;
     VentanaMuestras ventana;
@@ -72,6 +77,16 @@ public:
     EsperaDatos &esperaDatos() { return *esperaDatos_; }
     Registro &registro() { return *registro_; }
     Lecturas &lecturas() { return *lecturas_; }
+    Ejecutor &ejecutor() { return *ejecutor_; }
+
+    // «Programa», brought to the front.
+    void mostrarPrograma();
+    // A program from the command line: in the window, run once the port opens where asked,
+    // its results written to `resultados` (if any) when it ends.
+    void cargarPrograma(const Programa &p, const QString &archivo, bool iniciar,
+                        const QString &resultados);
+    // Closing asked by the system (log-out, Ctrl+C): a running program stops without a question.
+    void cerrarSinPreguntar();
 
     // «Respuesta al escalón», brought to the front.
     void mostrarRespuestaEscalon();
@@ -100,5 +115,8 @@ private:
     std::unique_ptr<Adquisicion> adquisicion_;
     std::unique_ptr<Lecturas> lecturas_;
     std::unique_ptr<EsperaDatos> esperaDatos_;
+    std::unique_ptr<Ejecutor> ejecutor_;
+    QString archivoResultados_;
+    bool sinPreguntar_ = false;
     bool descargado_ = false;
 };

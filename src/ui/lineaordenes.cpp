@@ -32,6 +32,15 @@ QString ayuda()
         "                 controlador (de 0 a 100)\n"
         "  --milisegundos registra la hora con milisegundos (se recuerda en adelante)\n"
         "  --ver ARCHIVO  abre solo la ventana que muestra un registro, sin puerto\n"
+        "  --programa ARCHIVO\n"
+        "                 carga un programa de set point (escalones, rampas, esperas y\n"
+        "                 límites; el formato está en «man velmora») en la ventana\n"
+        "                 «Programa»; implica --consigna\n"
+        "  --iniciar      con --programa y --conectar, inicia el programa en cuanto se\n"
+        "                 abre el puerto\n"
+        "  --resultados ARCHIVO\n"
+        "                 con --programa, escribe la tabla de resultados (separada por\n"
+        "                 tabuladores) en ARCHIVO al terminar o detenerse el programa\n"
         "  -h, --help     muestra esta ayuda\n"
         "  -v, --version  muestra la versión\n"
         "\n"
@@ -72,7 +81,7 @@ Salida error(const QString &texto)
 std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
 {
     static const QStringList nuestras{"-h", "--help", "-v", "--version", "--conectar",
-                                         "--consigna", "--milisegundos"};
+                                         "--consigna", "--milisegundos", "--iniciar"};
     QStringList puertos;
     bool ayudaPedida = false;
     bool versionPedida = false;
@@ -80,7 +89,21 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
     bool consigna = false;
     bool milisegundos = false;
     std::optional<QString> ver;
+    std::optional<QString> archivoPrograma, resultados;
+    bool iniciar = false;
     bool soloPuertos = false;
+    // --opcion VALOR or --opcion=VALOR; false where the value is missing.
+    const auto conValor = [&](qsizetype &i, const QString &a, const QString &opcion,
+                              std::optional<QString> &destino) {
+        if (a.startsWith(opcion + u'=')) {
+            destino = a.mid(opcion.size() + 1);
+            return true;
+        }
+        if (++i >= argumentos.size())
+            return false;
+        destino = argumentos.at(i);
+        return true;
+    };
     for (qsizetype i = 1; i < argumentos.size(); ++i) {
         const QString &a = argumentos.at(i);
         if (soloPuertos || !a.startsWith(u'-') || a == QStringLiteral("-")) {
@@ -99,7 +122,15 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
             consigna = true;
         else if (a == QStringLiteral("--milisegundos"))
             milisegundos = true;
-        else if (a == QStringLiteral("--ver")) {
+        else if (a == QStringLiteral("--iniciar"))
+            iniciar = true;
+        else if (a == QStringLiteral("--programa") || a.startsWith(QStringLiteral("--programa="))) {
+            if (!conValor(i, a, QStringLiteral("--programa"), archivoPrograma))
+                return error(QStringLiteral("Falta el archivo de --programa"));
+        } else if (a == QStringLiteral("--resultados") || a.startsWith(QStringLiteral("--resultados="))) {
+            if (!conValor(i, a, QStringLiteral("--resultados"), resultados))
+                return error(QStringLiteral("Falta el archivo de --resultados"));
+        } else if (a == QStringLiteral("--ver")) {
             if (++i >= argumentos.size())
                 return error(QStringLiteral("Falta el archivo de --ver"));
             ver = argumentos.at(i);
@@ -134,6 +165,29 @@ std::optional<Salida> leer(const QStringList &argumentos, Ordenes &ordenes)
     if (ver && (!puertos.isEmpty() || conectar || consigna))
         return error(QStringLiteral("--ver abre solo el registro: no lleva puerto, --conectar "
                                     "ni --consigna"));
+    if (ver && (archivoPrograma || iniciar || resultados))
+        return error(QStringLiteral("--ver abre solo el registro: no lleva --programa, --iniciar "
+                                    "ni --resultados"));
+    if ((iniciar || resultados) && !archivoPrograma)
+        return error(QStringLiteral("--iniciar y --resultados van con --programa ARCHIVO"));
+    if (iniciar && !conectar)
+        return error(QStringLiteral("--iniciar necesita --conectar: el programa empieza en "
+                                    "cuanto se abre el puerto"));
+    if ((archivoPrograma && archivoPrograma->isEmpty()) || (resultados && resultados->isEmpty()))
+        return error(QStringLiteral("Falta el archivo de %1")
+                         .arg(resultados && resultados->isEmpty() ? QStringLiteral("--resultados")
+                                                                  : QStringLiteral("--programa")));
+    if (archivoPrograma) {
+        // A script learns at once, not after the window is up and the port open.
+        const auto lectura = programa::leerArchivo(*archivoPrograma);
+        if (!lectura.programa)
+            return Salida{2, QStringLiteral("El programa «%1» no se puede usar:\n%2\n")
+                                 .arg(*archivoPrograma, lectura.errores.join(u'\n'))};
+        ordenes.programa = lectura.programa;
+        ordenes.archivoPrograma = *archivoPrograma;
+    }
+    ordenes.iniciar = iniciar;
+    ordenes.resultados = resultados.value_or(QString());
     ordenes.ver = ver.value_or(QString());
     ordenes.milisegundos = milisegundos;
     ordenes.puerto = puertos.value(0);
@@ -156,10 +210,14 @@ void aplicar(const Ordenes &ordenes, Form1 &ventana)
     ventana.setMilisegundos(ajustes.value(Form1::claveMilisegundos, false).toBool());
     if (!ordenes.puerto.isEmpty())
         ventana.txtPuerto->setText(ordenes.puerto);
-    if (ordenes.consigna)
+    if (ordenes.consigna || ordenes.programa)
         for (QWidget *w : std::initializer_list<QWidget *>{ventana.lblSetPoint, ventana.txtSetPoint,
                                                             ventana.btnEnviar})
             w->setVisible(true);
+    ventana.btnPrograma->setVisible(ordenes.consigna || ordenes.programa);
+    if (ordenes.programa)
+        ventana.cargarPrograma(*ordenes.programa, ordenes.archivoPrograma, ordenes.iniciar,
+                               ordenes.resultados);
     if (ordenes.conectar)
         QTimer::singleShot(0, ventana.btnPuerto, &QPushButton::click);
 }

@@ -5,12 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+#include "programa/programa.h"
+
 class Form1;
 
 // The command line: an entry for shortcuts and scripts. `velmora [PUERTO] [--conectar]`
 // fills «Puerto Serial» and, with --conectar, presses «Conectar» once the window is up;
 // --consigna shows the set-point row; --milisegundos logs times with milliseconds from now on;
-// --ver ARCHIVO opens only the window that shows a log.
+// --ver ARCHIVO opens only the window that shows a log; --programa ARCHIVO loads a set-point
+// program, --iniciar runs it once the port is open, --resultados ARCHIVO writes its results.
 namespace lineaordenes {
 
 struct Ordenes
@@ -20,6 +23,10 @@ struct Ordenes
     bool consigna = false;
     bool milisegundos = false;
     QString ver{}; // a log to look at, with no port and no panel
+    std::optional<Programa> programa{}; // read from --programa
+    QString archivoPrograma{};
+    bool iniciar = false; // the program, once the port is open
+    QString resultados{}; // where its results go when it ends
 };
 
 // What to print and the exit code, when the program ends without opening the window

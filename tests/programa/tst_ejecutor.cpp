@@ -1,0 +1,350 @@
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+#include <map>
+#include <memory>
+
+#include "chart/ventanamuestras.h"
+#include "core/variablesventana.h"
+#include "hasta.h"
+#include "log/registro.h"
+#include "programa/ejecutor.h"
+#include "pseudoterminal.h"
+#include "recepcion/adquisicion.h"
+#include "relojprueba.h"
+#include "serial/eventoscomm.h"
+#include "serial/puertoserie.h"
+
+using namespace std::chrono;
+
+namespace {
+
+// The panel's receive path, its port on a real pseudo-terminal and a program runner wired as
+// the panel wires them, all on a clock the test moves.
+struct Banco
+{
+    RelojPrueba reloj{QDateTime(QDate(2026, 12, 9), QTime(12, 0))};
+    VariablesVentana v;
+    VentanaMuestras ventana;
+    Registro registro{v, [](const QString &) {}, [](const QString &) { return Registro::Respuesta::cancelar; }};
+    Adquisicion a{v, ventana, registro};
+    Pty pty;
+    PuertoSerie puerto;
+    std::unique_ptr<Ejecutor> e;
+    QStringList avisos;
+    microseconds t0{};
+
+    Banco()
+    {
+        v.puntosX = 512;
+        llenarVentana(v, ventana);
+        a.reloj().setFuente(&reloj);
+        QString motivo;
+        if (!puerto.abrir(pty.ruta(), pty.ruta(), &motivo))
+            qFatal("%s", qPrintable(motivo));
+        a.puertoAbierto();
+        e = std::make_unique<Ejecutor>(a.reloj(), Ejecutor::acciones(a, puerto));
+        e->escuchar(a, puerto);
+        QObject::connect(e.get(), &Ejecutor::aviso, [this](const QString &t) { avisos << t; });
+    }
+    microseconds ahora() { return duration_cast<microseconds>(reloj.estable().time_since_epoch()) - t0; }
+    void pasar(microseconds d) { reloj.avanzar(d); }
+    void muestras(std::initializer_list<int> b)
+    {
+        QByteArray d;
+        for (int x : b)
+            d.append(char(x));
+        a.procesarEntrada(evento::comEvReceive, d);
+    }
+    bool iniciar(const QString &texto)
+    {
+        const auto l = programa::leer(texto);
+        if (!l.programa)
+            qFatal("%s", qPrintable(l.errores.join(u'\n')));
+        e->setPrograma(*l.programa);
+        t0 = duration_cast<microseconds>(reloj.estable().time_since_epoch());
+        return e->iniciar();
+    }
+};
+
+struct Envio
+{
+    microseconds t;
+    int valor;
+};
+
+// Moves the clock in steps of up to `paso` as the timer would wake, noting when each byte left.
+QList<Envio> correr(Banco &b, QRandomGenerator &g, microseconds paso, microseconds hastaT = hours(100))
+{
+    QList<Envio> envios;
+    const auto leer = [&] {
+        for (char c : b.pty.leer())
+            envios.append({b.ahora(), uint8_t(c)});
+    };
+    leer();
+    while (b.e->estado() != Ejecutor::Estado::parado && b.ahora() < hastaT) {
+        b.pasar(microseconds(1 + g.bounded(qint64(paso.count()))));
+        b.e->avanzar();
+        leer();
+    }
+    return envios;
+}
+
+void informar(const std::map<QString, int> &fallos, const std::map<QString, int> &casos)
+{
+    for (const auto &[region, n] : casos)
+        qInfo("%s: %d cases, %d failed", qPrintable(region), n,
+              fallos.count(region) ? fallos.at(region) : 0);
+}
+
+} // namespace
+
+class TstEjecutor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    // Each «Escalón» goes out when the stages before it are over, by the program's own times:
+    // never early, never later than the clock's next turn, and the delays do not add up.
+    void tiemposDeEtapa()
+    {
+        QRandomGenerator g(3802);
+        std::map<QString, int> fallos, casos;
+        for (int caso = 0; caso < 60; ++caso) {
+            Banco b;
+            QString texto = QStringLiteral("Repetir %1\n").arg(1 + g.bounded(3));
+            const int n = 1 + g.bounded(5);
+            const microseconds paso = std::array{microseconds(1000), microseconds(50000), microseconds(700000)}[g.bounded(3)];
+            QList<std::pair<int64_t, int>> etapas; // ms, set point (-1: hold)
+            for (int i = 0; i < n; ++i) {
+                const int64_t ms = 1 + g.bounded(paso < milliseconds(10) ? 2000 : 20000);
+                const int sp = g.bounded(3) ? g.bounded(255) : -1;
+                texto += sp < 0 ? QStringLiteral("Mantener %1\n").arg(programa::textoSegundos(ms))
+                                : QStringLiteral("Escalón %1 %2\n").arg(sp).arg(programa::textoSegundos(ms));
+                etapas.append({ms, sp});
+            }
+            const QString region = QStringLiteral("clock turns up to %1 ms").arg(paso.count() / 1000);
+            ++casos[region];
+            QVERIFY(b.iniciar(texto));
+            const QList<Envio> envios = correr(b, g, paso);
+            QList<Envio> esperados;
+            int64_t t = 0;
+            for (int r = 0; r < b.e->programa().repeticiones; ++r)
+                for (const auto &[ms, sp] : etapas) {
+                    if (sp >= 0)
+                        esperados.append({milliseconds(t), std::min(sp, 100)});
+                    t += ms;
+                }
+            bool bien = envios.size() == esperados.size() && b.e->fin() == Ejecutor::Fin::completo
+                        && b.ahora() >= milliseconds(t) && b.ahora() <= milliseconds(t) + paso;
+            for (qsizetype i = 0; bien && i < envios.size(); ++i)
+                bien = envios[i].valor == esperados[i].valor && envios[i].t >= esperados[i].t
+                       && envios[i].t <= esperados[i].t + paso;
+            const bool rebajado = std::any_of(etapas.begin(), etapas.end(), [](auto e) { return e.second > 100; });
+            bien = bien && b.avisos.size() == (rebajado ? 1 : 0);
+            if (!bien) {
+                ++fallos[region];
+                qWarning("case %d: %s", caso, qPrintable(texto.replace(u'\n', u';')));
+            }
+        }
+        informar(fallos, casos);
+        QVERIFY(fallos.empty());
+    }
+
+    // A ramp goes one count at a time from the set point in force, never before its share of
+    // the time nor closer than the minimum spacing, and arrives when its time is up; one too
+    // steep for that says so and takes longer.
+    void rampas()
+    {
+        QRandomGenerator g(3803);
+        std::map<QString, int> fallos, casos;
+        for (int caso = 0; caso < 80; ++caso) {
+            Banco b;
+            const int desde = g.bounded(101);
+            const int hasta = g.bounded(3) ? g.bounded(101) : g.bounded(255);
+            const int64_t ms = int64_t(std::exp(std::log(10.0) + g.generateDouble() * std::log(2000.0)));
+            b.muestras({255, desde, desde});
+            const int fin = std::min(hasta, 100), cuentas = std::abs(fin - desde);
+            const bool empinada = cuentas > 0 && milliseconds(ms) / cuentas < Ejecutor::espaciadoMinimo;
+            const microseconds paso(1000);
+            const QString region = QStringLiteral("%1, %2").arg(
+                cuentas == 0 ? "flat" : fin > desde ? "up" : "down",
+                empinada ? "too steep" : "paced");
+            ++casos[region];
+            QVERIFY(b.iniciar(QStringLiteral("Rampa %1 %2").arg(hasta).arg(programa::textoSegundos(ms))));
+            const QList<Envio> envios = correr(b, g, paso);
+            bool bien = envios.size() == cuentas;
+            for (qsizetype k = 0; bien && k < envios.size(); ++k) {
+                const int esperado = desde + (fin > desde ? 1 : -1) * int(k + 1);
+                const auto cuota = duration_cast<microseconds>(milliseconds(ms) * (k + 1) / double(cuentas));
+                bien = envios[k].valor == esperado && envios[k].t >= cuota - microseconds(1)
+                       && (k == 0 || envios[k].t - envios[k - 1].t >= Ejecutor::separacionMinima)
+                       && (!empinada || k == 0 || envios[k].t - envios[k - 1].t >= Ejecutor::espaciadoMinimo - paso);
+            }
+            if (bien && cuentas > 0) {
+                const microseconds llega = envios.last().t;
+                bien = empinada ? llega >= Ejecutor::espaciadoMinimo * cuentas
+                                : llega >= milliseconds(ms) - microseconds(1) && llega <= milliseconds(ms) + paso;
+            }
+            const bool dicho = std::any_of(b.avisos.begin(), b.avisos.end(),
+                                           [](const QString &a) { return a.startsWith(QStringLiteral("La rampa")); });
+            bien = bien && dicho == empinada && b.e->fin() == Ejecutor::Fin::completo;
+            if (!bien) {
+                ++fallos[region];
+                qWarning("case %d: %d -> %d in %lld ms, %lld sent", caso, desde, hasta, (long long)ms,
+                         (long long)envios.size());
+            }
+        }
+        informar(fallos, casos);
+        QVERIFY(fallos.empty());
+    }
+
+    // A pause holds the set point and moves the rest of the program on by its length.
+    void pausa()
+    {
+        QRandomGenerator g(3804);
+        Banco b;
+        b.muestras({255, 20, 20});
+        QVERIFY(b.iniciar(QStringLiteral("Rampa 40 2 s\nEscalón 60 5 s")));
+        correr(b, g, microseconds(1000), milliseconds(1000));
+        const int antes = b.v.setPoint.value_or(-1);
+        QVERIFY(antes > 25 && antes < 35);
+        b.e->pausar();
+        b.pasar(seconds(30));
+        b.e->avanzar();
+        for (int i = 0; i < 100; ++i) {
+            b.pasar(milliseconds(100));
+            b.e->avanzar();
+        }
+        QVERIFY(b.pty.leer().isEmpty());
+        QCOMPARE(b.e->estado(), Ejecutor::Estado::enPausa);
+        b.e->reanudar();
+        const QList<Envio> envios = correr(b, g, microseconds(1000));
+        QVERIFY(!envios.isEmpty());
+        QCOMPARE(envios.last().valor, 60);
+        // 2 s of ramp and 40 s of pause before the step.
+        QVERIFY(envios.last().t >= seconds(42));
+        QVERIFY(envios.last().t <= seconds(42) + milliseconds(1));
+        QCOMPARE(envios[envios.size() - 2].valor, 40);
+    }
+
+    // N samples in a row beyond a limit stop the program: the safe set point is on the line
+    // before the next byte is handled, and the samples after it carry it.
+    void seguridad()
+    {
+        QRandomGenerator g(3805);
+        std::map<QString, int> fallos, casos;
+        Banco b; // one panel: each run starts afresh
+        for (int caso = 0; caso < 300; ++caso) {
+            b.avisos.clear();
+            const int inferior = 10 + g.bounded(100), superior = inferior + 1 + g.bounded(100);
+            const int n = 1 + g.bounded(5), seguro = g.bounded(101);
+            const bool conInferior = g.bounded(2);
+            b.muestras({255, 50, 50});
+            QVERIFY(b.iniciar(QStringLiteral("Escalón 50 1000\nLímite superior %1\n%2Set point seguro %3\n"
+                                             "Muestras fuera %4")
+                                  .arg(superior).arg(conInferior ? QStringLiteral("Límite inferior %1\n").arg(inferior) : QString())
+                                  .arg(seguro).arg(n)));
+            b.pty.leer();
+            const bool pausar = g.bounded(4) == 0;
+            if (pausar)
+                b.e->pausar();
+            // Values at and around both limits: only those strictly beyond count.
+            QList<int> valores;
+            const int largo = 1 + g.bounded(40);
+            for (int i = 0; i < largo; ++i) {
+                const int opciones[] = {inferior - 1, inferior, superior, superior + 1, (inferior + superior) / 2, 0, 254};
+                valores << opciones[g.bounded(7)];
+            }
+            int esperado = -1, seguidos = 0;
+            for (qsizetype i = 0; i < valores.size() && esperado < 0; ++i) {
+                const bool fuera = valores[i] > superior || (conInferior && valores[i] < inferior);
+                seguidos = fuera ? seguidos + 1 : 0;
+                if (seguidos == n)
+                    esperado = int(i);
+            }
+            const QString region = QStringLiteral("%1, %2 in a row%3").arg(
+                esperado < 0 ? "no stop" : valores[esperado] > superior ? "upper" : "lower").arg(n)
+                .arg(pausar ? ", paused" : "");
+            ++casos[region];
+            bool bien = true;
+            int parado = -1;
+            for (qsizetype i = 0; i < valores.size();) {
+                const int trozo = 1 + g.bounded(8);
+                QByteArray d;
+                for (int k = 0; k < trozo && i + k < valores.size(); ++k)
+                    d.append(char(valores[i + k]));
+                b.pasar(milliseconds(20));
+                b.a.procesarEntrada(evento::comEvReceive, d);
+                const QByteArray salido = b.pty.leer();
+                if (b.e->estado() == Ejecutor::Estado::parado && parado < 0) {
+                    parado = int(i);
+                    bien = bien && esperado >= i && esperado < i + d.size() && salido == QByteArray(1, char(seguro))
+                           && b.e->fin() == Ejecutor::Fin::seguridad && b.v.setPoint == seguro;
+                    const QString texto = QStringLiteral("el valor %1 pasó del límite %2 %3 durante %4 muestras seguidas")
+                                              .arg(esperado >= 0 ? valores[esperado] : -1)
+                                              .arg(esperado >= 0 && valores[esperado] > superior ? "superior" : "inferior")
+                                              .arg(esperado >= 0 && valores[esperado] > superior ? superior : inferior).arg(n);
+                    bien = bien && b.avisos.size() == 1 && b.avisos[0].contains(texto)
+                           && b.avisos[0].contains(QStringLiteral("Se envió el set point seguro %1.").arg(seguro));
+                } else {
+                    bien = bien && salido.isEmpty();
+                }
+                i += d.size();
+            }
+            bien = bien && (esperado < 0) == (parado < 0);
+            b.e->detener();
+            if (!bien)
+                ++fallos[region];
+        }
+        informar(fallos, casos);
+        QVERIFY(fallos.empty());
+    }
+
+    // Through the port's own report: the device going away stops the run and says so.
+    void puertoPerdido()
+    {
+        Banco b;
+        QVERIFY(b.iniciar(QStringLiteral("Escalón 40 100\nLímite superior 90\nSet point seguro 0")));
+        b.pty.cerrarMaestro();
+        QVERIFY(hasta([&] { return b.e->estado() == Ejecutor::Estado::parado; }));
+        QCOMPARE(b.e->fin(), Ejecutor::Fin::puertoPerdido);
+        QCOMPARE(b.avisos.size(), 1);
+        QVERIFY(b.avisos[0].startsWith(QStringLiteral("El programa se detuvo en la etapa 1, repetición 1: "
+                                                      "se perdió la conexión con el controlador")));
+    }
+
+    // Each «Escalón» that changed the set point is a step of the analysis, taken with its
+    // stage and repeat; one to the set point already in force is none.
+    void escalonesMedidos()
+    {
+        Banco b;
+        b.muestras({255, 30, 30});
+        QVERIFY(b.iniciar(QStringLiteral("Escalón 50 3\nEscalón 30 3\nMantener 1\nEscalón 30 2\nRepetir 2")));
+        double y = 30;
+        const double dt = 0.02, tau = 0.3;
+        while (b.e->estado() != Ejecutor::Estado::parado) {
+            b.pasar(microseconds(20000));
+            b.e->avanzar();
+            y += (b.v.setPoint.value_or(0) - y) * -std::expm1(-dt / tau);
+            b.muestras({int(std::lround(y))});
+        }
+        const auto &e = b.e->escalones();
+        QCOMPARE(e.size(), 4);
+        const int etapas[] = {1, 2, 1, 2}, hastas[] = {50, 30, 50, 30}, reps[] = {1, 1, 2, 2};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(e[i].etapa, etapas[i]);
+            QCOMPARE(e[i].repeticion, reps[i]);
+            QCOMPARE(e[i].figuras.hasta, hastas[i]);
+            QVERIFY(e[i].figuras.valorFinal);
+            QVERIFY(std::abs(*e[i].figuras.valorFinal - hastas[i]) < 0.6);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstEjecutor)
+#include "tst_ejecutor.moc"
