@@ -495,15 +495,21 @@ QRect VentanaRespuesta::sitioLibre(const QRect &panel, QSize tamano, QSize minim
 
 void VentanaRespuesta::colocarJunto(const QWidget &panel, const QRect &cubrible)
 {
+    colocar(*this, panel, cubrible);
+}
+
+void VentanaRespuesta::colocar(QWidget &ventana, const QWidget &panel, const QRect &cubrible)
+{
     const QScreen *pantalla = panel.screen();
     const QRect marco = panel.frameGeometry();
-    // Decorations as the panel's own: this window has none yet before it is shown.
+    // Decorations as the panel's own: the window has none yet before it is shown.
     const QSize bordes = marco.size() - panel.size();
-    const QRect sitio =
-        sitioLibre(marco, size() + bordes, minimumSizeHint().expandedTo(minimumSize()) + bordes,
-                   pantalla ? pantalla->availableGeometry() : marco, cubrible);
-    resize(sitio.size() - bordes);
-    move(sitio.topLeft());
+    const QRect sitio = sitioLibre(
+        marco, ventana.size() + bordes,
+        ventana.minimumSizeHint().expandedTo(ventana.minimumSize()) + bordes,
+        pantalla ? pantalla->availableGeometry() : marco, cubrible);
+    ventana.resize(sitio.size() - bordes);
+    ventana.move(sitio.topLeft());
 }
 
 void VentanaRespuesta::showEvent(QShowEvent *event)

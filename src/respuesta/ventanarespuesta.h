@@ -38,6 +38,8 @@ public:
                             const QRect &pantalla, const QRect &cubrible = QRect());
     // Placed so, beside `panel` on `panel`'s screen (`cubrible` in global coordinates).
     void colocarJunto(const QWidget &panel, const QRect &cubrible);
+    // Any other window of the panel's, so.
+    static void colocar(QWidget &ventana, const QWidget &panel, const QRect &cubrible);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -348,12 +348,9 @@ void Form1::mostrarPrograma()
 {
     if (!ventanaPrograma) {
         ventanaPrograma = new VentanaPrograma(*ejecutor_, *MSComm1, this);
-        // Beside the trend, where the stage it runs shows, not over it.
-        const QRect tendencia(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size());
-        const QScreen *pantalla = screen();
-        ventanaPrograma->move(VentanaRespuesta::posicionLibre(
-            tendencia, ventanaPrograma->frameGeometry().size(),
-            pantalla ? pantalla->availableGeometry() : tendencia));
+        // Beside the panel, never over its controls, as the step window.
+        VentanaRespuesta::colocar(*ventanaPrograma, *this,
+                                  QRect(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size()));
     }
     ventanaPrograma->show();
     ventanaPrograma->raise();
