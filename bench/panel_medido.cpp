@@ -23,7 +23,7 @@
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 
 namespace {
 
@@ -54,23 +54,31 @@ bool capturaHistorial(const QString &registro, const QString &png)
     v.show();
     if (!QTest::qWaitForWindowExposed(&v) || !QTest::qWaitFor([&] { return v.leido(); }, 20000))
         return false;
+    // The samples themselves, read again from the file as the window reads them.
     const DatosHistorial &d = v.datos();
-    std::vector<size_t> pasos;
-    for (size_t i = 1; i < d.cuantos(); ++i)
-        if (d.setPoint(i) != d.setPoint(i - 1) && d.setPoint(i - 1) != LectorLineas::sinSetPoint)
+    for (size_t b = 0; b < d.bloques(); ++b)
+        if (!QTest::qWaitFor([&] { return v.leerBloque(b); }, 5000))
+            return false;
+    std::vector<uint64_t> pasos;
+    for (uint64_t i = 1; i < d.cuantos(); ++i)
+        if (d.muestra(i)->setPoint != d.muestra(i - 1)->setPoint
+            && d.muestra(i - 1)->setPoint != DatosHistorial::sinSetPoint)
             pasos.push_back(i);
     if (pasos.size() < 2)
         return false;
-    const size_t paso = pasos[pasos.size() - 2], fin = pasos.back();
+    const uint64_t paso = pasos[pasos.size() - 2], fin = pasos.back();
     GraficoHistorial &g = v.grafico();
-    const double t = d.ms(paso) / 1000.0;
+    const double t = d.muestra(paso)->ms / 1000.0;
     g.xAxis->setRange(t - 1.5, t + 7.5);
-    size_t pico = paso;
-    for (size_t i = paso; i < fin; ++i)
-        if ((d.valor(i) > d.valor(pico)) == (d.setPoint(paso) > d.setPoint(paso - 1))
-            && d.valor(i) != d.valor(pico))
+    uint64_t pico = paso;
+    const auto valor = [&](uint64_t i) { return d.muestra(i)->valor; };
+    for (uint64_t i = paso; i < fin; ++i)
+        if ((valor(i) > valor(pico)) == (d.muestra(paso)->setPoint > d.muestra(paso - 1)->setPoint)
+            && valor(i) != valor(pico))
             pico = i;
-    const QPointF en(g.xAxis->coordToPixel(d.ms(pico) / 1000.0), g.yAxis->coordToPixel(d.valor(pico)));
+    if (!QTest::qWaitFor([&] { return g.exacto(); }, 5000))
+        return false;
+    const QPointF en(g.xAxis->coordToPixel(d.muestra(pico)->ms / 1000.0), g.yAxis->coordToPixel(valor(pico)));
     QMouseEvent mover(QEvent::MouseMove, en, g.mapToGlobal(en), Qt::NoButton, Qt::NoButton,
                       Qt::NoModifier);
     QApplication::sendEvent(&g, &mover);

@@ -6,6 +6,8 @@ packages=(
   build-essential cmake ninja-build pkg-config  # toolchain
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libqcustomplot-dev
   libeigen3-dev                                 # the step response's fitted model
+  libmosquitto-dev mosquitto                    # the MQTT bridge; the broker its tests start
+  systemd                                       # systemd-analyze checks the bridge's unit
   qt6-translations-l10n                         # Qt's own texts (buttons, file dialog) in Spanish
   fonts-liberation                              # the window's font, also in look tests
   xvfb xauth openbox x11-utils                  # benchmarks, soak and screenshot under X

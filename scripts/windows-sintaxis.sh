@@ -18,6 +18,8 @@ for m in QtCore QtGui QtWidgets QtSerialPort QtPrintSupport; do
 done
 cp "$(dpkg -L libqcustomplot-dev | grep '/qcustomplot\.h$')" "$salida/include/qcustomplot/"
 cp -r /usr/include/eigen3 "$salida/include/" # header-only: the step response's fit
+mkdir -p "$salida/include/mosquitto" # the MQTT client's interface (the library is Windows' own build)
+cp /usr/include/mosquitto.h /usr/include/mqtt_protocol.h "$salida/include/mosquitto/"
 cp -r "$mkspecs/win32-g++" "$mkspecs/common" "$salida/include/mkspecs/"
 
 # What CMake gives a Qt 6 target on MinGW: the modules' macros, win32-g++'s own, and ours.
@@ -27,7 +29,7 @@ banderas=(-std=c++20 -fsyntax-only -Wall -Wextra -Werror=return-type
   -DQT_NO_DEBUG -DUNICODE -D_UNICODE -DWIN32 -DMINGW_HAS_SECURE_API=1
   "-DVELMORA_VERSION=\"$version\""
   -Isrc -isystem "$salida/include/qt6" -isystem "$salida/include/qcustomplot"
-  -isystem "$salida/include/eigen3"
+  -isystem "$salida/include/eigen3" -isystem "$salida/include/mosquitto"
   -isystem "$salida/include/mkspecs/win32-g++")
 for m in QtCore QtGui QtWidgets QtSerialPort QtPrintSupport; do
   banderas+=(-isystem "$salida/include/qt6/$m")

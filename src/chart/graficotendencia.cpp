@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QMenu>
 #include <QPaintEvent>
@@ -81,6 +84,35 @@ GraficoTendencia::GraficoTendencia(const VentanaMuestras &ventana, QWidget *pare
     filaLeyenda->addElement(0, 0, legend);
     filaLeyenda->addElement(0, 1, new QCPLayoutElement(this)); // keeps the legend at the left
     filaLeyenda->setColumnStretchFactor(0, 0.001);
+
+    Cursores::Muestras m;
+    // The row of sample number i; one that has left the trend stays at the oldest row.
+    const auto fila = [this](uint64_t i) {
+        const int filas = ventana_.RowCount();
+        const uint64_t total = ventana_.muestras();
+        const int conDato = int(std::min<uint64_t>(total, uint64_t(filas)));
+        if (i >= total || conDato == 0)
+            return 0;
+        return std::max(filas - conDato + 1, filas - int(std::min<uint64_t>(total - 1 - i, uint64_t(filas))));
+    };
+    m.x = [fila](uint64_t i) -> std::optional<double> {
+        if (const int f = fila(i))
+            return f;
+        return std::nullopt;
+    };
+    m.cercana = [this](double x) -> std::optional<uint64_t> {
+        const int filas = ventana_.RowCount();
+        const uint64_t total = ventana_.muestras();
+        const int conDato = int(std::min<uint64_t>(total, uint64_t(filas)));
+        if (conDato == 0)
+            return std::nullopt;
+        const int f = std::clamp(int(std::lround(x)), filas - conDato + 1, filas);
+        return total - 1 - uint64_t(filas - f);
+    };
+    m.cuantos = [this] { return ventana_.muestras(); };
+    cursores_ = new Cursores(*this, m);
+    cursores_->dibujarAparte(capaSeries);
+    connect(cursores_, &Cursores::cambiado, this, [this] { update(); });
 
     auto ticker = QSharedPointer<TickerY>::create();
     ticker_ = ticker.data();
@@ -205,6 +237,10 @@ void GraficoTendencia::guardarFondo()
 
 void GraficoTendencia::calcularPuntos()
 {
+    // On their samples as the rows slide; one whose sample has gone stays at the oldest.
+    const uint64_t total = ventana_.muestras();
+    cursores_->limitar(total - std::min<uint64_t>(total, uint64_t(ventana_.RowCount())));
+    cursores_->actualizar();
     // Row numbers and values to pixels. A point between two of the same height on a level
     // stretch adds nothing to the line: a steady set point is drawn as one segment. A row
     // with no value (NaN), or the first after a break, ends a stretch.
@@ -278,6 +314,19 @@ void GraficoTendencia::paintEvent(QPaintEvent *event)
     lineas(puntosDato_, tramosDato_);
     pintor.setPen(serieSetPoint_->pen());
     lineas(puntosSetPoint_, tramosSetPoint_);
+    if (cursores_->visible()) {
+        const std::array<QColor, 2> colores{QColor(0, 140, 60), QColor(150, 0, 170)};
+        for (int c = 0; c < 2; ++c) {
+            const int x = qRound(xAxis->coordToPixel(cursores_->x(c)));
+            pintor.setPen(QPen(colores[size_t(c)], 1, Qt::DashLine));
+            pintor.drawLine(x, area.top(), x, area.bottom());
+            pintor.drawText(x + 3, area.top() + 12, c == 0 ? QStringLiteral("A") : QStringLiteral("B"));
+        }
+        if (const QString texto = lineaCursores(); !texto.isEmpty()) {
+            pintor.setPen(Qt::black);
+            pintor.drawText(area.adjusted(4, 2, -4, -2), Qt::AlignLeft | Qt::AlignBottom, texto);
+        }
+    }
     if (!nota_.isEmpty()) {
         pintor.setPen(QColor(140, 140, 140));
         pintor.drawText(axisRect()->rect().adjusted(20, 20, -20, -20),
@@ -488,7 +537,19 @@ void GraficoTendencia::contextMenuEvent(QContextMenuEvent *event)
     milisegundos->setCheckable(true);
     milisegundos->setChecked(milisegundos_);
     QAction *abrir = menu.addAction(QStringLiteral("Abrir registro…"));
+    menu.addSeparator();
+    QAction *cursores = menu.addAction(QStringLiteral("Cursores A y B"));
+    cursores->setCheckable(true);
+    cursores->setChecked(cursores_->visible());
+    QAction *copiar = menu.addAction(QStringLiteral("Copiar las cifras de los cursores"));
+    copiar->setEnabled(figurasCursores().has_value());
     const QAction *elegida = menu.exec(event->globalPos());
+    if (elegida == cursores) {
+        cursores_->setVisible(cursores->isChecked());
+        setFocus();
+    }
+    if (elegida == copiar)
+        QApplication::clipboard()->setText(textoCursores());
     if (elegida == respuesta)
         emit pedirRespuestaEscalon();
     if (elegida == milisegundos)
@@ -510,6 +571,97 @@ void GraficoTendencia::contextMenuEvent(QContextMenuEvent *event)
                                  .arg(QDir::toNativeSeparators(rutaPng(ruta)), fallo));
 }
 
+std::optional<FigurasCursores> GraficoTendencia::figurasCursores() const
+{
+    const auto a = cursores_->indice(0), b = cursores_->indice(1);
+    const int filas = ventana_.RowCount();
+    const uint64_t total = ventana_.muestras();
+    if (!cursores_->visible() || !a || !b || total == 0)
+        return std::nullopt;
+    // A cursor whose sample has left the trend measures from the oldest row on show.
+    const int64_t primera = filas - int64_t(std::min<uint64_t>(total, uint64_t(filas))) + 1;
+    const auto fila = [&](uint64_t i) {
+        return std::max<int64_t>(primera, filas - int64_t(std::min<uint64_t>(total - 1 - i, uint64_t(filas))));
+    };
+    const int64_t fa = fila(std::min(*a, *b)), fb = fila(std::max(*a, *b));
+    FigurasCursores f;
+    f.minimo = INT16_MAX;
+    f.maximo = INT16_MIN;
+    for (int64_t r = fa; r <= fb; ++r) {
+        const VentanaMuestras::Fila x = ventana_.fila(int(r));
+        ++f.n;
+        f.sumaValor += uint64_t(x.dato);
+        f.sumaCuadrados += uint64_t(x.dato) * uint64_t(x.dato);
+        f.minimo = std::min<int>(f.minimo, x.dato);
+        f.maximo = std::max<int>(f.maximo, x.dato);
+        if (x.conSetPoint()) {
+            ++f.conSetPoint;
+            f.sumaSetPoint += uint64_t(x.setPoint);
+        }
+    }
+    const int ra = int(fila(*a)), rb = int(fila(*b));
+    f.tB = (ventana_.tiempo(rb) - ventana_.tiempo(ra)) / 1e9; // from A
+    f.valorA = ventana_.fila(ra).dato;
+    f.valorB = ventana_.fila(rb).dato;
+    return f;
+}
+
+QString GraficoTendencia::lineaCursores() const
+{
+    const auto f = figurasCursores();
+    if (!f)
+        return {};
+    const QLocale l;
+    return QStringLiteral("Δt %1 s  Δ %2  mín. %3  máx. %4  media %5  σ %6  SP %7  n %8  cada %9 s")
+        .arg(l.toString(f->tB - f->tA, 'f', 3)).arg(f->valorB - f->valorA)
+        .arg(f->minimo).arg(f->maximo).arg(l.toString(f->media(), 'f', 2))
+        .arg(f->desviacion() ? l.toString(*f->desviacion(), 'f', 2) : QStringLiteral("—"))
+        .arg(f->mediaSetPoint() ? l.toString(*f->mediaSetPoint(), 'f', 1) : QStringLiteral("—"))
+        .arg(f->n)
+        .arg(f->espaciado() ? l.toString(*f->espaciado(), 'f', 4) : QStringLiteral("—"));
+}
+
+QString GraficoTendencia::textoCursores() const
+{
+    const auto f = figurasCursores();
+    if (!f)
+        return {};
+    // The steady clock the rows carry, as the time of day.
+    using namespace std::chrono;
+    const auto desfase = duration_cast<milliseconds>(system_clock::now().time_since_epoch())
+                         - duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
+    const int filas = ventana_.RowCount();
+    const uint64_t total = ventana_.muestras();
+    const int primera = filas - int(std::min<uint64_t>(total, uint64_t(filas))) + 1;
+    const auto hora = [&](uint64_t i) {
+        const int fila = std::max(primera, filas - int(std::min<uint64_t>(total - 1 - i, uint64_t(filas))));
+        const qint64 ms = ventana_.tiempo(fila) / 1000000 + desfase.count();
+        return QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(),
+                                  QLocale().timeFormat(QLocale::LongFormat).remove(u't').trimmed());
+    };
+    return f->texto(hora(*cursores_->indice(0)), hora(*cursores_->indice(1)));
+}
+
+void GraficoTendencia::mousePressEvent(QMouseEvent *event)
+{
+    if (cursores_->pulsar(event))
+        setFocus(); // the arrows move it now
+    else
+        QCustomPlot::mousePressEvent(event);
+}
+
+void GraficoTendencia::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!cursores_->soltar(event))
+        QCustomPlot::mouseReleaseEvent(event);
+}
+
+void GraficoTendencia::keyPressEvent(QKeyEvent *event)
+{
+    if (!cursores_->tecla(event))
+        QCustomPlot::keyPressEvent(event);
+}
+
 QString GraficoTendencia::textoCorte(double x) const
 {
     QString texto;
@@ -523,6 +675,8 @@ QString GraficoTendencia::textoCorte(double x) const
 
 void GraficoTendencia::mouseMoveEvent(QMouseEvent *event)
 {
+    if (cursores_->mover(event))
+        return;
     QCustomPlot::mouseMoveEvent(event);
     if (const QString corte = textoCorte(event->position().x());
         !corte.isEmpty() && axisRect()->rect().contains(event->position().toPoint())) {

@@ -6,6 +6,7 @@
 
 #include <qcustomplot.h>
 
+#include "chart/cursores.h"
 #include "chart/escalay.h"
 
 class VentanaMuestras;
@@ -58,6 +59,14 @@ public:
     // What «Registro con milisegundos» shows ticked.
     void setMilisegundos(bool si) { milisegundos_ = si; }
 
+    // Cursors A and B over the rows on show (the right-click menu shows them); they stay on
+    // their samples as the trend slides.
+    Cursores &cursores() { return *cursores_; }
+    std::optional<FigurasCursores> figurasCursores() const;
+    QString textoCursores() const;
+    // The line of figures drawn under the plot while the cursors show.
+    QString lineaCursores() const;
+
 signals:
     // Just before a redraw on request: what else shows the same data brings itself up to date.
     void antesDeRedibujar();
@@ -75,6 +84,9 @@ signals:
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *objeto, QEvent *evento) override;
@@ -127,4 +139,5 @@ private:
     bool milisegundos_ = false;
     uint64_t cambiosDibujados_ = UINT64_MAX;
     uint64_t redibujos_ = 0;
+    Cursores *cursores_ = nullptr;
 };

@@ -56,11 +56,14 @@ public:
     // n rows with no sample and no set point.
     void llenar(int16_t n);
     // Returns false (and changes nothing) when the row count is already at its 16-bit limit.
-    bool agregarMuestra(int16_t dato, int16_t setPoint)
+    // `ns`: the sample's steady-clock time, for the cursors' figures.
+    bool agregarMuestra(int16_t dato, int16_t setPoint, int64_t ns = 0)
     {
         if (filas_ >= maxFilas)
             return false;
         store_[(inicio_ + filas_) & mascara] = {dato, setPoint};
+        tiempos_[(inicio_ + filas_) & mascara] = ns;
+        ++muestras_;
         ++filas_;
         ++agregadas_;
         ++cambios_;
@@ -75,6 +78,11 @@ public:
         }
     }
 
+    int64_t tiempo(int numero) const { return tiempos_[(inicio_ + numero - 1) & mascara]; }
+    // Samples appended ever: the rows that hold one are the last ones, the newest numbered
+    // muestras() - 1.
+    uint64_t muestras() const { return muestras_; }
+
     // Grows with every change, so a drawer can tell whether anything is new.
     uint64_t cambios() const { return cambios_; }
 
@@ -84,6 +92,8 @@ private:
     static_assert(capacidad > maxFilas);
 
     std::array<Fila, capacidad> store_{};
+    std::array<int64_t, capacidad> tiempos_{};
+    uint64_t muestras_ = 0;
     int inicio_ = 0;
     int16_t filas_ = 0;
     uint64_t agregadas_ = 0; // rows ever appended, the fill's included

@@ -1,5 +1,7 @@
 #include "lectorlineas.h"
 
+#include <cstdlib>
+
 #include <QDateTime>
 
 #include "log/formatofecha.h"
@@ -92,10 +94,22 @@ LectorLineas::LectorLineas(const QLocale &locale)
 
 std::vector<QLocale> LectorLineas::candidatos()
 {
+    // Where both read a line (8/12 as a day or a month), the order decides until a day above
+    // 12 settles it.
+    const auto diaPrimero = [](const QLocale &l) {
+        const QString f = l.dateFormat(QLocale::ShortFormat);
+        return f.indexOf(u'd') < f.indexOf(u'M');
+    };
     std::vector<QLocale> lista{QLocale()};
-    for (const char *nombre : {"es_ES", "en_US", "en_GB", "de_DE", "fr_FR", "pt_BR", "es_MX"})
-        if (QLocale(QLatin1String(nombre)) != QLocale())
-            lista.emplace_back(QLatin1String(nombre));
+    std::vector<QLocale> resto;
+    for (const char *nombre : {"es_ES", "en_US", "en_GB", "en_AU", "en_IN", "de_DE", "fr_FR",
+                               "pt_BR", "es_MX"}) {
+        const QLocale l{QLatin1String(nombre)};
+        if (l == QLocale())
+            continue;
+        (diaPrimero(l) == diaPrimero(QLocale()) ? lista : resto).push_back(l);
+    }
+    lista.insert(lista.end(), resto.begin(), resto.end());
     return lista;
 }
 
@@ -107,6 +121,24 @@ int64_t LectorLineas::msHora(int anio, int mes, int dia, int hora)
         const QDateTime inicio(QDate(anio, mes, dia), QTime(hora, 0));
         claveValida_ = inicio.isValid();
         msClave_ = claveValida_ ? inicio.toMSecsSinceEpoch() : 0;
+        repetidaClave_ = 0;
+        if (claveValida_) {
+            // The clocks went back across this hour if the zone's offset changes near it and
+            // the same hour reads at one offset's distance from the instant Qt chose.
+            const qint64 antes = QDateTime::fromMSecsSinceEpoch(msClave_ - 6 * 3600000).offsetFromUtc();
+            const qint64 despues = QDateTime::fromMSecsSinceEpoch(msClave_ + 6 * 3600000).offsetFromUtc();
+            const int64_t salto = std::abs(antes - despues) * 1000;
+            const auto mismaHora = [&](int64_t ms) {
+                const QDateTime d = QDateTime::fromMSecsSinceEpoch(ms);
+                return d.date() == inicio.date() && d.time().hour() == hora;
+            };
+            if (salto > 0 && mismaHora(msClave_ - salto)) {
+                msClave_ -= salto;
+                repetidaClave_ = int32_t(salto);
+            } else if (salto > 0 && mismaHora(msClave_ + salto)) {
+                repetidaClave_ = int32_t(salto);
+            }
+        }
     }
     return claveValida_ ? msClave_ : INT64_MIN;
 }
@@ -168,6 +200,7 @@ bool LectorLineas::leerFecha(const char *&p, const char *fin, Muestra &m)
     if (base == INT64_MIN)
         return false;
     m.ms = base + minuto * 60000 + segundo * 1000 + ms;
+    m.repetida = repetidaClave_;
     return true;
 }
 

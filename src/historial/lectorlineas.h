@@ -21,6 +21,9 @@ public:
         uint8_t valor = 0;
         uint8_t setPoint = sinSetPoint; // empty field: not known yet
         bool conMs = false;             // the time carried milliseconds
+        // In the hour the clocks go back, the same text names two instants: `ms` is the
+        // first, `ms + repetida` the second (0 where the hour happens once).
+        int32_t repetida = 0;
     };
 
     explicit LectorLineas(const QLocale &locale = QLocale());
@@ -28,7 +31,8 @@ public:
     // The line without its end (CR LF, or a bare LF); nullopt where it is not one of ours.
     std::optional<Muestra> leer(const char *linea, size_t n);
 
-    // The locales tried on a file written elsewhere: this computer's first.
+    // The locales tried on a file written elsewhere: this computer's first, then those that
+    // put day and month in its order.
     static std::vector<QLocale> candidatos();
 
 private:
@@ -47,5 +51,6 @@ private:
     // The start of the last local hour looked up: the time zone is asked once an hour.
     int64_t claveHora_ = -1;
     int64_t msClave_ = 0;
+    int32_t repetidaClave_ = 0;
     bool claveValida_ = false;
 };

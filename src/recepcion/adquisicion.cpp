@@ -118,7 +118,9 @@ inline float Adquisicion::muestra(int16_t dato, Reloj::Instante instante, int64_
     }
     v.tiempoAnterior = instante;
     respuesta_.agregar(instante, dato, v.setPoint);
-    ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint));
+    ventana_.agregarMuestra(dato, v.setPoint.value_or(VentanaMuestras::sinSetPoint),
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                instante.time_since_epoch()).count());
     if (registrar && !registro_.escribirRegistro(dato, v.setPoint, ms))
         registrar = false;
     else if (retener)

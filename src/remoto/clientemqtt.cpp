@@ -30,10 +30,7 @@ struct LlamadasMqtt
         const bool estaba = c->conectado_.exchange(false);
         if (!estaba)
             return; // a refused connection was said already
-        QString motivo = rc == 0 ? QStringLiteral("la conexión se cerró")
-                                 : QStringLiteral("se perdió la conexión con el broker (%1)")
-                                       .arg(QString::fromUtf8(rc >= 128 ? mosquitto_reason_string(rc)
-                                                                       : mosquitto_strerror(rc)));
+        const QString motivo = ClienteMqtt::motivoDesconexion(rc);
         QMetaObject::invokeMethod(c, [c, motivo] { emit c->desconectado(motivo); },
                                   Qt::QueuedConnection);
     }
@@ -42,6 +39,11 @@ struct LlamadasMqtt
         auto *c = static_cast<ClienteMqtt *>(obj);
         QMetaObject::invokeMethod(c, [c, mid, codigo] { emit c->publicado(mid, codigo); },
                                   Qt::QueuedConnection);
+    }
+    static void suscribir(mosquitto *, void *obj, int mid, int, const int *, const mosquitto_property *)
+    {
+        auto *c = static_cast<ClienteMqtt *>(obj);
+        QMetaObject::invokeMethod(c, [c, mid] { emit c->suscrito(mid); }, Qt::QueuedConnection);
     }
     static void recibir(mosquitto *, void *obj, const mosquitto_message *m, const mosquitto_property *)
     {
@@ -83,6 +85,28 @@ ClienteMqtt::~ClienteMqtt()
     mosquitto_destroy(mosq_);
 }
 
+QString ClienteMqtt::motivoDesconexion(int rc)
+{
+    if (rc >= 128)
+        return QStringLiteral("el broker cerró la conexión: %1").arg(motivoConexion(rc));
+    switch (rc) {
+    case MOSQ_ERR_SUCCESS:
+        return QStringLiteral("la conexión se cerró");
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_ERRNO:
+        return QStringLiteral("se perdió la conexión con el broker");
+    case MOSQ_ERR_KEEPALIVE:
+        return QStringLiteral("el broker dejó de responder");
+    case MOSQ_ERR_TLS:
+        return QStringLiteral("falló la conexión cifrada (TLS): certificado no válido o no fiable");
+    case MOSQ_ERR_PROTOCOL:
+        return QStringLiteral("el broker habló fuera del protocolo");
+    default:
+        return QStringLiteral("se perdió la conexión con el broker (%1)")
+            .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+    }
+}
+
 QString ClienteMqtt::motivoConexion(int rc)
 {
     switch (rc) {
@@ -91,7 +115,9 @@ QString ClienteMqtt::motivoConexion(int rc)
         return QStringLiteral("el usuario o la contraseña no son correctos");
     case MQTT_RC_NOT_AUTHORIZED:
     case CONNACK_REFUSED_NOT_AUTHORIZED:
-        return QStringLiteral("el broker no admite a este usuario");
+        // mosquitto answers so also for a wrong password, so as not to tell which it was.
+        return QStringLiteral("el broker no lo admite: el usuario o la contraseña no son "
+                              "correctos, o ese usuario no tiene permiso");
     case MQTT_RC_BANNED:
         return QStringLiteral("el broker tiene prohibido este cliente");
     case MQTT_RC_SERVER_UNAVAILABLE:
@@ -122,6 +148,7 @@ bool ClienteMqtt::conectar(QString *motivo)
     mosquitto_disconnect_v5_callback_set(mosq_, &LlamadasMqtt::desconectar);
     mosquitto_publish_v5_callback_set(mosq_, &LlamadasMqtt::publicar);
     mosquitto_message_v5_callback_set(mosq_, &LlamadasMqtt::recibir);
+    mosquitto_subscribe_v5_callback_set(mosq_, &LlamadasMqtt::suscribir);
     // A restarted broker is back within seconds: tried every second or two, no faster.
     mosquitto_reconnect_delay_set(mosq_, 1, 2, false);
     mosquitto_max_inflight_messages_set(mosq_, 100);
@@ -184,8 +211,9 @@ int ClienteMqtt::publicar(const QString &tema, const QByteArray &datos, int qos,
     return -1;
 }
 
-bool ClienteMqtt::suscribir(const QString &tema, int qos)
+int ClienteMqtt::suscribir(const QString &tema, int qos)
 {
     const QByteArray t = tema.toUtf8();
-    return mosquitto_subscribe(mosq_, nullptr, t.constData(), qos) == MOSQ_ERR_SUCCESS;
+    int mid = -1;
+    return mosquitto_subscribe(mosq_, &mid, t.constData(), qos) == MOSQ_ERR_SUCCESS ? mid : -1;
 }

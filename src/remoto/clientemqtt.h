@@ -51,10 +51,12 @@ public:
     // big). Safe from any thread.
     int publicar(const QString &tema, const QByteArray &datos, int qos, bool retenido,
                  QString *motivo = nullptr);
-    bool suscribir(const QString &tema, int qos);
+    // The subscription's mid, or -1.
+    int suscribir(const QString &tema, int qos);
 
     // The broker's reason for refusing a connection or a message, in the user's words.
     static QString motivoConexion(int rc);
+    static QString motivoDesconexion(int rc);
 
     // How long without an answer from the broker before `sinRespuesta` says so.
     static constexpr int plazoConexionMs = 5000;
@@ -71,6 +73,8 @@ signals:
     // The broker acknowledged a QoS 1 message; `codigo` is its MQTT 5 reason (0: accepted,
     // 135: not authorised).
     void publicado(int mid, int codigo);
+    // The broker took a subscription (`mid` as `suscribir` gave it).
+    void suscrito(int mid);
 
 private:
     Opciones opciones_;

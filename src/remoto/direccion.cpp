@@ -34,7 +34,8 @@ std::optional<Direccion> leer(const QString &texto, bool conNombre, QString *mot
         *motivo = m;
         return std::nullopt;
     };
-    const QUrl url(texto.trimmed(), QUrl::StrictMode);
+    // Tolerant: a name with a space, as typed, is a name with a space.
+    const QUrl url(texto.trimmed(), QUrl::TolerantMode);
     const QString esquema = url.scheme().toLower();
     if (!url.isValid() || (esquema != QLatin1String("mqtt") && esquema != QLatin1String("mqtts")))
         return fallar(QStringLiteral("no es una dirección mqtt://SERVIDOR[:PUERTO]%1")

@@ -4,6 +4,7 @@
 #include <QSerialPortInfo>
 
 #include "core/numeros.h"
+#include "remoto/direccion.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -24,6 +25,11 @@ std::optional<QString> nombreDispositivo(const QString &texto, QString *motivo)
 #else
         return QStringLiteral("/dev/ttyS%1").arg(*numero - 1);
 #endif
+    }
+    // A controller on a broker, written the one way the port writes it.
+    if (direccion::esMqtt(nombre)) {
+        const auto d = direccion::leer(nombre, true, motivo);
+        return d ? std::optional(d->texto()) : std::nullopt;
     }
     if (nombre.isEmpty() || numeros::leerReal(nombre)) {
         *motivo = nombre.isEmpty() ? QStringLiteral("no se ha indicado ningún puerto")

@@ -12,10 +12,23 @@
 
 #include "core/numeros.h"
 #include "recepcion/adquisicion.h"
+#include "remoto/direccion.h"
 #include "serial/dispositivos.h"
 #include "serial/puertoserie.h"
 
 namespace enlaceserie {
+
+namespace {
+
+// "el puerto serial /dev/ttyUSB0", or "el controlador remoto mqtt://..." for one on a broker.
+QString elPuerto(const QString &descripcion)
+{
+    return direccion::esMqtt(descripcion)
+               ? QStringLiteral("el controlador remoto %1").arg(descripcion)
+               : QStringLiteral("el puerto serial %1").arg(descripcion);
+}
+
+} // namespace
 
 bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushButton &btnEnviar,
                     PuertoSerie &puerto, const Avisar &avisar)
@@ -30,25 +43,35 @@ bool conectarPuerto(const QLineEdit &txtPuerto, QPushButton &btnPuerto, QPushBut
     }
     const QString anterior = puerto.PortOpen() ? puerto.descripcion() : QString();
     if (!puerto.abrir(txtPuerto.text(), *dispositivo, &motivo)) {
-        QString texto = QStringLiteral("No se puede abrir el puerto serial %1: %2.")
-                            .arg(PuertoSerie::describir(txtPuerto.text(), *dispositivo), motivo);
-        if (!anterior.isEmpty())
-            texto += QStringLiteral("\nEl puerto serial %1 se ha cerrado: no hay ningún "
-                                    "puerto abierto.")
-                         .arg(anterior);
+        QString texto = QStringLiteral("No se puede abrir %1: %2.")
+                            .arg(elPuerto(PuertoSerie::describir(txtPuerto.text(), *dispositivo)),
+                                 motivo);
+        if (!anterior.isEmpty()) {
+            QString cerrado = elPuerto(anterior);
+            cerrado[0] = cerrado[0].toUpper();
+            texto += QStringLiteral("\n%1 se ha cerrado: no hay ningún puerto abierto.").arg(cerrado);
+        }
         btnPuerto.setEnabled(true);
         btnEnviar.setEnabled(false);
         avisar(texto);
         return false;
     }
-    puertoRecuperado(btnPuerto, btnEnviar);
+    puertoRecuperado(btnPuerto, btnEnviar, puerto);
     return true;
 }
 
-void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar)
+void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar, const PuertoSerie &puerto)
 {
     btnPuerto.setEnabled(false);
-    btnEnviar.setEnabled(true);
+    permisoEnviar(btnEnviar, puerto);
+}
+
+void permisoEnviar(QPushButton &btnEnviar, const PuertoSerie &puerto)
+{
+    QString motivo;
+    const bool puede = puerto.puedeEnviar(&motivo);
+    btnEnviar.setEnabled(puede);
+    btnEnviar.setToolTip(puede ? QString() : QStringLiteral("No se puede enviar: %1.").arg(motivo));
 }
 
 bool enviarSetPoint(QLineEdit &txtSetPoint, Adquisicion &adquisicion, PuertoSerie &puerto,
@@ -105,9 +128,12 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
     btnPuerto.setEnabled(true);
     btnEnviar.setEnabled(false);
     const QString texto =
-        QStringLiteral("Se perdió la conexión con el puerto serial %1: %2.\n%3")
-            .arg(puerto.descripcion(), motivo,
-                 puerto.esperandoVuelta()
+        QStringLiteral("Se perdió la conexión con %1: %2.\n%3")
+            .arg(elPuerto(puerto.descripcion()), motivo,
+                 puerto.esRemoto()
+                     ? QStringLiteral("Se reconectará sola cuando el broker responda; para "
+                                      "usar otro puerto, escríbalo y pulse «Conectar».")
+                 : puerto.esperandoVuelta()
                      ? QStringLiteral("Se reconectará sola cuando el dispositivo vuelva; para "
                                       "usar otro puerto, escríbalo y pulse «Conectar».")
                      : QStringLiteral("No se reconectará sola, porque otro dispositivo "

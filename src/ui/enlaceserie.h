@@ -42,7 +42,12 @@ QString puertoPerdido(const QString &motivo, QPushButton &btnPuerto, QPushButton
                       const PuertoSerie &puerto, const Avisar &avisar);
 
 // The lost device came back and the port is open again, as after "Conectar".
-void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar);
+void puertoRecuperado(QPushButton &btnPuerto, QPushButton &btnEnviar, const PuertoSerie &puerto);
+
+// «Enviar» usable exactly when a set point can go out; where not, its tooltip says why (a
+// remote controller's bridge that does not take set points, a broker that does not let
+// this user publish them).
+void permisoEnviar(QPushButton &btnEnviar, const PuertoSerie &puerto);
 
 // Why the samples stopped before an opening of `actual`, for the mark on the trend: the port
 // in use before (empty: none) lost and back, another port, or the same one opened again.

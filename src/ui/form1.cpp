@@ -26,7 +26,7 @@
 #include "ui/avisos.h"
 #include "ui/lecturas.h"
 #include "ui/preguntaregistro.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 
 namespace {
 
@@ -95,6 +95,10 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 Form1::~Form1()
 {
     descargar();
+    // Closing in QWidget's destructor moves the focus out of the boxes: their handlers
+    // must not run on a window already half gone.
+    for (QObject *hijo : findChildren<QObject *>())
+        disconnect(hijo, nullptr, this, nullptr);
 }
 
 void Form1::crearElementos()
@@ -177,6 +181,11 @@ void Form1::conectarEventos()
         [this](int16_t codigo, QByteArrayView entrada, std::chrono::nanoseconds llegada) {
             adquisicion_->procesarEntrada(codigo, entrada, llegada);
         });
+    MSComm1->setReceptorMuestras([this](std::span<const lineaprotocolo::Muestra> muestras) {
+        adquisicion_->procesarMuestras(muestras);
+    });
+    connect(MSComm1, &PuertoSerie::permisoCambiado, this,
+            [this] { enlaceserie::permisoEnviar(*btnEnviar, *MSComm1); });
     adquisicion_->setAlRecibir([this] { lecturas_->muestrasNuevas(); });
     connect(MSComm1, &PuertoSerie::abierto, this, [this] {
         adquisicion_->puertoAbierto(
@@ -196,7 +205,7 @@ void Form1::conectarEventos()
     // Bytes gathered while reading pauses are read just before each frame.
     connect(MSChart1, &GraficoTendencia::pedirDatos, MSComm1, &PuertoSerie::leerPendiente);
     connect(MSComm1, &PuertoSerie::reconectado, this, [this] {
-        enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar);
+        enlaceserie::puertoRecuperado(*btnPuerto, *btnEnviar, *MSComm1);
         avisos_->retirar(avisoPerdida_);
     });
     // Ports plugged in after start are offered too; the tooltip says what the box names.

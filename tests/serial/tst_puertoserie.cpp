@@ -716,6 +716,9 @@ private slots:
             }
             conectar(f, escrito);
             QVERIFY(f.MSComm1->PortOpen());
+            // Unplugged: gone from the system's list too, so a pseudo-terminal another
+            // program makes meanwhile, on the number this one frees, is not taken for it.
+            presentes.clear();
             primero.cerrarMaestro();
             QTRY_VERIFY(!f.MSComm1->PortOpen());
         }

@@ -13,7 +13,7 @@
 #include "serial/puertoserie.h"
 #include "ui/avisos.h"
 #include "ui/form1.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 #include "hasta.h"
 #include "recepcion/adquisicion.h"
 

@@ -13,7 +13,7 @@
 #include "chart/graficotendencia.h"
 #include "escalon/respuestaescalon.h"
 #include "ui/form1.h"
-#include "ui/ventanarespuesta.h"
+#include "respuesta/ventanarespuesta.h"
 
 namespace {
 

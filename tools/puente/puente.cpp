@@ -246,6 +246,7 @@ Puente::Puente(const Opciones &opciones, const direccion::Configuracion &config,
             emit aviso(QStringLiteral("El broker no aceptó un mensaje: %1.")
                            .arg(ClienteMqtt::motivoConexion(codigo)));
         cola_.confirmado(mid);
+        sinConfirmar_ = 0;
         for (auto e = eventos_.begin(); e != eventos_.end(); ++e)
             if (e->mid == mid) {
                 eventos_.erase(e);
@@ -258,6 +259,15 @@ Puente::Puente(const Opciones &opciones, const direccion::Configuracion &config,
     connect(&temporizador_, &QTimer::timeout, this, &Puente::publicar);
     estado_.setInterval(1000);
     connect(&estado_, &QTimer::timeout, this, [this] {
+        // A batch the connection lost without a word would hold the queue for good.
+        sinConfirmar_ = cliente_.estaConectado() && cola_.enVuelo() > 0 ? sinConfirmar_ + 1 : 0;
+        if (sinConfirmar_ >= plazoConfirmacion) {
+            emit aviso(QStringLiteral("El broker no ha confirmado %1 lotes en %2 s: se envían de nuevo.")
+                           .arg(cola_.enVuelo())
+                           .arg(plazoConfirmacion));
+            cola_.reenviarTodo();
+            sinConfirmar_ = 0;
+        }
         publicarEscalones();
         if (++segundos_ % 5 == 0)
             publicarEstado();

@@ -48,6 +48,8 @@ public:
     static constexpr size_t capacidadCola = 10 * 60 * 1920;
     static constexpr size_t maxLote = 2000;
     static constexpr size_t maxEnVuelo = 32;
+    // Batches out this long with no acknowledgement while connected go again.
+    static constexpr int plazoConfirmacion = 30;
 
     Puente(const Opciones &opciones, const direccion::Configuracion &config,
            QObject *parent = nullptr);
@@ -109,4 +111,5 @@ private:
     QTimer estado_;
     QTimer reabrir_;
     int segundos_ = 0;
+    int sinConfirmar_ = 0; // seconds connected with batches out and no acknowledgement
 };
