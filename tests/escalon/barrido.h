@@ -367,9 +367,14 @@ Juicio juzgar(const Caso &c)
             const double enSubida = std::max(1.0, subida * l.tasa), enTransitorio = std::max(1.0, enPico * v.h * l.tasa);
             const bool subidaLibre = ruido * subida / (0.8 * amplitud * std::sqrt(enSubida)) > (0.1 * subida + 2 * dt) / 5;
             const bool picoLibre = 100 * ruido / (amplitud * std::sqrt(enTransitorio)) > 2.0 / 5;
-            if (!f.valorFinal || f.finalProvisional || !f.subida || (f.subidaProvisional && !subidaLibre) || !f.establecimiento
-                || f.establecimientoProvisional || !f.sobreimpulso || (f.picoProvisional && !picoLibre))
-                falla("not final at the end", f.valorFinal.value_or(NAN), v.yF, ta);
+            std::string falta;
+            for (const auto &[que, si] : {std::pair{"final", !f.valorFinal || f.finalProvisional},
+                                          {"rise", !f.subida || (f.subidaProvisional && !subidaLibre)},
+                                          {"settling", !f.establecimiento || f.establecimientoProvisional},
+                                          {"peak", !f.sobreimpulso || (f.picoProvisional && !picoLibre)}})
+                falta += si ? std::string(" ") + que : "";
+            if (!falta.empty())
+                falla(("not final at the end:" + falta).c_str(), f.valorFinal.value_or(NAN), v.yF, ta);
             confirmada = f.nota == Nota::noSeAjusta;
             break;
         }
