@@ -180,18 +180,133 @@ std::optional<double> oscilacion(const double *t, const double *r, const double 
     return periodo;
 }
 
-// What the samples show without a model: the rise on the way to the set point and the
-// furthest value, on samples smoothed just enough that noise moves no crossing by much; its
-// time only where the samples come back from it by more than the noise.
-void figurasDeMuestras(Figuras &f, const double *t, const double *y, const double *cuenta, int n)
+// The standard normal's quantile, by bisection on its tail.
+double cuantil(double p)
 {
-    const double amplitud = f.hasta - f.inicial;
+    double lo = -8, hi = 8;
+    for (int i = 0; i < 60; ++i) {
+        const double m = (lo + hi) / 2;
+        (0.5 * std::erfc(-m / std::numbers::sqrt2) < p ? lo : hi) = m;
+    }
+    return (lo + hi) / 2;
+}
+
+// Where the samples have settled: the mean of the stretch since they last left `final` ± `b`
+// (judged on blocks of points whose mean the noise moves by a quarter band at most), and
+// whether that stretch is as long as what came before it and its halves agree within the
+// noise: a value still creeping is not settled however close the model says it ends.
+struct Asiento
+{
+    bool asentado = false;
+    double media = 0.0, entrada = 0.0;
+};
+Asiento asiento(const double *t, const double *y, const double *cuenta, const double *limite,
+                int n, double final, double b, double sigma, bool exacto)
+{
+    Asiento a;
+    if (n == 0)
+        return a;
+    const double porBloque = std::max(1.0, std::pow(4.0 * sigma / b, 2));
+    int desde = n; // the first point of the settled stretch
+    for (int i = n; i > 0;) {
+        double suma = 0.0, muestras = 0.0;
+        int j = i;
+        while (j > 0 && muestras < porBloque) {
+            --j;
+            suma += y[j] * cuenta[j];
+            muestras += cuenta[j];
+        }
+        if (std::abs(suma / muestras - final) > b)
+            break;
+        desde = i = j;
+    }
+    if (desde == n)
+        return a;
+    a.entrada = desde > 0 ? t[desde - 1] : 0.0;
+    // Its last half, as two quarters: a value still on its way moves between them.
+    const double fin = t[n - 1], medio = (a.entrada + fin) / 2, cuarto = (medio + fin) / 2;
+    double s3 = 0, m3 = 0, s4 = 0, m4 = 0;
+    for (int i = desde; i < n; ++i)
+        if (t[i] >= medio)
+            (t[i] < cuarto ? s3 : s4) += y[i] * cuenta[i], (t[i] < cuarto ? m3 : m4) += cuenta[i];
+    if (m3 == 0 || m4 == 0)
+        return a;
+    a.media = (s3 + s4) / (m3 + m4);
+    const double d = sigma * std::sqrt(1 / m3 + 1 / m4);
+    a.asentado = fin - a.entrada >= a.entrada && std::abs(s3 / m3 - s4 / m4) <= b / 4 + 1.5 * d;
+    // Whole counts alone: settled only on one count, which a creep of a fraction would leave.
+    double enCero = 0, enTope = 0, bajo = INFINITY, alto = -INFINITY;
+    for (int i = desde; i < n; ++i)
+        if (t[i] >= medio) {
+            (y[i] < 127 ? enCero : enTope) += limite[i];
+            bajo = std::min(bajo, y[i]);
+            alto = std::max(alto, y[i]);
+        }
+    if (exacto)
+        a.asentado = a.asentado && alto == bajo;
+    // Readings at a limit hide where the value is: from the share of them, as a normal variable
+    // of deviation `sigma` read below 0.5 (above 253.5) that often.
+    const double parte = std::max(enCero, enTope) / (m3 + m4);
+    if (parte > 0 && parte < 1) {
+        const double z = cuantil(parte);
+        a.media = enCero > 0 ? 0.5 - sigma * z : 253.5 + sigma * z;
+    } else if (parte == 1)
+        a.media = enCero > 0 ? 0.0 : 254.0;
+    return a;
+}
+
+// What the samples show without a model, on samples smoothed just enough that noise moves no
+// crossing by much: once they have settled, the final value (their mean since), the rise,
+// peak and settling against it; before, the rise on the way to the set point and the furthest
+// value. A peak's time only where the samples come back from it by more than the noise.
+// Returns the smoothed samples' noise.
+double figurasDeMuestras(Figuras &f, const double *t, const double *y, const double *cuenta,
+                         const double *limite, int n, bool asentar, bool exacto)
+{
+    double amplitud = f.hasta - f.inicial;
     if (amplitud == 0.0 || n == 0)
-        return;
+        return INFINITY;
     const double sentido = amplitud > 0 ? 1.0 : -1.0;
+    // Smoothed first to find the rise; then over as many samples as bring the noise to
+    // 0.4 % of the step, but across a fifth of the rise at most, which a crossing barely feels.
     const double r = 40.0 * f.ruido / std::abs(amplitud);
+    int ancho = std::clamp(int(std::ceil(r * r)), 1, 32);
     std::vector<double> s(static_cast<size_t>(n));
-    suavizar(y, n, std::clamp(int(std::ceil(r * r)), 1, 32), s.data());
+    suavizar(y, n, ancho, s.data());
+    {
+        Cruce c10(f.inicial + 0.1 * amplitud, sentido), c90(f.inicial + 0.9 * amplitud, sentido);
+        for (int i = 0; i < n; ++i) {
+            c10.agregar(t[i], s[size_t(i)]);
+            c90.agregar(t[i], s[size_t(i)]);
+        }
+        if (c10.cuando() && c90.cuando() && f.espaciado > 0) {
+            const double q = f.ruido / (0.004 * std::abs(amplitud));
+            const int tope = std::max(1, int(0.2 * (*c90.cuando() - *c10.cuando()) / f.espaciado));
+            ancho = std::clamp(int(std::ceil(q * q)), 1, std::min(tope, 512));
+            suavizar(y, n, ancho, s.data());
+        }
+    }
+    double cola = 0.0, muestras = 0.0;
+    for (int i = n - std::max(1, n / 4); i < n; ++i) {
+        cola += y[i] * cuenta[i];
+        muestras += cuenta[i];
+    }
+    cola /= muestras;
+    // Rounding alone: the samples' own figures, to the whole count they end at.
+    const bool redondeo = exacto;
+    Asiento a;
+    if (asentar) {
+        const double b = std::max(0.05 * std::abs(cola - f.inicial), 1.0);
+        a = asiento(t, y, cuenta, limite, n, cola, b, f.ruido, exacto);
+        if (a.asentado && (a.media - f.inicial) * sentido > 0) {
+            amplitud = (redondeo ? std::round(a.media) : a.media) - f.inicial;
+            f.valorFinal = f.inicial + amplitud;
+            f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
+            f.error = f.hasta - *f.valorFinal;
+            f.errorPorciento = *f.error / std::abs(double(f.hasta) - f.desde) * 100.0;
+        } else
+            a.asentado = false;
+    }
     Cruce a10(f.inicial + 0.1 * amplitud, sentido), a90(f.inicial + 0.9 * amplitud, sentido);
     Pico pico(sentido);
     for (int i = 0; i < n; ++i) {
@@ -199,29 +314,87 @@ void figurasDeMuestras(Figuras &f, const double *t, const double *y, const doubl
         a90.agregar(t[i], s[size_t(i)]);
         pico.agregar(t[i], s[size_t(i)]);
     }
+    // The entry into the band on samples whose noise is a quarter band at most.
+    Banda banda(f.valorFinal.value_or(0.0), f.banda.value_or(0.0));
+    if (a.asentado) {
+        std::vector<double> e(static_cast<size_t>(n));
+        suavizar(y, n, std::clamp(int(std::ceil(std::pow(4.0 * f.ruido / *f.banda, 2))), ancho, 256), e.data());
+        for (int i = 0; i < n; ++i)
+            banda.agregar(t[i], e[size_t(i)]);
+    }
     f.nivel10 = a10.nivel();
     f.nivel90 = a90.nivel();
     if (a10.cuando() && a90.cuando())
         f.subida = *a90.cuando() - *a10.cuando();
-    // Through noise, crossings on the samples alone are rough.
-    f.subidaProvisional = f.ruido > 1.5 * cuantizacion;
     f.pico = pico.valor();
-    double cola = 0.0, muestras = 0.0;
-    for (int i = n - std::max(1, n / 4); i < n; ++i) {
-        cola += y[i] * cuenta[i];
-        muestras += cuenta[i];
-    }
-    if ((pico.valor() - cola / muestras) * sentido > std::max(1.0, 3.0 * f.ruido / std::sqrt(muestras)))
+    const double fondo = a.asentado ? *f.valorFinal : cola;
+    if ((pico.valor() - fondo) * sentido > std::max(1.0, 3.0 * f.ruido / std::sqrt(muestras)))
         f.tiempoPico = pico.tiempo();
-    // Still on its way up at the end, the peak may be yet to come.
+    // The smoothed samples' noise against the figure's tolerance: a crossing moved by a hundredth
+    // of the response, the peak by half a point.
+    const double suave = f.ruido / std::sqrt(double(ancho));
+    f.subidaProvisional = !redondeo && suave > 0.01 * std::abs(amplitud);
+    // Still on its way at the end, the peak may be yet to come.
     f.picoProvisional = f.tiempoPicoProvisional = pico.tiempo() >= 0.9 * t[n - 1];
+    if (!a.asentado)
+        return suave;
+    f.finalProvisional = false;
+    f.subidaProvisional = f.subidaProvisional || !f.subida;
+    double exceso = (pico.valor() - *f.valorFinal) * sentido, ruidoPico = suave;
+    // Through noise, a parabola through the top quarter of the hump: its height is moved by the
+    // noise of all the samples there, not of the one that came out highest.
+    if (!redondeo && exceso > 0) {
+        int centro = 0;
+        for (int i = 1; i < n; ++i)
+            if ((s[size_t(i)] - s[size_t(centro)]) * sentido > 0)
+                centro = i;
+        const double umbral = *f.valorFinal + sentido * 0.75 * exceso;
+        int lo = centro, hi = centro;
+        while (lo > 0 && (s[size_t(lo - 1)] - umbral) * sentido >= 0)
+            --lo;
+        while (hi + 1 < n && (s[size_t(hi + 1)] - umbral) * sentido >= 0)
+            ++hi;
+        Eigen::Matrix3d m = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d v = Eigen::Vector3d::Zero();
+        double peso = 0;
+        for (int i = lo; i <= hi; ++i) {
+            const double u = t[i] - t[centro];
+            const Eigen::Vector3d b(1.0, u, u * u);
+            m.noalias() += cuenta[i] * b * b.transpose();
+            v += cuenta[i] * y[i] * b;
+            peso += cuenta[i];
+        }
+        if (hi - lo >= 3) {
+            const Eigen::Vector3d c = m.ldlt().solve(v);
+            const double tope = c[2] * sentido < 0 ? -c[1] / (2 * c[2]) : NAN;
+            if (tope >= t[lo] - t[centro] && tope <= t[hi] - t[centro]) {
+                f.pico = c[0] + c[1] * tope + c[2] * tope * tope;
+                if (f.tiempoPico)
+                    f.tiempoPico = t[centro] + tope;
+                exceso = (*f.pico - *f.valorFinal) * sentido;
+                ruidoPico = 1.5 * f.ruido / std::sqrt(peso);
+            }
+        }
+    }
+    f.sobreimpulso = std::max(exceso, 0.0) / std::abs(amplitud) * 100.0;
+    if (exceso <= 0)
+        f.pico = *f.valorFinal;
+    f.picoProvisional = f.picoProvisional || (!redondeo && ruidoPico > 0.006 * std::abs(amplitud));
+    f.tiempoPicoProvisional = f.picoProvisional;
+    if (banda.dentro())
+        f.establecimiento = banda.entrada();
+    f.establecimientoProvisional = !banda.dentro();
+    return suave;
 }
 
 // Where the noise is only whole counts, the figures the samples show: their own peak, and the
 // settling into the band around the whole count they end at.
-void figurasExactas(Figuras &f, const double *t, const double *y, int n)
+void figurasExactas(Figuras &f, const double *t, const double *y, const double *cuenta,
+                    const double *limite, int n)
 {
-    f.valorFinal = std::round(*f.valorFinal);
+    // The whole count the samples settled at, where they have; else the model's.
+    const Asiento a = asiento(t, y, cuenta, limite, n, *f.valorFinal, *f.banda, f.ruido, true);
+    f.valorFinal = std::round(a.asentado ? a.media : *f.valorFinal);
     const double amplitud = *f.valorFinal - f.inicial, sentido = amplitud > 0 ? 1.0 : -1.0;
     f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
     f.nivel10 = f.inicial + 0.1 * amplitud;
@@ -306,8 +479,9 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     }
     const auto notaCon = [&](Nota nota) {
         f.nota = nota;
-        figurasDeMuestras(f, t, y, cuenta, n);
-        f.cortado = d.terminado && nota == Nota::corta;
+        f.finalProvisional = true;
+        figurasDeMuestras(f, t, y, cuenta, registro.enLimite(), n, nota == Nota::noSeAjusta, medido.value_or(0.0) < 0.1);
+        f.cortado = d.terminado && (nota == Nota::corta || (nota == Nota::noSeAjusta && f.finalProvisional));
         return f;
     };
     if (!movido(y, cuenta, n, f.inicial, sigma)) {
@@ -318,33 +492,39 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     // Each point's variance: its samples' noise, averaged down, but never under what whole
     // counts leave, which averaging does not remove from a clean signal. Where the samples
     // before the step are at rest they come first, as their mean: the start it had.
-    std::vector<double> pt, py, pv, pc;
+    std::vector<double> pt, py, pv, pc, pl; // pl: readings at a limit
+    const auto recortada = [](double y) { return y == 0.0 || y == 254.0 ? 1.0 : 0.0; };
+    const double *reposados = reposo ? d.antes + d.antesN - reposo->n : nullptr;
     if (reposo) {
         pt.push_back(-std::max(f.espaciado, 1e-3));
         py.push_back(reposo->media);
         pv.push_back(std::max(sigma * sigma / reposo->n, 0.01));
         pc.push_back(reposo->n);
+        pl.push_back(0.0);
+        for (int i = 0; i < reposo->n; ++i)
+            pl.back() += recortada(reposados[i]);
     }
+    const double *limites = registro.enLimite();
     for (int i = 0; i < n; ++i) {
         pt.push_back(t[i]);
         py.push_back(y[i]);
         pv.push_back(std::max(sigma * sigma / cuenta[i], cuantizacion * cuantizacion));
         pc.push_back(cuenta[i]);
+        pl.push_back(limites[i]);
     }
     const int np = int(pt.size());
     // Readings at 0 or 254 may hide a value beyond: each is taken as the mean a reading below
-    // (or above) the limit would have under the model, fitted again with them; the samples at
-    // rest before the step too, in their mean.
-    const auto recortada = [](double y) { return y == 0.0 || y == 254.0; };
-    const double *reposados = reposo ? d.antes + d.antesN - reposo->n : nullptr;
+    // (or above) the limit would have under the model, fitted again with them.
     std::vector<double> limpio = py;
-    int enLimite = 0;
-    for (int i = 0; i < np; ++i)
-        enLimite += recortada(py[size_t(i)]);
-    for (int i = 0; reposados && i < reposo->n; ++i)
-        enLimite += recortada(reposados[i]);
-    const auto imputada = [](double y, double m, double s) {
-        return y == 0.0 ? mediaBajo(m, s, 0.5) : y == 254.0 ? -mediaBajo(-m, s, -253.5) : y;
+    double enLimite = 0;
+    for (const double k : pl)
+        enLimite += k;
+    // A point of c samples, k of them at the limit nearer its mean.
+    const auto imputada = [](double y, double c, double k, double m, double s) {
+        if (k == 0)
+            return y;
+        return y < 127 ? (c * y + k * mediaBajo(m, s, 0.5)) / c
+                       : (c * y - k * 254.0 - k * mediaBajo(-m, s, -253.5)) / c;
     };
     // A controller may sample after acting on the new set point: the response may start a
     // sample before the first that carries it.
@@ -353,13 +533,9 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     for (int vuelta = 0; ajuste && enLimite > 0 && vuelta < 3; ++vuelta) {
         const double s = std::max(medido.value_or(0.0), cuantizacion);
         for (int i = 0; i < np; ++i)
-            py[size_t(i)] = imputada(limpio[size_t(i)], ajuste->modelo.valor(pt[size_t(i)]), s);
-        if (reposados) {
-            double suma = 0.0;
-            for (int i = 0; i < reposo->n; ++i)
-                suma += imputada(reposados[i], ajuste->modelo.inicial, s);
-            py[0] = suma / reposo->n;
-        }
+            py[size_t(i)] = imputada(limpio[size_t(i)], pc[size_t(i)], pl[size_t(i)],
+                                     i == 0 && reposo ? ajuste->modelo.inicial
+                                                      : ajuste->modelo.valor(pt[size_t(i)]), s);
         if (std::optional<Ajuste> otro = ajustar({pt.data(), py.data(), pv.data(), np, temprano}))
             ajuste = otro;
     }
@@ -372,9 +548,14 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     std::vector<double> r(size_t(np), 0.0);
     for (int i = 0; i < np; ++i)
         r[size_t(i)] = py[size_t(i)] - m.valor(pt[size_t(i)]);
-    bool reposoRecortado = false;
-    for (int i = 0; reposados && i < reposo->n; ++i)
-        reposoRecortado = reposoRecortado || recortada(reposados[i]);
+    const bool reposoRecortado = reposo && pl[0] > 0;
+    // Whole counts and nothing more show as a value that holds one count in the end, with
+    // no rest before the step to tell it from.
+    double quietas = 0;
+    for (int i = n - 1; i >= 0 && y[i] == y[n - 1] && y[i] == std::round(y[i]); --i)
+        quietas += cuenta[i];
+    const bool enteras = quietas >= 16 && quietas >= registro.muestras() / 4 && y[n - 1] != 0.0
+                         && y[n - 1] != 254.0;
     if (!reposo || reposoRecortado) {
         f.ruidoEnReposo = false;
         std::vector<double> propios;
@@ -386,6 +567,12 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
             f.ruido = sigma;
             for (int i = 0; i < np; ++i)
                 pv[size_t(i)] = std::max(sigma * sigma / pc[size_t(i)], cuantizacion * cuantizacion);
+        }
+        if (enteras) {
+            medido = 0.0;
+            sigma = f.ruido = cuantizacion;
+            for (int i = 0; i < np; ++i)
+                pv[size_t(i)] = cuantizacion * cuantizacion;
         }
     }
     double chi2 = 0.0;
@@ -496,10 +683,10 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     }
     f.retardo = std::max(0.0, m.retardo);
     // Whole counts and nothing more: the samples' own figures.
-    const bool exactas = medido.value_or(0.0) < 0.1 && *f.residuo < 0.45;
+    const bool exactas = medido.value_or(0.0) < 0.1;
     if (exactas) {
         f.inicial = std::round(f.inicial);
-        figurasExactas(f, t, y, n);
+        figurasExactas(f, t, y, cuenta, registro.enLimite(), n);
     }
     f.errorPorciento = *f.error / std::abs(salto) * 100.0;
 
@@ -508,7 +695,18 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     // within its tolerance, the peak once a quarter period has passed it, the settling once
     // it has held for twice the slowest decay.
     const double dt = f.espaciado;
-    const bool seguro = f.establecimiento && *f.establecimiento <= fin && duda.final <= banda / 4;
+    // On the readings themselves: one at a limit tells by how often it is there.
+    const int propio = reposo ? 1 : 0;
+    const Asiento asentado = asiento(pt.data() + propio, limpio.data() + propio, pc.data() + propio,
+                                     pl.data() + propio, np - propio, *f.valorFinal, *f.banda, sigma, exactas);
+    if (asentado.asentado && !exactas && (asentado.media == 0.0 || asentado.media < 0.5 + 3 * sigma
+                                         || asentado.media > 253.5 - 3 * sigma) && enLimite > 0) {
+        f.valorFinal = asentado.media;
+        f.error = d.hasta - asentado.media;
+        f.errorPorciento = *f.error / std::abs(salto) * 100.0;
+    }
+    const bool seguro = f.establecimiento && *f.establecimiento <= fin && duda.final <= banda / 4
+                        && asentado.asentado && std::abs(*f.valorFinal - asentado.media) <= *f.banda / 4;
     f.finalProvisional = !seguro;
     f.subidaProvisional = !seguro || (!exactas && f.subida && duda.subida > 0.08 * *f.subida + dt);
     const double trasPico = m.oscila() ? m.periodo() / 4 : m.constante();
@@ -519,6 +717,22 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
                               || (!exactas && f.tiempoPico && duda.tiempoPico > 0.1 * *f.tiempoPico + dt);
     f.establecimientoProvisional = !seguro || fin < *f.establecimiento + 2.0 * m.constante()
                                    || (!exactas && !establecido);
+    // The model's rise and overshoot only where the samples' own agree, within what their noise
+    // leaves them: a model that misses the loop's shape can fit within the noise.
+    if (!exactas) {
+        Figuras propias = f;
+        propias.valorFinal.reset();
+        const double suave = figurasDeMuestras(propias, t, y, cuenta, registro.enLimite(), n, true, false);
+        if (propias.valorFinal && propias.subida && f.subida) {
+            const double margen = 2.5 * std::sqrt(2.0) * suave / (0.8 * std::abs(amplitud)) * *f.subida;
+            if (std::abs(*propias.subida - *f.subida) > 0.08 * *f.subida + dt + margen)
+                f.subidaProvisional = true;
+        }
+        if (propias.valorFinal && propias.sobreimpulso && f.sobreimpulso
+            && std::abs(*propias.sobreimpulso - *f.sobreimpulso)
+                   > 1.5 + 2.5 * std::sqrt(2.0) * 100.0 * suave / std::abs(amplitud))
+            f.picoProvisional = f.tiempoPicoProvisional = true;
+    }
     f.cortado = d.terminado && f.finalProvisional;
     return f;
 }

@@ -15,8 +15,10 @@ void RegistroEscalon::agregar(double t, double y)
     t = std::max(t, tUltimo_); // never back in time, which no merge could undo
     ++muestras_;
     tUltimo_ = t;
-    if (n_ > 0 && t <= limite_) {
+    const double recortada = y == 0.0 || y == 254.0 ? 1.0 : 0.0;
+    if (n_ > 0 && t <= abierto_) {
         const int i = n_ - 1;
+        limite_[i] += recortada;
         const double k = 1.0 / (cuenta_[i] += 1.0);
         t_[i] += (t - t_[i]) * k;
         y_[i] += (y - y_[i]) * k;
@@ -28,7 +30,8 @@ void RegistroEscalon::agregar(double t, double y)
     t_[n_] = desde_[n_] = hasta_[n_] = t;
     y_[n_] = y;
     cuenta_[n_] = 1.0;
-    limite_ = t + t / alfa_;
+    limite_[n_] = recortada;
+    abierto_ = t + t / alfa_;
     ++n_;
 }
 
@@ -42,16 +45,18 @@ void RegistroEscalon::compactar()
             t_[j - 1] = (t_[j - 1] * cuenta_[j - 1] + t_[i] * cuenta_[i]) / total;
             y_[j - 1] = (y_[j - 1] * cuenta_[j - 1] + y_[i] * cuenta_[i]) / total;
             cuenta_[j - 1] = total;
+            limite_[j - 1] += limite_[i];
             hasta_[j - 1] = hasta_[i];
             continue;
         }
         t_[j] = t_[i];
         y_[j] = y_[i];
         cuenta_[j] = cuenta_[i];
+        limite_[j] = limite_[i];
         desde_[j] = desde_[i];
         hasta_[j] = hasta_[i];
         ++j;
     }
     n_ = j;
-    limite_ = desde_[j - 1] * (1.0 + 1.0 / alfa_);
+    abierto_ = desde_[j - 1] * (1.0 + 1.0 / alfa_);
 }

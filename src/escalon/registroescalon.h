@@ -20,6 +20,8 @@ public:
     const double *tiempos() const { return t_.data(); }
     const double *valores() const { return y_.data(); }
     const double *cuentas() const { return cuenta_.data(); }
+    // How many of each point's samples read 0 or 254, where a value beyond would read too.
+    const double *enLimite() const { return limite_.data(); }
     long long muestras() const { return muestras_; }
     double ultimo() const { return tUltimo_; }
     // The mean time between samples; 0 before the second.
@@ -28,10 +30,10 @@ public:
 private:
     void compactar();
 
-    std::array<double, capacidad> t_{}, y_{}, cuenta_{}, desde_{}, hasta_{};
+    std::array<double, capacidad> t_{}, y_{}, cuenta_{}, limite_{}, desde_{}, hasta_{};
     int n_ = 0;
     double alfa_ = capacidad / 2;
-    double limite_ = 0.0; // the last sample time the open point still takes
+    double abierto_ = 0.0; // the last sample time the open point still takes
     long long muestras_ = 0;
     double tUltimo_ = 0.0;
 };
