@@ -293,8 +293,13 @@ private slots:
             f.MSComm1->remoto()->puedeEnviar(&motivo);
             return !motivo.contains(QStringLiteral("--permitir-consigna"));
         }));
-        controlador.escribir(bytes({255, 30, 10, 11, 12, 255, 40, 13, 14}));
+        // In two batches: each sample once, whatever came in the batch before.
+        controlador.escribir(bytes({255, 30, 10, 11, 12}));
+        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 3; }));
+        controlador.escribir(bytes({255, 40, 13, 14}));
         QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 5; }));
+        QTest::qWait(100);
+        QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(5));
         const VentanaMuestras &v = f.ventana;
         const int n = v.RowCount();
         QList<QPair<int, int>> filas;
