@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 // A real pseudo-terminal: the test holds the master end, the panel opens the slave's path
 // as its serial port.
 
@@ -108,3 +110,12 @@ private:
     int esclavo_ = -1;
     QString ruta_;
 };
+
+// Bytes as a controller sends them, written as numbers.
+inline QByteArray bytes(std::initializer_list<int> valores)
+{
+    QByteArray b;
+    for (int v : valores)
+        b.append(char(v));
+    return b;
+}

@@ -26,14 +26,6 @@
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> valores)
-{
-    QByteArray b;
-    for (int v : valores)
-        b.append(char(v));
-    return b;
-}
-
 QByteArray leerArchivo(const QString &ruta)
 {
     QFile f(ruta);

@@ -32,14 +32,6 @@ Filas ultimas(const VentanaMuestras &v, int n)
     return filas;
 }
 
-QByteArray bytes(std::initializer_list<int> valores)
-{
-    QByteArray b;
-    for (int v : valores)
-        b.append(char(v));
-    return b;
-}
-
 } // namespace
 
 class TstAdquisicion : public QObject

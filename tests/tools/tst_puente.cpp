@@ -93,14 +93,6 @@ struct ProgramaPuente
     }
 };
 
-QByteArray bytes(std::initializer_list<int> valores)
-{
-    QByteArray b;
-    for (int v : valores)
-        b.append(char(v));
-    return b;
-}
-
 } // namespace
 
 class TstPuente : public QObject
