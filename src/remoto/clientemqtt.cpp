@@ -20,7 +20,6 @@ struct LlamadasMqtt
                 emit c->rechazado(ClienteMqtt::motivoConexion(rc));
                 return;
             }
-            c->alguna_ = true;
             emit c->conectado();
         }, Qt::QueuedConnection);
     }

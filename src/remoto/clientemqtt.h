@@ -82,7 +82,6 @@ private:
     Opciones opciones_;
     mosquitto *mosq_ = nullptr;
     std::atomic<bool> conectado_{false};
-    bool alguna_ = false; // connected at least once
     QTimer plazo_;
     friend struct LlamadasMqtt;
 };

@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QTest>
@@ -224,6 +225,27 @@ private slots:
         QByteArray recibido;
         QVERIFY(hasta([&] { return !(recibido += controlador.leer()).isEmpty(); }));
         QCOMPARE(recibido, bytes({100}));
+    }
+
+    // Nothing listening where the address points: the panel says so once, in words, and
+    // keeps trying; it neither hangs nor repeats the message every second.
+    void sinBroker()
+    {
+        QTcpServer libre;
+        QVERIFY(libre.listen(QHostAddress::LocalHost, 0));
+        const quint16 puerto = libre.serverPort();
+        libre.close();
+        direccion::Direccion d{false, QStringLiteral("127.0.0.1"), puerto, nombre};
+        PuertoRemoto remoto(d, {});
+        QSignalSpy perdido(&remoto, &PuertoRemoto::perdido);
+        QVERIFY(remoto.abrir(nullptr));
+        QVERIFY(hasta([&] { return !perdido.isEmpty(); }, ClienteMqtt::plazoConexionMs + 3000));
+        QCOMPARE(perdido.first().first().toString(),
+                 QStringLiteral("ningún broker responde en 127.0.0.1:%1 (broker %2)")
+                     .arg(puerto)
+                     .arg(d.texto()));
+        QTest::qWait(2500);
+        QCOMPARE(perdido.size(), 1);
     }
 
     // What is not a sample of this controller is counted and dropped, never shown.
