@@ -3,7 +3,20 @@
 # pseudo-terminal. Run again beside a first run, it never takes that run's link: a simulator
 # that no panel is connected to is reused, otherwise this run starts its own on the next
 # free link (/tmp/velmora-controlador-2, ...).
+# With --programa [ARCHIVO] (docs/programa-demo.txt if none), the panel runs that set-point
+# program at once, on a simulator of its own that keeps the set points it is sent.
 set -euo pipefail
+programa=() opciones_simulador=()
+if [ "${1:-}" = "--programa" ]; then
+  archivo="${2:-$(dirname "$0")/../docs/programa-demo.txt}"
+  [ -r "$archivo" ] || { echo "No se puede leer el programa $archivo." >&2; exit 1; }
+  programa=(--programa "$(readlink -f "$archivo")" --iniciar)
+  # The simulator's own changes of set point would fight the program's.
+  opciones_simulador=(--alternar -1)
+elif [ $# -gt 0 ]; then
+  echo "Uso: scripts/run.sh [--programa [ARCHIVO]]" >&2
+  exit 2
+fi
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 
@@ -30,9 +43,14 @@ for n in $(seq 2 10); do
   # Nobody, or a link left behind whose pseudo-terminal the kernel gave to another program
   # (no simulator of ours holds it): a simulator of ours goes there.
   grep -qx 'velmora-simulad' <<< "$quienes" || { quienes=; break; }
-  # A simulator on its own (the kernel's name is cut to 15 characters): ours to connect to.
-  if [ "$quienes" = "velmora-simulad" ]; then reusar=1; break; fi
-  echo "En $enlace ya hay un simulador con un panel conectado; se usa $base-$n." >&2
+  # A simulator on its own (the kernel's name is cut to 15 characters): ours to connect to,
+  # unless a program is to run (that simulator changes its set point by itself).
+  if [ "$quienes" = "velmora-simulad" ] && [ ${#programa[@]} -eq 0 ]; then reusar=1; break; fi
+  if [ "$quienes" = "velmora-simulad" ]; then
+    echo "En $enlace hay un simulador que cambia solo su set point; se usa $base-$n." >&2
+  else
+    echo "En $enlace ya hay un simulador con un panel conectado; se usa $base-$n." >&2
+  fi
   enlace="$base-$n"
 done
 [ -n "$reusar" ] || ! titulares "$enlace" | grep -qx 'velmora-simulad' || {
@@ -43,7 +61,7 @@ done
 if [ -n "$reusar" ]; then
   echo "El simulador ya está funcionando en $enlace: el panel se conecta a él." >&2
 else
-  ./build/tools/velmora-simulador --enlace "$enlace" 9>&- &
+  ./build/tools/velmora-simulador --enlace "$enlace" "${opciones_simulador[@]}" 9>&- &
   simulador=$!
   trap 'kill "$simulador" 2>/dev/null || true' EXIT
   for _ in $(seq 50); do [ -e "$enlace" ] && break; sleep 0.1; done
@@ -51,7 +69,7 @@ fi
 
 # The panel opens on the simulator's port, already connected; the next run may choose once
 # it holds the port (or after ten seconds, if it cannot open it).
-./build/src/velmora --conectar "$enlace" 9>&- &
+./build/src/velmora --conectar "$enlace" "${programa[@]}" 9>&- &
 panel=$!
 for _ in $(seq 100); do
   [ "$(titulares "$enlace" | grep -cx 'velmora')" -gt 0 ] && break

@@ -12,6 +12,8 @@
 #include "chart/ventanamuestras.h"
 #include "core/variablesventana.h"
 #include "hasta.h"
+#include "programa/ejecutor.h"
+#include "programa/programa.h"
 #include "pseudoterminal.h"
 #include "recepcion/adquisicion.h"
 #include "remoto/clientemqtt.h"
@@ -246,6 +248,43 @@ private slots:
                      .arg(d.texto()));
         QTest::qWait(2500);
         QCOMPARE(perdido.size(), 1);
+    }
+
+    // A program on a remote controller: its step and, past a limit, the safe set point reach
+    // the controller through the broker and the bridge.
+    void seguridadRemota()
+    {
+        Broker broker;
+        Pty controlador;
+        ProgramaPuente puente(controlador.ruta(), broker.direccion(), {"--permitir-consigna"});
+        Form1 f;
+        f.txtPuerto->setText(broker.direccion() + QStringLiteral("/") + nombre);
+        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+        QVERIFY(hasta([&] {
+            QString motivo;
+            return f.MSComm1->esRemoto() && f.MSComm1->remoto()->puedeEnviar(&motivo);
+        }));
+        controlador.escribir(bytes({255, 30, 30, 30}));
+        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 2; }));
+        Programa p;
+        p.etapas = {{Etapa::Tipo::escalon, 40, 60000}};
+        p.limiteSuperior = 50;
+        p.setPointSeguro = 20;
+        f.ejecutor().setPrograma(p);
+        QVERIFY(f.ejecutor().iniciar());
+        QByteArray recibido;
+        QVERIFY(hasta([&] { return (recibido += controlador.leer()).contains(char(40)); }));
+        // Two beyond the limit and one back do not stop it; the third in a row does.
+        controlador.escribir(bytes({255, 40, 51, 52, 50, 51, 52}));
+        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 7; }));
+        QCOMPARE(f.ejecutor().estado(), Ejecutor::Estado::enMarcha);
+        controlador.escribir(bytes({53}));
+        QVERIFY(hasta([&] { return (recibido += controlador.leer()).contains(char(20)); }));
+        QCOMPARE(recibido, bytes({40, 20}));
+        QCOMPARE(f.ejecutor().fin(), Ejecutor::Fin::seguridad);
+        QVERIFY2(f.ejecutor().mensajeFin().contains(QStringLiteral("límite superior 50"))
+                     && f.ejecutor().mensajeFin().contains(QStringLiteral("set point seguro 20.")),
+                 qPrintable(f.ejecutor().mensajeFin()));
     }
 
     // What is not a sample of this controller is counted and dropped, never shown.
