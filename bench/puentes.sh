@@ -6,11 +6,14 @@
 # repeats and gaps it saw, latency from each sample's own time, and CPU per bridge and of the
 # broker (% of one core). Needs a build (scripts/build.sh) and mosquitto.
 # Usage: bench/puentes.sh [bridges, default 20] [seconds, default 60] [reinicio]
+# POR_ESCRITURA=8 has each simulator hand over its samples 8 at a time, as a USB adapter
+# delivers them in packets (default 1: a write per sample, the most the machine can be asked).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n="${1:-20}"
 segundos="${2:-60}"
 reinicio="${3:-}"
+por_escritura="${POR_ESCRITURA:-1}"
 tmp=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; sleep 0.5; rm -rf "$tmp"' EXIT
 puerto=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -33,6 +36,7 @@ for _ in $(seq 50); do grep -q listo "$tmp/suscriptor.txt" 2>/dev/null && break;
 sims=() puentes=()
 for i in $(seq "$n"); do
   ./build/tools/velmora-simulador --enlace "$tmp/c$i" --tasa 1920 --alternar 40 --periodo 10 \
+    --por-escritura "$por_escritura" \
     > /dev/null 2>&1 &
   sims+=($!)
 done
@@ -76,8 +80,8 @@ leidas=$(cat "$tmp"/r*.xls | wc -l)
 total=$(grep '^total' "$tmp/suscriptor.txt")
 campo() { echo "$total" | grep -o "$1=[^ ]*" | cut -d= -f2; }
 tomadas=$(campo muestras)
-printf 'bridges %s, %s s%s: read %s, taken %s, lost %s, repeats %s, gaps %s\n' "$n" "$segundos" \
-  "${reinicio:+, broker restarted}" "$leidas" "$tomadas" $((leidas - tomadas)) "$(campo repetidas)" "$(campo huecos)"
+printf 'bridges %s, %s s%s, %s sample(s) a write: read %s, taken %s, lost %s, repeats %s, gaps %s\n' "$n" "$segundos" \
+  "${reinicio:+, broker restarted}" "$por_escritura" "$leidas" "$tomadas" $((leidas - tomadas)) "$(campo repetidas)" "$(campo huecos)"
 printf 'latency ms: p50 %s, p99 %s, worst %s\n' "$(campo latencia_p50_ms)" "$(campo latencia_p99_ms)" "$(campo latencia_max_ms)"
 printf '%s\n' "${cpu[@]}" | sort -n | awk '{a[NR]=$1} END {printf "CPU per bridge, %% of a core: median %.2f (%.2f-%.2f)\n", a[int((NR+1)/2)], a[1], a[NR]}'
 awk -v t="$broker_ticks" -v hz="$hz" -v a="$inicio" -v b="$fin" 'BEGIN {printf "broker CPU, %% of a core: %.2f\n", t * 100 / hz / (b - a)}'

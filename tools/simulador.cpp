@@ -42,6 +42,7 @@ struct Opciones
     long long inundar = -1;         // flood mode: how many samples
     double bytesPorSegundo = 0.0;   // flood pace; 0 = as fast as the line takes them
     int bloque = 4096;              // flood write size
+    int muestrasPorEscritura = 1;   // controller mode: samples handed over together
     int esperaMs = 0;               // before replay or flood starts
     double seno = 0.0;              // flood as a full-scale sine of this period (samples)
     bool salirAlTerminar = false;   // exit once a replay or flood is written
@@ -75,6 +76,8 @@ void ayuda()
         "  --inundar N            envía N muestras (i mod 255, i = 0, 1, ...) lo antes posible\n"
         "  --bytes-por-segundo R  ritmo de --inundar (por defecto, sin límite)\n"
         "  --bloque B             bytes por escritura de --inundar (por defecto 4096)\n"
+        "  --por-escritura N      el controlador entrega sus muestras de N en N, como un\n"
+        "                         adaptador USB que las junta en un paquete (por defecto 1)\n"
         "  --seno P               --inundar envía un seno de 0 a 254 de P muestras de periodo\n"
         "  --espera MS            espera antes de --reproducir o --inundar (por defecto 0)\n"
         "  --salir                termina al acabar --reproducir o --inundar\n"
@@ -132,6 +135,7 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         else if (a == "--inundar") o.inundar = std::atoll(v.c_str());
         else if (a == "--bytes-por-segundo") o.bytesPorSegundo = std::atof(v.c_str());
         else if (a == "--bloque") o.bloque = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--por-escritura") o.muestrasPorEscritura = std::atoi(v.c_str());
         else if (a == "--espera") o.esperaMs = std::atoi(v.c_str());
         else if (a == "--seno") o.seno = std::atof(v.c_str());
         else if (a == "--solo-p") o.gananciaP = std::atof(v.c_str());
@@ -167,7 +171,8 @@ bool leerOpciones(int argc, char **argv, Opciones &o)
         return false;
     }
     if (o.tasa <= 0.0 || o.setPoint < 0 || o.setPoint > 254 || o.setPointAlterno > 254
-        || o.periodoAlterno <= 0.0 || o.gananciaP < 0.0 || o.retardo < 0.0
+        || o.periodoAlterno <= 0.0 || o.muestrasPorEscritura < 1 || o.muestrasPorEscritura > 4096
+        || o.gananciaP < 0.0 || o.retardo < 0.0
         || o.ruidoUniforme < 0.0 || o.acelerar <= 0.0 || o.tau1 < 0.0 || o.gananciaPlanta <= 0.0
         || (o.tau1 > 0.0 && o.wn > 0.0)
         || (o.ruido < 0.0 && o.ruido != -1.0)) {
@@ -343,6 +348,8 @@ void controlador(int maestro, int esclavo, const Opciones &o)
     auto siguiente = std::chrono::steady_clock::now();
     long long n = 0;
     bool informar = true;
+    std::vector<uint8_t> salida;
+    salida.reserve(3 * size_t(o.muestrasPorEscritura));
     while (!terminar) {
         // Set points sent by the panel.
         pollfd p{maestro, POLLIN, 0};
@@ -370,17 +377,19 @@ void controlador(int maestro, int esclavo, const Opciones &o)
             informar = true;
         }
 
-        uint8_t salida[3];
-        size_t k = 0;
         if (informar || n % 50 == 0) {
-            salida[k++] = 255;
-            salida[k++] = uint8_t(planta.setPoint());
+            salida.push_back(255);
+            salida.push_back(uint8_t(planta.setPoint()));
             informar = false;
         }
-        salida[k++] = planta.muestra(periodo.count() * o.acelerar);
-        escribirTodo(maestro, salida, k);
+        salida.push_back(planta.muestra(periodo.count() * o.acelerar));
         ++n;
         siguiente += std::chrono::duration_cast<std::chrono::steady_clock::duration>(periodo);
+        // A packet goes when it holds its samples; the wait then covers them all.
+        if (n % o.muestrasPorEscritura != 0)
+            continue;
+        escribirTodo(maestro, salida.data(), salida.size());
+        salida.clear();
         while (!terminar && std::chrono::steady_clock::now() < siguiente)
             std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
                 siguiente - std::chrono::steady_clock::now(), std::chrono::milliseconds(20)));
