@@ -127,6 +127,15 @@ private slots:
         QCOMPARE(l.errores, QStringList{mensaje});
     }
 
+    void milEtapas()
+    {
+        QCOMPARE(programa::leer(QStringLiteral("Mantener 1\n").repeated(1000)).programa->etapas.size(), 1000);
+        const auto l = programa::leer(QStringLiteral("Mantener 1\n").repeated(1002));
+        QVERIFY(!l.programa);
+        QCOMPARE(l.errores, (QStringList{"Línea 1001: un programa tiene como mucho 1000 etapas",
+                                         "Línea 1002: un programa tiene como mucho 1000 etapas"}));
+    }
+
     void cadaLineaMalaConSuNumero()
     {
         const auto l = programa::leer(QStringLiteral("Escalón 50\nMantener 2\nRampa x 3\nMantener y"));
