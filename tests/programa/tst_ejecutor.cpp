@@ -203,6 +203,26 @@ private slots:
         QVERIFY(fallos.empty());
     }
 
+    // A timer woken 100 ms late catches up on a ramp's counts 2 ms apart, not in a burst.
+    void rampaAtrasada()
+    {
+        Banco b;
+        b.muestras({255, 0, 0});
+        QVERIFY(b.iniciar(QStringLiteral("Rampa 100 1 s")));
+        b.pasar(milliseconds(100));
+        b.e->avanzar();
+        QCOMPARE(b.pty.leer(), QByteArray(1, char(1)));
+        QList<microseconds> cuando;
+        while (cuando.size() < 9) {
+            b.pasar(microseconds(500));
+            b.e->avanzar();
+            for (qsizetype k = b.pty.leer().size(); k > 0; --k)
+                cuando << b.ahora();
+        }
+        for (qsizetype i = 0; i < cuando.size(); ++i)
+            QCOMPARE(cuando[i], milliseconds(100) + milliseconds(2) * (i + 1));
+    }
+
     // A pause holds the set point and moves the rest of the program on by its length.
     void pausa()
     {
