@@ -1,4 +1,6 @@
+#include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -6,6 +8,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "chart/graficotendencia.h"
 #include "hasta.h"
@@ -86,6 +89,34 @@ private slots:
         QVERIFY(s->texto.contains(QStringLiteral("Línea 1:")) && s->texto.contains(QStringLiteral("Línea 3:")));
         QCOMPARE(lineaordenes::leer({"velmora", "--programa", malo, "--iniciar"}, o)->codigo, 2);
         QVERIFY(lineaordenes::leer({"velmora", "--resultados", "r"}, o));
+    }
+
+    // «Guardar resultados…»: the table where the dialog says, or why it could not be.
+    void guardarResultados()
+    {
+        QTemporaryDir dir;
+        Form1 f;
+        f.mostrarPrograma();
+        VentanaPrograma &v = *f.ventanaPrograma;
+        const auto guardar = [&](const QString &ruta) {
+            QTimer::singleShot(0, &v, [ruta] {
+                hasta([] { return qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); }, 5000);
+                if (auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                    d->selectFile(ruta);
+                    QMetaObject::invokeMethod(d, "accept");
+                }
+            });
+            v.btnGuardarResultados->click();
+        };
+        const QString bien = dir.filePath(QStringLiteral("r.tsv"));
+        guardar(bien);
+        QFile r(bien);
+        QVERIFY(r.open(QIODevice::ReadOnly));
+        QVERIFY(r.readAll().startsWith("Repetición\tEtapa\t"));
+        const QString mal = dir.filePath(QStringLiteral("no/hay/r.tsv"));
+        guardar(mal);
+        QVERIFY2(v.lblMensaje->text().startsWith(QStringLiteral("No se pudo guardar «%1»: ").arg(mal)),
+                 qPrintable(v.lblMensaje->text()));
     }
 
     // The end of a run is said in the window, with what it measured.
