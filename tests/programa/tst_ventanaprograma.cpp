@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
 #include "ui/ventanaprograma.h"
+#include "respuesta/ventanarespuesta.h"
 
 class TstVentanaPrograma : public QObject
 {
@@ -102,6 +104,27 @@ private slots:
         QVERIFY(hasta([&] { return f.ejecutor().estado() == Ejecutor::Estado::parado; }));
         QCOMPARE(f.ventanaPrograma->lblMensaje->text(), QStringLiteral("Programa terminado: 0 escalones medidos."));
         QCOMPARE(f.ventanaPrograma->lblEstado->text(), QStringLiteral("Parado"));
+    }
+
+    // «Superponer repeticiones» with no row chosen brings up the step window on the first
+    // «Escalón» stage, which says it has no step to draw.
+    void superponerSinEscalones()
+    {
+        Pty pty;
+        Form1 f;
+        f.txtPuerto->setText(pty.ruta());
+        f.btnPuerto->click();
+        Programa p;
+        p.etapas = {{Etapa::Tipo::mantener, 0, 20}, {Etapa::Tipo::escalon, 40, 50}};
+        f.cargarPrograma(p, QString(), false, QString());
+        f.ventanaPrograma->btnIniciar->click();
+        QVERIFY(hasta([&] { return f.ejecutor().estado() == Ejecutor::Estado::parado; }));
+        f.ventanaPrograma->btnSuperponer->click();
+        QVERIFY(f.ventanaRespuesta && f.ventanaRespuesta->isVisible());
+        QCOMPARE(f.ventanaRespuesta->superpuesta(), 2);
+        QCOMPARE(f.ventanaRespuesta->findChild<QLabel *>(QStringLiteral("lblEstado"))->text(),
+                 QStringLiteral("Etapa 2 (Escalón 40): ninguna repetición ha dado aún un escalón "
+                                "medido; no hay nada que superponer."));
     }
 
     // Closing during a run asks and keeps the panel; the system's close stops the run and
