@@ -44,16 +44,19 @@ void dibujar(QCustomPlot &grafico, const Vista &v)
     static const std::array<QColor, 8> colores{
         QColor(31, 119, 180), QColor(214, 39, 40), QColor(44, 160, 44), QColor(148, 103, 189),
         QColor(255, 127, 14), QColor(23, 190, 207), QColor(140, 86, 75), QColor(227, 119, 194)};
+    const auto color = [&](const Curva &c) { return colores[size_t(c.repeticion - 1) % colores.size()]; };
     grafico.clearGraphs();
     for (const Curva &c : v.curvas) {
-        const QColor color = colores[size_t(c.repeticion - 1) % colores.size()];
         QCPGraph *datos = grafico.addGraph();
         datos->setName(QStringLiteral("Repetición %1").arg(c.repeticion));
-        datos->setPen(QPen(color, 1.5));
+        datos->setPen(QPen(color(c), 1));
         datos->setData(c.t, c.y, true);
+    }
+    // The models after all the samples, so the noise of a later repeat hides none of them.
+    for (const Curva &c : v.curvas) {
         QCPGraph *modelo = grafico.addGraph();
         modelo->setName(QStringLiteral("Modelo, repetición %1").arg(c.repeticion));
-        modelo->setPen(QPen(color.lighter(130), 1.5, Qt::DashLine));
+        modelo->setPen(QPen(color(c).darker(130), 2, Qt::DashLine));
         modelo->setData(c.tModelo, c.yModelo, true);
         modelo->removeFromLegend();
     }

@@ -303,6 +303,9 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     graficoRepeticiones_->setMinimumSize(320, 160);
     graficoRepeticiones_->xAxis->setLabel(QStringLiteral("s desde el escalón"));
     claveDebajo(*graficoRepeticiones_);
+    // «Repetición 1» to «Repetición 3» in a row, uncut, in the window's narrowest width.
+    graficoRepeticiones_->legend->setWrap(3);
+    graficoRepeticiones_->legend->setIconSize(20, 10);
     graficos_ = new QStackedWidget;
     graficos_->addWidget(grafico_);
     graficos_->addWidget(graficoRepeticiones_);
@@ -346,6 +349,7 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     tablaRepeticiones_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tablaRepeticiones_->setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("Repetición")));
     columnas(*tablaRepeticiones_, 1);
+    tablaRepeticiones_->setColumnHidden(1 + cOrigen, true); // one port for a whole run
 
     // In a scroll area: a note that wraps grows the sheet, never the tabs, which stay put.
     auto *desplazable = new QScrollArea;
@@ -491,17 +495,18 @@ void VentanaRespuesta::listarEtapas()
             continue;
         const auto n = std::count_if(ejecutor_->escalones().begin(), ejecutor_->escalones().end(),
                                      [&](const resultados::Escalon &e) { return e.etapa == i + 1; });
-        etapas.append({int(i + 1), QStringLiteral("Repeticiones de la etapa %1, Escalón %2 (%3 medidas)")
-                                       .arg(i + 1).arg(p.etapas[i].setPoint).arg(n)});
+        etapas.append({int(i + 1), QStringLiteral("Etapa %1, Escalón %2: %3 %4").arg(i + 1)
+                                       .arg(p.etapas[i].setPoint).arg(n)
+                                       .arg(n == 1 ? QStringLiteral("repetición") : QStringLiteral("repeticiones"))});
     }
     bool igual = superponer_->count() == etapas.size();
     for (int i = 0; igual && i < etapas.size(); ++i)
         igual = superponer_->itemData(i).toInt() == etapas[i].first && superponer_->itemText(i) == etapas[i].second;
-    if (igual)
-        return;
-    superponer_->clear();
-    for (const auto &[etapa, texto] : etapas)
-        superponer_->addItem(texto, etapa);
+    if (!igual) {
+        superponer_->clear();
+        for (const auto &[etapa, texto] : etapas)
+            superponer_->addItem(texto, etapa);
+    }
     // A new run's program may not have the stage shown.
     if (superponer_->findData(etapa_) < 0) {
         etapa_ = 0;

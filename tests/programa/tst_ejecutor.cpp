@@ -401,9 +401,9 @@ private slots:
                         continue;
                     const FigurasEscalon &f = b.e->escalones()[2 * r + etapa - 1].figuras;
                     const double nivel = distintos ? f.inicial : 0.0;
-                    const auto datos = grafico->graph(2 * r)->data();
-                    const auto modelo = grafico->graph(2 * r + 1)->data();
-                    bien = grafico->graph(2 * r)->name() == QStringLiteral("Repetición %1").arg(p.repeticion)
+                    const auto datos = grafico->graph(r)->data();
+                    const auto modelo = grafico->graph(n + r)->data();
+                    bien = grafico->graph(r)->name() == QStringLiteral("Repetición %1").arg(p.repeticion)
                            && datos->size() == p.m.size() && (modelo->size() > 0) == f.modelo.has_value()
                            && (!f.modelo || modelo->at(0)->key == 0);
                     for (int k = 0; bien && k < datos->size(); ++k)

@@ -122,6 +122,7 @@ private slots:
         f.ventanaPrograma->btnSuperponer->click();
         QVERIFY(f.ventanaRespuesta && f.ventanaRespuesta->isVisible());
         QCOMPARE(f.ventanaRespuesta->superpuesta(), 2);
+        QCOMPARE(f.ventanaRespuesta->findChild<QComboBox *>(QStringLiteral("cmbSuperponer"))->currentData(), 2);
         QCOMPARE(f.ventanaRespuesta->findChild<QLabel *>(QStringLiteral("lblEstado"))->text(),
                  QStringLiteral("Etapa 2 (Escalón 40): ninguna repetición ha dado aún un escalón "
                                 "medido; no hay nada que superponer."));
