@@ -1,3 +1,4 @@
+#include <QComboBox>
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -385,6 +386,7 @@ private slots:
             VentanaRespuesta w(b.a.respuesta(), nullptr);
             w.setEjecutor(*b.e);
             auto *grafico = w.findChild<QCustomPlot *>(QStringLiteral("graficoRepeticiones"));
+            auto *tabla = w.findChild<QTableWidget *>(QStringLiteral("tablaRepeticiones"));
             for (int etapa = 1; etapa <= 2; ++etapa) {
                 const bool distintos = etapa == 1 && n > 1 && inicio != bajo;
                 const QString region = QStringLiteral("%1").arg(n == 1 ? "one repeat" : distintos ? "started apart" : "started alike");
@@ -392,7 +394,9 @@ private slots:
                 w.superponer(etapa);
                 // Under 4 s at 50 samples/s the record keeps every sample as a point of its own.
                 bool bien = grafico->graphCount() == 2 * n + 1
-                            && w.findChild<QTableWidget *>(QStringLiteral("tablaRepeticiones"))->rowCount() == n
+                            && tabla->rowCount() == n && tabla->horizontalHeaderItem(4)->text() == QStringLiteral("Subida (s)")
+                            && w.findChild<QComboBox *>()->currentText().endsWith(
+                                n == 1 ? QStringLiteral(": 1 repetición") : QStringLiteral(": %1 repeticiones").arg(n))
                             && w.findChild<QLabel *>(QStringLiteral("lblEstado"))->text().contains(
                                 n == 1 ? QStringLiteral("una sola repetición") : QStringLiteral("%1 repeticiones").arg(n));
                 int r = 0;
@@ -405,7 +409,9 @@ private slots:
                     const auto modelo = grafico->graph(n + r)->data();
                     bien = grafico->graph(r)->name() == QStringLiteral("Repetición %1").arg(p.repeticion)
                            && datos->size() == p.m.size() && (modelo->size() > 0) == f.modelo.has_value()
-                           && (!f.modelo || modelo->at(0)->key == 0);
+                           && (!f.modelo || modelo->at(0)->key == 0) && tabla->item(r, 0)->text().toInt() == p.repeticion
+                           && tabla->item(r, 4)->text() == (f.subida ? (f.subidaProvisional ? QStringLiteral("≈ ") : QString())
+                                                                           + QString::number(*f.subida, 'f', 3) : QStringLiteral("—"));
                     for (int k = 0; bien && k < datos->size(); ++k)
                         bien = std::abs(datos->at(k)->key - (p.m[k].first - p.m[0].first).count() * 1e-6) < 1e-9
                                && std::abs(datos->at(k)->value - (p.m[k].second - nivel)) < 1e-9;

@@ -106,23 +106,36 @@ private slots:
         QCOMPARE(f.ventanaPrograma->lblEstado->text(), QStringLiteral("Parado"));
     }
 
-    // «Superponer repeticiones» with no row chosen brings up the step window on the first
-    // «Escalón» stage, which says it has no step to draw.
-    void superponerSinEscalones()
+    // «Superponer repeticiones» brings up the step window on the chosen row's stage (a step's
+    // or a statistic's), else on the first «Escalón» one; a stage with no step says so.
+    void superponerDesdeResultados()
     {
         Pty pty;
         Form1 f;
         f.txtPuerto->setText(pty.ruta());
         f.btnPuerto->click();
         Programa p;
-        p.etapas = {{Etapa::Tipo::mantener, 0, 20}, {Etapa::Tipo::escalon, 40, 50}};
+        // The second stage goes to the set point in force: no step. Over a second apart, so
+        // no send is the one before corrected.
+        p.etapas = {{Etapa::Tipo::escalon, 40, 1100}, {Etapa::Tipo::escalon, 40, 100}, {Etapa::Tipo::escalon, 20, 1100}};
+        p.repeticiones = 2;
         f.cargarPrograma(p, QString(), false, QString());
         f.ventanaPrograma->btnIniciar->click();
-        QVERIFY(hasta([&] { return f.ejecutor().estado() == Ejecutor::Estado::parado; }));
-        f.ventanaPrograma->btnSuperponer->click();
-        QVERIFY(f.ventanaRespuesta && f.ventanaRespuesta->isVisible());
-        QCOMPARE(f.ventanaRespuesta->superpuesta(), 2);
-        QCOMPARE(f.ventanaRespuesta->findChild<QComboBox *>(QStringLiteral("cmbSuperponer"))->currentData(), 2);
+        QVERIFY(hasta([&] { return pty.escribir(bytes({30})) && f.ejecutor().estado() == Ejecutor::Estado::parado; }));
+        QVERIFY(f.ejecutor().escalones().size() >= 3);
+        VentanaPrograma &v = *f.ventanaPrograma;
+        const int filas = v.tablaResultados->rowCount();
+        // No row, a step of stage 3, the statistics' heading, stage 3's last statistic.
+        const QList<std::pair<int, int>> casos{{-1, 1}, {int(f.ejecutor().escalones().size()) - 1, 3},
+                                               {int(f.ejecutor().escalones().size()), 1}, {filas - 1, 3}};
+        for (const auto &[fila, etapa] : casos) {
+            v.tablaResultados->setCurrentCell(fila, fila < 0 ? -1 : 0);
+            v.btnSuperponer->click();
+            QVERIFY(f.ventanaRespuesta && f.ventanaRespuesta->isVisible());
+            QCOMPARE(f.ventanaRespuesta->superpuesta(), etapa);
+            QCOMPARE(f.ventanaRespuesta->findChild<QComboBox *>(QStringLiteral("cmbSuperponer"))->currentData(), etapa);
+        }
+        f.ventanaRespuesta->superponer(2);
         QCOMPARE(f.ventanaRespuesta->findChild<QLabel *>(QStringLiteral("lblEstado"))->text(),
                  QStringLiteral("Etapa 2 (Escalón 40): ninguna repetición ha dado aún un escalón "
                                 "medido; no hay nada que superponer."));
