@@ -366,9 +366,9 @@ private slots:
             QVERIFY(b.iniciar(QStringLiteral("Escalón %1 %2\nEscalón %3 %4\nRepetir %5").arg(alto)
                                   .arg(programa::textoSegundos(2000 + g.bounded(2000))).arg(bajo)
                                   .arg(programa::textoSegundos(2000 + g.bounded(2000))).arg(n)));
-            // Each step's samples as sent: stage, repeat, set point before, (time, value).
-            struct Paso { int etapa, repeticion, desde; QList<std::pair<microseconds, int>> m; };
-            QList<Paso> pasos{{b.e->etapa() + 1, 1, inicio, {}}};
+            // Each step's samples as sent: stage, repeat, (time, value).
+            struct Paso { int etapa, repeticion; QList<std::pair<microseconds, int>> m; };
+            QList<Paso> pasos{{b.e->etapa() + 1, 1, {}}};
             double y = inicio;
             while (b.e->estado() != Ejecutor::Estado::parado) {
                 const int antes = b.v.setPoint.value_or(-1);
@@ -377,7 +377,7 @@ private slots:
                 if (b.e->estado() == Ejecutor::Estado::parado)
                     break;
                 if (b.v.setPoint != antes)
-                    pasos.append({b.e->etapa() + 1, b.e->repeticion() + 1, antes, {}});
+                    pasos.append({b.e->etapa() + 1, b.e->repeticion() + 1, {}});
                 y += (b.v.setPoint.value_or(0) - y) * -std::expm1(-0.02 / tau);
                 const int dato = std::clamp(int(std::lround(y + ruido * (2 * g.generateDouble() - 1))), 0, 254);
                 pasos.last().m.append({b.ahora(), dato});
@@ -389,7 +389,7 @@ private slots:
             auto *tabla = w.findChild<QTableWidget *>(QStringLiteral("tablaRepeticiones"));
             for (int etapa = 1; etapa <= 2; ++etapa) {
                 const bool distintos = etapa == 1 && n > 1 && inicio != bajo;
-                const QString region = QStringLiteral("%1").arg(n == 1 ? "one repeat" : distintos ? "started apart" : "started alike");
+                const QString region = n == 1 ? "one repeat" : distintos ? "started apart" : "started alike";
                 ++casos[region];
                 w.superponer(etapa);
                 // Under 4 s at 50 samples/s the record keeps every sample as a point of its own.
