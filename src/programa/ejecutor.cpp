@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 
+#include "escalon/registroescalon.h"
 #include "recepcion/adquisicion.h"
 #include "serial/puertoserie.h"
 
@@ -32,6 +33,7 @@ Ejecutor::Acciones Ejecutor::acciones(Adquisicion &adquisicion, PuertoSerie &pue
     a.setPoint = [&adquisicion] { return adquisicion.setPoint(); };
     a.numeroEscalon = [&adquisicion] { return adquisicion.respuesta().numero(); };
     a.escalon = [&adquisicion] { return adquisicion.respuesta().actual(); };
+    a.registro = [&adquisicion] { return &adquisicion.respuesta().registro(); };
     return a;
 }
 
@@ -226,8 +228,15 @@ void Ejecutor::cerrarEtapa()
     if (!enviadoEtapa_ || acciones_.numeroEscalon() == escalonAntes_)
         return;
     const FigurasEscalon f = acciones_.escalon();
-    if (f.hay && f.hasta == *enviadoEtapa_)
-        escalones_.append({repeticion_ + 1, etapa_ + 1, f});
+    if (f.hay && f.hasta == *enviadoEtapa_) {
+        resultados::Escalon e{repeticion_ + 1, etapa_ + 1, f, {}, {}};
+        // Once a stage, never per sample: at most the record's capacity.
+        if (const RegistroEscalon *r = acciones_.registro ? acciones_.registro() : nullptr) {
+            e.tiempos = QList<double>(r->tiempos(), r->tiempos() + r->puntos());
+            e.valores = QList<double>(r->valores(), r->valores() + r->puntos());
+        }
+        escalones_.append(std::move(e));
+    }
     enviadoEtapa_.reset();
 }
 

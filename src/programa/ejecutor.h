@@ -13,6 +13,7 @@
 #include "programa/resultados.h"
 
 class Adquisicion;
+class RegistroEscalon;
 class PuertoSerie;
 
 // Runs a program: sends each stage's set points the way «Enviar» sends them, on time by the
@@ -41,6 +42,8 @@ public:
         // The step analysis: how many steps it has seen, and the current one's figures.
         std::function<long long()> numeroEscalon;
         std::function<FigurasEscalon()> escalon;
+        // The current step's samples (none: not kept).
+        std::function<const RegistroEscalon *()> registro;
     };
 
     Ejecutor(Reloj &reloj, Acciones acciones, QObject *parent = nullptr);

@@ -17,6 +17,9 @@ struct Escalon
     int repeticion = 0; // from 1
     int etapa = 0;      // from 1
     FigurasEscalon figuras;
+    // Its record's points as the stage ended, seconds from the step: to be drawn beside the
+    // other repeats'.
+    QList<double> tiempos, valores;
 };
 
 struct Estadistica

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -18,6 +19,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -25,6 +27,8 @@
 
 #include "recepcion/adquisicion.h"
 #include "escalon/respuestaescalon.h"
+#include "programa/ejecutor.h"
+#include "respuesta/superposicion.h"
 
 namespace {
 
@@ -184,6 +188,60 @@ bool provisional(const Cifra &c, const Figuras &f)
     return c.provisional && c.provisional(f);
 }
 
+// The figures' columns from `desde` on: headings, the ones hidden at first, and the heading's
+// menu to hide or show each.
+void columnas(QTableWidget &tabla, int desde)
+{
+    QHeaderView *cabecera = tabla.horizontalHeader();
+    cabecera->setSectionResizeMode(QHeaderView::ResizeToContents);
+    cabecera->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (int c = 0; c < int(cifras.size()); ++c) {
+        const Cifra &cifra = cifras[size_t(c)];
+        auto *item = new QTableWidgetItem(cifra.rotulo);
+        item->setToolTip(cifra.ayuda);
+        tabla.setHorizontalHeaderItem(desde + c, item);
+        tabla.setColumnHidden(desde + c, cifra.oculta);
+        auto *accion = new QAction(cifra.rotulo, cabecera);
+        accion->setCheckable(true);
+        accion->setChecked(!cifra.oculta);
+        QObject::connect(accion, &QAction::toggled, &tabla,
+                         [&tabla, c = desde + c](bool ver) { tabla.setColumnHidden(c, !ver); });
+        cabecera->addAction(accion);
+    }
+}
+
+// A step's figures in a row of a table, from column `desde` on; a provisional one greyed.
+void llenar(QTableWidget &tabla, int fila, int desde, const Figuras &f, const Fila &de,
+            const QColor &gris, const QColor &normal)
+{
+    for (int c = 0; c < int(cifras.size()); ++c) {
+        QTableWidgetItem *item = tabla.item(fila, desde + c);
+        if (!item) {
+            item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            tabla.setItem(fila, desde + c, item);
+        }
+        const bool p = provisional(cifras[size_t(c)], f);
+        const Texto t = cifras[size_t(c)].texto(f, de);
+        item->setText(t ? (p ? QStringLiteral("≈ ") : QString()) + *t : nada);
+        item->setForeground(p && t ? gris : normal);
+    }
+}
+
+// A key below the plot, where it hides none of the response.
+void claveDebajo(QCustomPlot &g)
+{
+    g.legend->setVisible(true);
+    QFont letra = g.legend->font();
+    letra.setPointSizeF(letra.pointSizeF() * 0.8);
+    g.legend->setFont(letra);
+    g.legend->setWrap(4);
+    g.legend->setFillOrder(QCPLegend::foColumnsFirst, true);
+    g.legend->setBorderPen(Qt::NoPen);
+    g.plotLayout()->addElement(1, 0, g.legend);
+    g.plotLayout()->setRowStretchFactor(1, 0.001);
+}
+
 QPen trazo(Qt::GlobalColor color, Qt::PenStyle estilo = Qt::SolidLine)
 {
     QPen p(color);
@@ -237,15 +295,34 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     // A key below the plot, where it hides none of the response: each kind of line once.
     grafico_->graph(gNivel90)->removeFromLegend();
     grafico_->graph(gBandaAbajo)->removeFromLegend();
-    grafico_->legend->setVisible(true);
-    QFont letra = grafico_->legend->font();
-    letra.setPointSizeF(letra.pointSizeF() * 0.8);
-    grafico_->legend->setFont(letra);
-    grafico_->legend->setWrap(4);
-    grafico_->legend->setFillOrder(QCPLegend::foColumnsFirst, true);
-    grafico_->legend->setBorderPen(Qt::NoPen);
-    grafico_->plotLayout()->addElement(1, 0, grafico_->legend);
-    grafico_->plotLayout()->setRowStretchFactor(1, 0.001);
+    claveDebajo(*grafico_);
+
+    // A program's repeats of one stage, in place of the current step while chosen.
+    graficoRepeticiones_ = new QCustomPlot;
+    graficoRepeticiones_->setObjectName(QStringLiteral("graficoRepeticiones"));
+    graficoRepeticiones_->setMinimumSize(320, 160);
+    graficoRepeticiones_->xAxis->setLabel(QStringLiteral("s desde el escalón"));
+    claveDebajo(*graficoRepeticiones_);
+    // «Repetición 1» to «Repetición 3» in a row, uncut, in the window's narrowest width.
+    graficoRepeticiones_->legend->setWrap(3);
+    graficoRepeticiones_->legend->setIconSize(20, 10);
+    graficos_ = new QStackedWidget;
+    graficos_->addWidget(grafico_);
+    graficos_->addWidget(graficoRepeticiones_);
+
+    superponer_ = new QComboBox;
+    superponer_->setObjectName(QStringLiteral("cmbSuperponer"));
+    superponer_->setToolTip(QStringLiteral("Superpone las repeticiones de una etapa «Escalón» del "
+                                           "programa, cada una desde su escalón, con su modelo ajustado"));
+    superponer_->addItem(QStringLiteral("Escalón actual"), 0);
+    connect(superponer_, &QComboBox::activated, this,
+            [this](int i) { superponer(superponer_->itemData(i).toInt()); });
+    filaSuperponer_ = new QWidget;
+    auto *fila = new QHBoxLayout(filaSuperponer_);
+    fila->setContentsMargins(0, 0, 0, 0);
+    fila->addWidget(new QLabel(QStringLiteral("Ver")));
+    fila->addWidget(superponer_, 1);
+    filaSuperponer_->hide(); // only where there is a program
 
     // The current step's figures on one tab, the last steps on another: the window stays
     // narrow enough to sit beside the trend on a 1280 x 800 screen.
@@ -265,22 +342,14 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     tabla_ = new QTableWidget(0, int(cifras.size()));
     tabla_->setObjectName(QStringLiteral("tablaEscalones"));
     tabla_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    QHeaderView *cabecera = tabla_->horizontalHeader();
-    cabecera->setSectionResizeMode(QHeaderView::ResizeToContents);
-    cabecera->setContextMenuPolicy(Qt::ActionsContextMenu);
     // Columns a user can hide or show from the heading's menu; «Copiar» copies them all.
-    for (int c = 0; c < int(cifras.size()); ++c) {
-        auto *item = new QTableWidgetItem(cifras[size_t(c)].rotulo);
-        item->setToolTip(cifras[size_t(c)].ayuda);
-        tabla_->setHorizontalHeaderItem(c, item);
-        tabla_->setColumnHidden(c, cifras[size_t(c)].oculta);
-        auto *accion = new QAction(cifras[size_t(c)].rotulo, cabecera);
-        accion->setCheckable(true);
-        accion->setChecked(!cifras[size_t(c)].oculta);
-        connect(accion, &QAction::toggled, tabla_,
-                [this, c](bool ver) { tabla_->setColumnHidden(c, !ver); });
-        cabecera->addAction(accion);
-    }
+    columnas(*tabla_, 0);
+    tablaRepeticiones_ = new QTableWidget(0, 1 + int(cifras.size()));
+    tablaRepeticiones_->setObjectName(QStringLiteral("tablaRepeticiones"));
+    tablaRepeticiones_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tablaRepeticiones_->setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("Repetición")));
+    columnas(*tablaRepeticiones_, 1);
+    tablaRepeticiones_->setColumnHidden(1 + cOrigen, true); // one port for a whole run
 
     // In a scroll area: a note that wraps grows the sheet, never the tabs, which stay put.
     auto *desplazable = new QScrollArea;
@@ -308,7 +377,8 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
 
     auto *todo = new QVBoxLayout(this);
     todo->addWidget(estado_);
-    todo->addWidget(grafico_, 1);
+    todo->addWidget(filaSuperponer_);
+    todo->addWidget(graficos_, 1);
     todo->addWidget(pestanas_, 1);
     todo->addLayout(pie);
     resize(350, 720);
@@ -318,15 +388,19 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
 
 void VentanaRespuesta::actualizar()
 {
+    listarEtapas();
     const Figuras actual = respuesta_.actual();
-    if (!actual.hay)
-        estado_->setText(QStringLiteral("Aún no se ha visto ningún escalón del set point."));
-    else if (actual.pequeno)
-        estado_->setText(QStringLiteral("Escalón demasiado pequeño para medirlo frente al ruido "
-                                        "y a la resolución de una cuenta."));
-    else
-        estado_->clear();
-    estado_->setVisible(!estado_->text().isEmpty());
+    // With the repeats on show it says what their plot shows.
+    if (etapa_ == 0) {
+        if (!actual.hay)
+            estado_->setText(QStringLiteral("Aún no se ha visto ningún escalón del set point."));
+        else if (actual.pequeno)
+            estado_->setText(QStringLiteral("Escalón demasiado pequeño para medirlo frente al ruido "
+                                            "y a la resolución de una cuenta."));
+        else
+            estado_->clear();
+        estado_->setVisible(!estado_->text().isEmpty());
+    }
     const QColor gris = palette().color(QPalette::Disabled, QPalette::WindowText);
     const QColor normal = palette().color(QPalette::WindowText);
     const Fila deActual{desfase_, respuesta_.origen(0)};
@@ -350,21 +424,12 @@ void VentanaRespuesta::actualizar()
     tabla_->setRowCount(filas);
     for (int fila = 0; fila < filas; ++fila) {
         const Figuras f = fila == 0 ? actual : respuesta_.escalon(fila);
-        const Fila de{desfase_, respuesta_.origen(fila)};
-        for (int c = 0; c < int(cifras.size()); ++c) {
-            QTableWidgetItem *item = tabla_->item(fila, c);
-            if (!item) {
-                item = new QTableWidgetItem;
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                tabla_->setItem(fila, c, item);
-            }
-            const bool p = provisional(cifras[size_t(c)], f);
-            const Texto t = cifras[size_t(c)].texto(f, de);
-            item->setText(t ? (p ? QStringLiteral("≈ ") : QString()) + *t : nada);
-            item->setForeground(p && t ? gris : normal);
-        }
+        llenar(*tabla_, fila, 0, f, {desfase_, respuesta_.origen(fila)}, gris, normal);
     }
-    dibujar(actual);
+    if (etapa_ == 0)
+        dibujar(actual);
+    else if (dibujados_ != ejecutor_->escalones().size())
+        dibujarRepeticiones(); // a repeat more, or a new run
 }
 
 void VentanaRespuesta::dibujar(const RespuestaEscalon::Figuras &f)
@@ -408,6 +473,83 @@ void VentanaRespuesta::dibujar(const RespuestaEscalon::Figuras &f)
     grafico_->rescaleAxes();
     grafico_->yAxis->scaleRange(1.1);
     grafico_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void VentanaRespuesta::setEjecutor(const Ejecutor &ejecutor)
+{
+    ejecutor_ = &ejecutor;
+    filaSuperponer_->show();
+    pestanas_->addTab(tablaRepeticiones_, QStringLiteral("Repeticiones"));
+    listarEtapas();
+}
+
+void VentanaRespuesta::listarEtapas()
+{
+    if (!ejecutor_)
+        return;
+    // The program's «Escalón» stages, each with the repeats measured so far.
+    const Programa &p = ejecutor_->programa();
+    QList<std::pair<int, QString>> etapas{{0, QStringLiteral("Escalón actual")}};
+    for (qsizetype i = 0; i < p.etapas.size(); ++i) {
+        if (p.etapas[i].tipo != Etapa::Tipo::escalon)
+            continue;
+        const auto n = std::count_if(ejecutor_->escalones().begin(), ejecutor_->escalones().end(),
+                                     [&](const resultados::Escalon &e) { return e.etapa == i + 1; });
+        etapas.append({int(i + 1), QStringLiteral("Etapa %1, Escalón %2: %3 %4").arg(i + 1)
+                                       .arg(p.etapas[i].setPoint).arg(n)
+                                       .arg(n == 1 ? QStringLiteral("repetición") : QStringLiteral("repeticiones"))});
+    }
+    bool igual = superponer_->count() == etapas.size();
+    for (int i = 0; igual && i < etapas.size(); ++i)
+        igual = superponer_->itemData(i).toInt() == etapas[i].first && superponer_->itemText(i) == etapas[i].second;
+    if (!igual) {
+        superponer_->clear();
+        for (const auto &[etapa, texto] : etapas)
+            superponer_->addItem(texto, etapa);
+    }
+    // A new run's program may not have the stage shown.
+    if (superponer_->findData(etapa_) < 0) {
+        etapa_ = 0;
+        graficos_->setCurrentWidget(grafico_);
+    }
+    superponer_->setCurrentIndex(superponer_->findData(etapa_));
+}
+
+void VentanaRespuesta::superponer(int etapa)
+{
+    if (!ejecutor_)
+        etapa = 0;
+    etapa_ = etapa;
+    dibujados_ = -1;
+    graficos_->setCurrentWidget(etapa > 0 ? graficoRepeticiones_ : grafico_);
+    listarEtapas();
+    if (etapa_ > 0)
+        pestanas_->setCurrentWidget(tablaRepeticiones_);
+    else if (pestanas_->currentWidget() == tablaRepeticiones_)
+        pestanas_->setCurrentIndex(0);
+    actualizar();
+}
+
+void VentanaRespuesta::dibujarRepeticiones()
+{
+    const QList<resultados::Escalon> &escalones = ejecutor_->escalones();
+    const superposicion::Vista v = superposicion::calcular(escalones, etapa_);
+    superposicion::dibujar(*graficoRepeticiones_, v);
+    const QList<Etapa> &etapas = ejecutor_->programa().etapas;
+    estado_->setText(superposicion::texto(v, etapas[etapa_ - 1].setPoint));
+    estado_->setVisible(true);
+    const QColor gris = palette().color(QPalette::Disabled, QPalette::WindowText);
+    const QColor normal = palette().color(QPalette::WindowText);
+    tablaRepeticiones_->setRowCount(0);
+    for (const resultados::Escalon &e : escalones) {
+        if (e.etapa != etapa_)
+            continue;
+        const int fila = tablaRepeticiones_->rowCount();
+        tablaRepeticiones_->insertRow(fila);
+        tablaRepeticiones_->setItem(fila, 0, new QTableWidgetItem(QString::number(e.repeticion)));
+        llenar(*tablaRepeticiones_, fila, 1, e.figuras, {desfase_, QString()}, gris, normal);
+    }
+    dibujados_ = escalones.size();
 }
 
 QString VentanaRespuesta::textoTabla() const

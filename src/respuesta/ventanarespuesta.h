@@ -7,8 +7,11 @@
 
 #include "escalon/respuestaescalon.h"
 
+class Ejecutor;
+class QComboBox;
 class QCustomPlot;
 class QLabel;
+class QStackedWidget;
 class QTabWidget;
 class QTableWidget;
 
@@ -30,6 +33,13 @@ public:
     // Says whose steps these are (a port, a log file) in the title.
     void setOrigen(const QString &origen);
 
+    // The program runs whose stages' repeats can be drawn over one another.
+    void setEjecutor(const Ejecutor &ejecutor);
+    // The repeats of «Escalón» stage `etapa` (from 1) on one plot, and their figures; 0: the
+    // current step again.
+    void superponer(int etapa);
+    int superpuesta() const { return etapa_; }
+
     // Where a window of `tamano` (at least `minimo`) goes beside `panel` without covering
     // it, all of it on `pantalla`: right, left, below or above, the first where it fits
     // whole; else narrowed or shortened to the side with most room; else over `cubrible`
@@ -47,6 +57,8 @@ protected:
 
 private:
     void dibujar(const RespuestaEscalon::Figuras &f);
+    void listarEtapas();
+    void dibujarRepeticiones();
 
     const RespuestaEscalon &respuesta_;
     // Steady clock to wall clock, taken once so a step's time of day never flickers.
@@ -57,4 +69,12 @@ private:
     QTabWidget *pestanas_;
     QTableWidget *tabla_;
     QTimer temporizador_;
+    const Ejecutor *ejecutor_ = nullptr;
+    QWidget *filaSuperponer_;
+    QComboBox *superponer_;
+    QStackedWidget *graficos_;
+    QCustomPlot *graficoRepeticiones_;
+    QTableWidget *tablaRepeticiones_;
+    int etapa_ = 0;
+    qsizetype dibujados_ = -1; // results drawn over one another, -1: to be drawn
 };

@@ -335,6 +335,7 @@ void Form1::mostrarRespuestaEscalon()
     if (!ventanaRespuesta) {
         ventanaRespuesta = new VentanaRespuesta(adquisicion_->respuesta(), this);
         ventanaRespuesta->setOrigen(puertoAnterior_);
+        ventanaRespuesta->setEjecutor(*ejecutor_);
         // Beside the panel, which it is there to explain, never over its controls.
         ventanaRespuesta->colocarJunto(
             *this, QRect(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size()));
@@ -348,6 +349,10 @@ void Form1::mostrarPrograma()
 {
     if (!ventanaPrograma) {
         ventanaPrograma = new VentanaPrograma(*ejecutor_, *MSComm1, this);
+        connect(ventanaPrograma, &VentanaPrograma::superponer, this, [this](int etapa) {
+            mostrarRespuestaEscalon();
+            ventanaRespuesta->superponer(etapa);
+        });
         // Beside the panel, never over its controls, as the step window.
         VentanaRespuesta::colocar(*ventanaPrograma, *this,
                                   QRect(MSChart1->mapToGlobal(QPoint(0, 0)), MSChart1->size()));

@@ -99,6 +99,10 @@ VentanaPrograma::VentanaPrograma(Ejecutor &ejecutor, const PuertoSerie &puerto, 
     btnGuardarResultados = new QPushButton(QStringLiteral("Guardar resultados…"));
     pie->addWidget(btnCopiar);
     pie->addWidget(btnGuardarResultados);
+    btnSuperponer = new QPushButton(QStringLiteral("Superponer repeticiones"));
+    btnSuperponer->setToolTip(QStringLiteral("Muestra en la ventana del escalón las repeticiones de la "
+                                             "etapa de la fila elegida, superpuestas en su escalón"));
+    pie->addWidget(btnSuperponer);
     pie->addStretch();
     raiz->addLayout(pie);
     resize(600, 620);
@@ -151,6 +155,23 @@ VentanaPrograma::VentanaPrograma(Ejecutor &ejecutor, const PuertoSerie &puerto, 
         QSaveFile f(ruta);
         if (!f.open(QIODevice::WriteOnly) || f.write(textoResultados().toUtf8()) < 0 || !f.commit())
             lblMensaje->setText(QStringLiteral("No se pudo guardar «%1»: %2.").arg(ruta, f.errorString()));
+    });
+    connect(btnSuperponer, &QPushButton::clicked, this, [this] {
+        // The chosen row's stage (a step's or a statistic's: both start with it), else the
+        // first «Escalón» stage.
+        const int fila = tablaResultados->currentRow();
+        const auto &escalones = ejecutor_.escalones();
+        int etapa = 0;
+        if (fila >= 0 && fila < escalones.size())
+            etapa = escalones[fila].etapa;
+        else if (fila > escalones.size() && tablaResultados->item(fila, 0))
+            etapa = tablaResultados->item(fila, 0)->text().toInt();
+        const QList<Etapa> &etapas = ejecutor_.programa().etapas;
+        for (qsizetype i = 0; etapa == 0 && i < etapas.size(); ++i)
+            if (etapas[i].tipo == Etapa::Tipo::escalon)
+                etapa = int(i + 1);
+        if (etapa > 0)
+            emit superponer(etapa);
     });
     connect(&ejecutor_, &Ejecutor::cambio, this, &VentanaPrograma::actualizar);
     connect(&ejecutor_, &Ejecutor::aviso, lblMensaje, &QLabel::setText);

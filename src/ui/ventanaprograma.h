@@ -36,7 +36,11 @@ public:
     QProgressBar *barra;
     QLabel *lblEstado, *lblMensaje;
     QTableWidget *tablaResultados;
-    QPushButton *btnCopiar, *btnGuardarResultados;
+    QPushButton *btnCopiar, *btnGuardarResultados, *btnSuperponer;
+
+signals:
+    // The repeats of stage `etapa` (from 1) asked for over one another.
+    void superponer(int etapa);
 
 private:
     void agregarFila(const Etapa &e);

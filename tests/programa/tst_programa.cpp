@@ -220,7 +220,7 @@ private slots:
             f.subida = 0.5 + r * 0.1;
             f.valorFinal = 46 + r;
             f.finalProvisional = r == 3; // not in the statistics
-            e.append({r, 2, f});
+            e.append({r, 2, f, {}, {}});
         }
         const QStringList lineas = resultados::texto(e).split(u'\n');
         QCOMPARE(lineas[0].split(u'\t').mid(0, 6),

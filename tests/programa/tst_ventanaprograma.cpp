@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include "ui/form1.h"
 #include "ui/lineaordenes.h"
 #include "ui/ventanaprograma.h"
+#include "respuesta/ventanarespuesta.h"
 
 class TstVentanaPrograma : public QObject
 {
@@ -133,6 +135,41 @@ private slots:
         QVERIFY(hasta([&] { return f.ejecutor().estado() == Ejecutor::Estado::parado; }));
         QCOMPARE(f.ventanaPrograma->lblMensaje->text(), QStringLiteral("Programa terminado: 0 escalones medidos."));
         QCOMPARE(f.ventanaPrograma->lblEstado->text(), QStringLiteral("Parado"));
+    }
+
+    // «Superponer repeticiones» brings up the step window on the chosen row's stage (a step's
+    // or a statistic's), else on the first «Escalón» one; a stage with no step says so.
+    void superponerDesdeResultados()
+    {
+        Pty pty;
+        Form1 f;
+        f.txtPuerto->setText(pty.ruta());
+        f.btnPuerto->click();
+        Programa p;
+        // The second stage goes to the set point in force: no step. Over a second apart, so
+        // no send is the one before corrected.
+        p.etapas = {{Etapa::Tipo::escalon, 40, 1100}, {Etapa::Tipo::escalon, 40, 100}, {Etapa::Tipo::escalon, 20, 1100}};
+        p.repeticiones = 2;
+        f.cargarPrograma(p, QString(), false, QString());
+        f.ventanaPrograma->btnIniciar->click();
+        QVERIFY(hasta([&] { return pty.escribir(bytes({30})) && f.ejecutor().estado() == Ejecutor::Estado::parado; }));
+        QVERIFY(f.ejecutor().escalones().size() >= 3);
+        VentanaPrograma &v = *f.ventanaPrograma;
+        const int filas = v.tablaResultados->rowCount();
+        // No row, a step of stage 3, the statistics' heading, stage 3's last statistic.
+        const QList<std::pair<int, int>> casos{{-1, 1}, {int(f.ejecutor().escalones().size()) - 1, 3},
+                                               {int(f.ejecutor().escalones().size()), 1}, {filas - 1, 3}};
+        for (const auto &[fila, etapa] : casos) {
+            v.tablaResultados->setCurrentCell(fila, fila < 0 ? -1 : 0);
+            v.btnSuperponer->click();
+            QVERIFY(f.ventanaRespuesta && f.ventanaRespuesta->isVisible());
+            QCOMPARE(f.ventanaRespuesta->superpuesta(), etapa);
+            QCOMPARE(f.ventanaRespuesta->findChild<QComboBox *>(QStringLiteral("cmbSuperponer"))->currentData(), etapa);
+        }
+        f.ventanaRespuesta->superponer(2);
+        QCOMPARE(f.ventanaRespuesta->findChild<QLabel *>(QStringLiteral("lblEstado"))->text(),
+                 QStringLiteral("Etapa 2 (Escalón 40): ninguna repetición ha dado aún un escalón "
+                                "medido; no hay nada que superponer."));
     }
 
     // Closing during a run asks and keeps the panel; the system's close stops the run and
