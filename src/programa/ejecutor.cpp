@@ -53,6 +53,7 @@ bool Ejecutor::iniciar()
     if (estado_ != Estado::parado || programa_.etapas.isEmpty())
         return false;
     escalones_.clear();
+    conCurva_.clear();
     etapa_ = repeticion_ = 0;
     fuera_ = 0;
     rangoDicho_ = false;
@@ -236,8 +237,29 @@ void Ejecutor::cerrarEtapa()
             e.valores = QList<double>(r->valores(), r->valores() + r->puntos());
         }
         escalones_.append(std::move(e));
+        if (!escalones_.last().tiempos.isEmpty())
+            guardarCurva(escalones_.size() - 1);
     }
     enviadoEtapa_.reset();
+}
+
+void Ejecutor::guardarCurva(qsizetype nueva)
+{
+    const auto soltar = [this](std::deque<qsizetype>::iterator i) {
+        escalones_[*i].tiempos = {};
+        escalones_[*i].valores = {};
+        conCurva_.erase(i);
+    };
+    conCurva_.push_back(nueva);
+    const int etapa = escalones_[nueva].etapa;
+    int deLaEtapa = 0;
+    for (qsizetype i : conCurva_)
+        deLaEtapa += escalones_[i].etapa == etapa;
+    if (deLaEtapa > curvasPorEtapa)
+        soltar(std::find_if(conCurva_.begin(), conCurva_.end(),
+                            [&](qsizetype i) { return escalones_[i].etapa == etapa; }));
+    if (qsizetype(conCurva_.size()) > curvasEnTotal)
+        soltar(conCurva_.begin());
 }
 
 void Ejecutor::terminar(Fin fin, const QString &texto)

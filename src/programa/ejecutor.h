@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <deque>
 #include <optional>
 
 #include <QObject>
@@ -29,6 +30,11 @@ public:
     // one count at a time, never two closer than `separacionMinima`.
     static constexpr std::chrono::milliseconds espaciadoMinimo{10};
     static constexpr std::chrono::milliseconds separacionMinima{2};
+    // Samples kept to draw the repeats over one another: the last ones of each stage, and of
+    // the run as a whole (2,048 points a step), so a long run's memory stays bounded. Every
+    // step's figures are kept.
+    static constexpr int curvasPorEtapa = 20;
+    static constexpr int curvasEnTotal = 400;
 
     enum class Estado { parado, enMarcha, enPausa };
     enum class Fin { ninguno, completo, detenido, seguridad, puertoPerdido, errorEnvio };
@@ -95,6 +101,7 @@ private:
     void empezarEtapa(Reloj::Instante inicio);
     void cerrarEtapa();
     void terminar(Fin fin, const QString &texto);
+    void guardarCurva(qsizetype nueva);
     bool enviar(int valor);
     void programar();
     [[gnu::noinline]] void vigilar(int16_t dato, Reloj::Instante instante);
@@ -119,4 +126,5 @@ private:
     int fuera_ = 0;                   // samples in a row beyond a limit
     bool rangoDicho_ = false;
     QList<resultados::Escalon> escalones_;
+    std::deque<qsizetype> conCurva_; // steps that still hold their samples, oldest first
 };

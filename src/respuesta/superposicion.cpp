@@ -16,7 +16,10 @@ Vista calcular(const QList<resultados::Escalon> &escalones, int etapa)
             suyos << &e;
     for (const resultados::Escalon *e : suyos)
         v.desviacion = v.desviacion || e->figuras.desde != suyos.first()->figuras.desde;
+    v.medidas = int(suyos.size());
     for (const resultados::Escalon *e : suyos) {
+        if (e->tiempos.isEmpty())
+            continue;
         const FigurasEscalon &f = e->figuras;
         Curva c;
         c.repeticion = e->repeticion;
@@ -76,8 +79,12 @@ void dibujar(QCustomPlot &grafico, const Vista &v)
 QString texto(const Vista &v, int setPoint)
 {
     const QString etapa = QStringLiteral("Etapa %1 (Escalón %2)").arg(v.etapa).arg(setPoint);
-    if (v.curvas.isEmpty())
+    if (v.medidas == 0)
         return QStringLiteral("%1: ninguna repetición ha dado aún un escalón medido; no hay nada que superponer.").arg(etapa);
+    if (v.curvas.size() < v.medidas)
+        return QStringLiteral("%1: las últimas %2 de %3 repeticiones medidas, alineadas en su escalón%4.")
+            .arg(etapa).arg(v.curvas.size()).arg(v.medidas)
+            .arg(v.desviacion ? QStringLiteral(" y en su valor inicial, que no era el mismo") : QString());
     if (v.curvas.size() == 1)
         return QStringLiteral("%1: una sola repetición medida, sin otra con que compararla.").arg(etapa);
     return QStringLiteral("%1: %2 repeticiones alineadas en su escalón%3.")

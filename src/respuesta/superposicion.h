@@ -23,6 +23,7 @@ struct Vista
 {
     int etapa = 0; // from 1
     QList<Curva> curvas;
+    int medidas = 0; // repeats measured; the older ones beyond what is kept are not drawn
     // Repeats that started from different set points are drawn as their change from their own
     // starting level, so their courses lie over one another.
     bool desviacion = false;

@@ -18,6 +18,7 @@
 #include "pseudoterminal.h"
 #include "recepcion/adquisicion.h"
 #include "relojprueba.h"
+#include "respuesta/superposicion.h"
 #include "respuesta/ventanarespuesta.h"
 #include "serial/eventoscomm.h"
 #include "serial/puertoserie.h"
@@ -451,6 +452,47 @@ private slots:
         informar(fallos, casos);
         QVERIFY(fallos.empty());
     }
+
+    // A long run keeps every step's figures, but the samples of only the last repeats of each
+    // stage and of the last steps in all; the overlay draws those and says how many it left out.
+    void curvasAcotadas()
+    {
+        const auto correrPrograma = [](Banco &b, const QString &texto) {
+            b.muestras({255, 30, 30});
+            QVERIFY(b.iniciar(texto));
+            double y = 30;
+            while (b.e->estado() != Ejecutor::Estado::parado) {
+                b.pasar(milliseconds(20));
+                b.e->avanzar();
+                y += (b.v.setPoint.value_or(0) - y) * -std::expm1(-0.02 / 0.1);
+                b.muestras({int(std::lround(y))});
+            }
+        };
+        {
+            Banco b;
+            correrPrograma(b, QStringLiteral("Escalón 40 1\nEscalón 30 1\nRepetir 23"));
+            const auto &e = b.e->escalones();
+            QCOMPARE(e.size(), 46);
+            for (const auto &x : e)
+                QCOMPARE(x.tiempos.isEmpty(), x.repeticion <= 3);
+            const auto v = superposicion::calcular(e, 2);
+            QCOMPARE(v.curvas.size(), 20);
+            QCOMPARE(v.curvas.first().repeticion, 4);
+            QCOMPARE(superposicion::texto(v, 30),
+                     QStringLiteral("Etapa 2 (Escalón 30): las últimas 20 de 23 repeticiones medidas, "
+                                    "alineadas en su escalón."));
+        }
+        Banco b;
+        QString texto = QStringLiteral("Repetir 19\n");
+        for (int i = 0; i < 22; ++i)
+            texto += QStringLiteral("Escalón %1 1\n").arg(i % 2 ? 30 : 40);
+        correrPrograma(b, texto);
+        const auto &e = b.e->escalones();
+        QCOMPARE(e.size(), 22 * 19);
+        for (qsizetype i = 0; i < e.size(); ++i)
+            QCOMPARE(e[i].tiempos.isEmpty(), i < e.size() - 400);
+    }
+
 };
 
 QTEST_MAIN(TstEjecutor)
