@@ -122,7 +122,26 @@ bool estructurados(const double *r, const double *v, int n, double redondeo)
         const double media = sr / sw;
         chi2 += media * media / (1.0 / sw + redondeo * redondeo);
     }
-    return chi2 > bloques + 4.0 * std::sqrt(2.0 * bloques) + 4.0;
+    if (chi2 > bloques + 4.0 * std::sqrt(2.0 * bloques) + 4.0)
+        return true;
+    // Runs of one sign, fewer than chance gives by four of their deviations: a misfit smaller
+    // than the noise still leaves its residuals in long stretches. Not where rounding itself
+    // makes neighbours agree.
+    if (redondeo > 0.021)
+        return false;
+    double mas = 0, menos = 0, rachas = 0;
+    for (int i = 0; i < n; ++i) {
+        if (r[i] == 0.0)
+            continue;
+        (r[i] > 0 ? mas : menos) += 1;
+        rachas += i == 0 || (r[i] > 0) != (r[i - 1] > 0) || r[i - 1] == 0.0;
+    }
+    const double m = mas + menos;
+    if (mas < 8 || menos < 8)
+        return false;
+    const double esperadas = 1 + 2 * mas * menos / m;
+    const double varianza = (esperadas - 1) * (esperadas - 2) / (m - 1);
+    return rachas < esperadas - 4.0 * std::sqrt(varianza);
 }
 
 // The period of a swing in the residuals that holds to the end: the strongest sine among
@@ -295,7 +314,13 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     // Rounding alone: the samples' own figures, to the whole count they end at.
     const bool redondeo = exacto;
     Asiento a;
-    if (asentar) {
+    if (asentar && f.valorFinal) {
+        // A final value known already (the model's, settled): the figures against it.
+        a.asentado = true;
+        a.media = *f.valorFinal;
+        amplitud = a.media - f.inicial;
+        f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
+    } else if (asentar) {
         const double b = std::max(0.05 * std::abs(cola - f.inicial), 1.0);
         a = asiento(t, y, cuenta, limite, n, cola, b, f.ruido, exacto);
         if (a.asentado && (a.media - f.inicial) * sentido > 0) {
@@ -334,6 +359,23 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     // of the response, the peak by half a point.
     const double suave = f.ruido / std::sqrt(double(ancho));
     f.subidaProvisional = !redondeo && suave > 0.01 * std::abs(amplitud);
+    // Or by what the smoothed samples' noise moves each crossing over its own slope there (a
+    // slow creep to 90 % is moved far more than a fast rise), as the model's doubt is judged.
+    if (f.subidaProvisional && f.subida && *f.subida > 0) {
+        const double w = 0.1 * *f.subida;
+        double varianza = 0;
+        for (const double tc : {*a10.cuando(), *a90.cuando()}) {
+            int lo = 0;
+            while (lo < n && t[lo] < tc - w)
+                ++lo;
+            int hi = lo;
+            while (hi < n && t[hi] <= tc + w)
+                ++hi;
+            const double pendiente = hi - lo >= 3 ? cambio(t, s.data(), lo, hi) / (t[hi - 1] - t[lo]) * sentido : 0;
+            varianza += pendiente > 0 ? std::pow(suave / pendiente, 2) : INFINITY;
+        }
+        f.subidaProvisional = 2.5 * std::sqrt(varianza) > 0.08 * *f.subida + f.espaciado;
+    }
     // Still on its way at the end, the peak may be yet to come.
     f.picoProvisional = f.tiempoPicoProvisional = pico.tiempo() >= 0.9 * t[n - 1];
     if (!a.asentado)
@@ -402,11 +444,25 @@ void figurasExactas(Figuras &f, const double *t, const double *y, const double *
     Cruce a10(f.nivel10, sentido), a90(f.nivel90, sentido);
     Pico pico(sentido);
     Banda banda(*f.valorFinal, *f.banda);
+    const auto nudo = [&](double ti, double yi) {
+        a10.agregar(ti, yi);
+        a90.agregar(ti, yi);
+        banda.agregar(ti, yi);
+    };
     for (int i = 0; i < n; ++i) {
-        a10.agregar(t[i], y[i]);
-        a90.agregar(t[i], y[i]);
         pico.agregar(t[i], y[i]);
-        banda.agregar(t[i], y[i]);
+        // A reading that moves one count has just passed the half count between: the crossings
+        // on those passings, not on the steps' edges, which a slow approach leaves far behind.
+        const bool enteros = i > 0 && y[i] == std::round(y[i]) && y[i - 1] == std::round(y[i - 1]);
+        if (enteros && y[i] == y[i - 1])
+            continue;
+        if (enteros && std::abs(y[i] - y[i - 1]) == 1.0) {
+            nudo((t[i - 1] + t[i]) / 2, (y[i - 1] + y[i]) / 2);
+            continue;
+        }
+        if (enteros)
+            nudo(t[i - 1], y[i - 1]);
+        nudo(t[i], y[i]);
     }
     f.subida.reset();
     if (a10.cuando() && a90.cuando())
@@ -721,7 +777,8 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     // leaves them: a model that misses the loop's shape can fit within the noise.
     if (!exactas) {
         Figuras propias = f;
-        propias.valorFinal.reset();
+        if (!seguro)
+            propias.valorFinal.reset();
         const double suave = figurasDeMuestras(propias, t, y, cuenta, registro.enLimite(), n, true, false);
         if (propias.valorFinal && propias.subida && f.subida) {
             const double margen = 2.5 * std::sqrt(2.0) * suave / (0.8 * std::abs(amplitud)) * *f.subida;
@@ -732,6 +789,23 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
             && std::abs(*propias.sobreimpulso - *f.sobreimpulso)
                    > 1.5 + 2.5 * std::sqrt(2.0) * 100.0 * suave / std::abs(amplitud))
             f.picoProvisional = f.tiempoPicoProvisional = true;
+        // Where the model leaves a figure in doubt and the samples pin it against its settled
+        // final value, theirs.
+        if (seguro) {
+            if (f.subidaProvisional && propias.subida && !propias.subidaProvisional) {
+                f.subida = propias.subida;
+                f.nivel10 = propias.nivel10;
+                f.nivel90 = propias.nivel90;
+                f.subidaProvisional = false;
+            }
+            if (f.picoProvisional && propias.sobreimpulso && !propias.picoProvisional) {
+                f.sobreimpulso = propias.sobreimpulso;
+                f.pico = propias.pico;
+                f.tiempoPico = propias.tiempoPico;
+                f.picoProvisional = false;
+                f.tiempoPicoProvisional = propias.tiempoPicoProvisional;
+            }
+        }
     }
     f.cortado = d.terminado && f.finalProvisional;
     return f;
