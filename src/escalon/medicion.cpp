@@ -353,7 +353,13 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         f.subida = *a90.cuando() - *a10.cuando();
     f.pico = pico.valor();
     const double fondo = a.asentado ? *f.valorFinal : cola;
-    if ((pico.valor() - fondo) * sentido > std::max(1.0, 3.0 * f.ruido / std::sqrt(muestras)))
+    // The highest of many smoothed samples stands above their mean by some of their deviations
+    // by chance alone: a peak only above that.
+    const double alAzar = exacto ? 0.0
+                                 : (std::sqrt(2.0 * std::log(std::max(2.0, double(n) / ancho))) + 2.0)
+                                       * f.ruido / std::sqrt(double(ancho));
+    const double umbralPico = std::max({1.0, 3.0 * f.ruido / std::sqrt(muestras), alAzar});
+    if ((pico.valor() - fondo) * sentido > umbralPico)
         f.tiempoPico = pico.tiempo();
     // The smoothed samples' noise against the figure's tolerance: a crossing moved by a hundredth
     // of the response, the peak by half a point.
@@ -417,6 +423,11 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
                 ruidoPico = 1.5 * f.ruido / std::sqrt(peso);
             }
         }
+    }
+    // No top above the noise's: no overshoot, provisional where one past the band could hide there.
+    if (!redondeo && !f.tiempoPico) {
+        exceso = 0;
+        f.picoProvisional = f.picoProvisional || umbralPico > 0.05 * std::abs(amplitud);
     }
     f.sobreimpulso = std::max(exceso, 0.0) / std::abs(amplitud) * 100.0;
     if (exceso <= 0)
