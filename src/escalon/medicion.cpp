@@ -282,7 +282,9 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
 double figurasDeMuestras(Figuras &f, const double *t, const double *y, const double *cuenta,
                          const double *limite, int n, bool asentar, bool exacto)
 {
-    double amplitud = f.hasta - f.inicial;
+    // Towards the final value where it is known: a loop with an offset may end on the far side
+    // of where it started from its set point.
+    double amplitud = (asentar && f.valorFinal ? *f.valorFinal : f.hasta) - f.inicial;
     if (amplitud == 0.0 || n == 0)
         return INFINITY;
     const double sentido = amplitud > 0 ? 1.0 : -1.0;
