@@ -36,6 +36,18 @@ void suavizar(const double *y, int n, int ancho, double *s)
     }
 }
 
+// When the series last reached `nivel` before `hasta`, where it has reached it since: noise
+// that touches the 10 % level before the response has started does not start its rise.
+double ultimoCruce(const double *t, const double *s, int n, double nivel, double sentido, double hasta)
+{
+    int j = 0;
+    while (j + 1 < n && t[j] < hasta)
+        ++j;
+    while (j > 0 && (s[j - 1] - nivel) * sentido >= 0)
+        --j;
+    return j > 0 ? tiempoDeCruce(t[j - 1], s[j - 1], t[j], s[j], nivel) : t[0];
+}
+
 // Whether the mean of some 1 to 16 neighbours has left `y0` by more than the noise can take
 // it (five of its standard deviations, and at least a count for one sample alone).
 bool movido(const double *y, const double *cuenta, int n, double y0, double sigma)
@@ -302,7 +314,8 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         }
         if (c10.cuando() && c90.cuando() && f.espaciado > 0) {
             const double q = f.ruido / (0.004 * std::abs(amplitud));
-            const int tope = std::max(1, int(0.2 * (*c90.cuando() - *c10.cuando()) / f.espaciado));
+            const double t10 = ultimoCruce(t, s.data(), n, c10.nivel(), sentido, *c90.cuando());
+            const int tope = std::max(1, int(0.2 * (*c90.cuando() - t10) / f.espaciado));
             ancho = std::clamp(int(std::ceil(q * q)), 1, std::min(tope, 512));
             suavizar(y, n, ancho, s.data());
         }
@@ -351,8 +364,11 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     }
     f.nivel10 = a10.nivel();
     f.nivel90 = a90.nivel();
-    if (a10.cuando() && a90.cuando())
-        f.subida = *a90.cuando() - *a10.cuando();
+    std::optional<double> t10;
+    if (a10.cuando() && a90.cuando()) {
+        t10 = ultimoCruce(t, s.data(), n, a10.nivel(), sentido, *a90.cuando());
+        f.subida = *a90.cuando() - *t10;
+    }
     f.pico = pico.valor();
     const double fondo = a.asentado ? *f.valorFinal : cola;
     // The highest of many smoothed samples stands above their mean by some of their deviations
@@ -370,9 +386,9 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     // Or by what the smoothed samples' noise moves each crossing over its own slope there (a
     // slow creep to 90 % is moved far more than a fast rise), as the model's doubt is judged.
     if (f.subidaProvisional && f.subida && *f.subida > 0) {
-        const double w = 0.1 * *f.subida;
+        const double w = std::max(0.1 * *f.subida, 1.5 * f.espaciado);
         double varianza = 0;
-        for (const double tc : {*a10.cuando(), *a90.cuando()}) {
+        for (const double tc : {*t10, *a90.cuando()}) {
             int lo = 0;
             while (lo < n && t[lo] < tc - w)
                 ++lo;
@@ -716,10 +732,18 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     const double entrada = 0.9 * m.establecimiento(1.25 * banda / a) - f.espaciado;
     const double salida = 1.1 * m.establecimiento(0.75 * banda / a) + f.espaciado;
     bool establecido = std::isfinite(salida);
+    // A rise is read between this model's 10 % and 90 % levels: the others' between the same
+    // levels, or a final value in doubt would count twice (a slow creep's 90 % moves far).
+    const auto subidaEntre = [&](const Modelo &o) {
+        const double ao = o.final - o.inicial;
+        const auto t10 = o.alcanza((m.inicial + 0.1 * amplitud - o.inicial) / ao);
+        const auto t90 = o.alcanza((m.inicial + 0.9 * amplitud - o.inicial) / ao);
+        return t10 && t90 ? *t90 - *t10 : INFINITY;
+    };
     for (const Modelo &o : ajuste->dudas) {
         const Cifras c = cifras(o, o.forma());
         duda = {std::max(duda.final, std::abs(c.final - propias.final)),
-                std::max(duda.subida, std::abs(c.subida - propias.subida)),
+                std::max(duda.subida, std::abs(subidaEntre(o) - propias.subida)),
                 std::max(duda.sobreimpulso, std::abs(c.sobreimpulso - propias.sobreimpulso)),
                 std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)), 0};
         establecido = establecido && c.establecimiento >= entrada && c.establecimiento <= salida;
