@@ -354,11 +354,13 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         a90.agregar(t[i], s[size_t(i)]);
         pico.agregar(t[i], s[size_t(i)]);
     }
-    // The entry into the band on samples whose noise is a quarter band at most.
+    // The entry into the band on samples whose noise leaves it by chance nowhere in the record:
+    // the highest of n of them stands some sqrt(2 ln n) deviations out.
     Banda banda(f.valorFinal.value_or(0.0), f.banda.value_or(0.0));
     if (a.asentado) {
         std::vector<double> e(static_cast<size_t>(n));
-        suavizar(y, n, std::clamp(int(std::ceil(std::pow(4.0 * f.ruido / *f.banda, 2))), ancho, 256), e.data());
+        const double desvios = std::sqrt(2.0 * std::log(std::max(2.0, double(n)))) + 2.0;
+        suavizar(y, n, std::clamp(int(std::ceil(std::pow(desvios * f.ruido / *f.banda, 2))), ancho, 256), e.data());
         for (int i = 0; i < n; ++i)
             banda.agregar(t[i], e[size_t(i)]);
     }
