@@ -264,7 +264,9 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
         return a;
     a.media = (s3 + s4) / (m3 + m4);
     const double d = sigma * std::sqrt(1 / m3 + 1 / m4);
-    a.asentado = fin - a.entrada >= a.entrada && std::abs(s3 / m3 - s4 / m4) <= b / 4 + 1.5 * d;
+    // And their mean known within a quarter band, or it would move later by more.
+    a.asentado = fin - a.entrada >= a.entrada && std::abs(s3 / m3 - s4 / m4) <= b / 4 + 1.5 * d
+                 && 2.5 * sigma / std::sqrt(m3 + m4) <= b / 4;
     // Whole counts alone: settled only on one count, which a creep of a fraction would leave.
     double enCero = 0, enTope = 0, bajo = INFINITY, alto = -INFINITY;
     for (int i = desde; i < n; ++i)
