@@ -302,26 +302,6 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     if (amplitud == 0.0 || n == 0)
         return INFINITY;
     const double sentido = amplitud > 0 ? 1.0 : -1.0;
-    // Smoothed first to find the rise; then over as many samples as bring the noise to
-    // 0.4 % of the step, but across a fifth of the rise at most, which a crossing barely feels.
-    const double r = 40.0 * f.ruido / std::abs(amplitud);
-    int ancho = std::clamp(int(std::ceil(r * r)), 1, 32);
-    std::vector<double> s(static_cast<size_t>(n));
-    suavizar(y, n, ancho, s.data());
-    {
-        Cruce c10(f.inicial + 0.1 * amplitud, sentido), c90(f.inicial + 0.9 * amplitud, sentido);
-        for (int i = 0; i < n; ++i) {
-            c10.agregar(t[i], s[size_t(i)]);
-            c90.agregar(t[i], s[size_t(i)]);
-        }
-        if (c10.cuando() && c90.cuando() && f.espaciado > 0) {
-            const double q = f.ruido / (0.004 * std::abs(amplitud));
-            const double t10 = ultimoCruce(t, s.data(), n, c10.nivel(), sentido, *c90.cuando());
-            const int tope = std::max(1, int(0.2 * (*c90.cuando() - t10) / f.espaciado));
-            ancho = std::clamp(int(std::ceil(q * q)), 1, std::min(tope, 512));
-            suavizar(y, n, ancho, s.data());
-        }
-    }
     double cola = 0.0, muestras = 0.0;
     for (int i = n - std::max(1, n / 4); i < n; ++i) {
         cola += y[i] * cuenta[i];
@@ -348,6 +328,27 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
             f.errorPorciento = *f.error / std::abs(double(f.hasta) - f.desde) * 100.0;
         } else
             a.asentado = false;
+    }
+    // Smoothed first to find the rise (towards where the samples settled, where they have); then
+    // over as many samples as bring the noise to 0.4 % of the step, but across a fifth of the
+    // rise at most, which a crossing barely feels.
+    const double r = 40.0 * f.ruido / std::abs(amplitud);
+    int ancho = std::clamp(int(std::ceil(r * r)), 1, 32);
+    std::vector<double> s(static_cast<size_t>(n));
+    suavizar(y, n, ancho, s.data());
+    {
+        Cruce c10(f.inicial + 0.1 * amplitud, sentido), c90(f.inicial + 0.9 * amplitud, sentido);
+        for (int i = 0; i < n; ++i) {
+            c10.agregar(t[i], s[size_t(i)]);
+            c90.agregar(t[i], s[size_t(i)]);
+        }
+        if (c10.cuando() && c90.cuando() && f.espaciado > 0) {
+            const double q = f.ruido / (0.004 * std::abs(amplitud));
+            const double t10 = ultimoCruce(t, s.data(), n, c10.nivel(), sentido, *c90.cuando());
+            const int tope = std::max(1, int(0.2 * (*c90.cuando() - t10) / f.espaciado));
+            ancho = std::clamp(int(std::ceil(q * q)), 1, std::min(tope, 512));
+            suavizar(y, n, ancho, s.data());
+        }
     }
     Cruce a10(f.inicial + 0.1 * amplitud, sentido), a90(f.inicial + 0.9 * amplitud, sentido);
     Pico pico(sentido);
