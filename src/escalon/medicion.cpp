@@ -405,8 +405,10 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         }
         f.subidaProvisional = 2.5 * std::sqrt(varianza) > 0.08 * *f.subida + f.espaciado;
     }
-    // Still on its way at the end, the peak may be yet to come.
-    f.picoProvisional = f.tiempoPicoProvisional = pico.tiempo() >= 0.9 * t[n - 1];
+    // Still on its way at the end, the peak may be yet to come; settled with no top above the
+    // noise, the highest sample may fall anywhere.
+    f.picoProvisional = f.tiempoPicoProvisional
+        = pico.tiempo() >= 0.9 * t[n - 1] && (!a.asentado || f.tiempoPico);
     if (!a.asentado)
         return suave;
     f.finalProvisional = false;
