@@ -457,7 +457,8 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     f.sobreimpulso = std::max(exceso, 0.0) / std::abs(amplitud) * 100.0;
     if (exceso <= 0)
         f.pico = *f.valorFinal;
-    f.picoProvisional = f.picoProvisional || (!redondeo && ruidoPico > 0.006 * std::abs(amplitud));
+    // Known once two and a half of its deviations fit in its tolerance, two points.
+    f.picoProvisional = f.picoProvisional || (!redondeo && 2.5 * ruidoPico > 0.02 * std::abs(amplitud));
     f.tiempoPicoProvisional = f.picoProvisional;
     if (banda.dentro())
         f.establecimiento = banda.entrada();
