@@ -654,8 +654,19 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
         std::vector<double> propios;
         for (int i = reposo ? 1 : 0; i < np && pc[size_t(i)] == 1.0; ++i)
             propios.push_back(r[size_t(i)]);
+        // Whole counts alone never turn back in the last quarter, where the loop has settled or
+        // creeps one way; noise does.
+        int sentido = 0;
+        bool vuelve = false;
+        for (int i = n - n / 4; i < n; ++i)
+            if (i > 0 && y[i] != y[i - 1]) {
+                const int d = y[i] > y[i - 1] ? 1 : -1;
+                vuelve = vuelve || (sentido != 0 && d != sentido);
+                sentido = d;
+            }
         if (const std::optional<double> s = ruidoRobusto(propios.data(), int(propios.size()))) {
-            medido = s;
+            // A residual no wider than whole counts leave, and no turning back: whole counts alone.
+            medido = *s <= cuantizacion && !vuelve ? 0.0 : *s;
             sigma = std::max(*s, cuantizacion);
             f.ruido = sigma;
             for (int i = 0; i < np; ++i)
