@@ -656,13 +656,13 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
             propios.push_back(r[size_t(i)]);
         // Whole counts alone never turn back in the last quarter, where the loop has settled or
         // creeps one way; noise does.
-        int sentido = 0;
+        int direccion = 0;
         bool vuelve = false;
         for (int i = n - n / 4; i < n; ++i)
             if (i > 0 && y[i] != y[i - 1]) {
                 const int d = y[i] > y[i - 1] ? 1 : -1;
-                vuelve = vuelve || (sentido != 0 && d != sentido);
-                sentido = d;
+                vuelve = vuelve || (direccion != 0 && d != direccion);
+                direccion = d;
             }
         if (const std::optional<double> s = ruidoRobusto(propios.data(), int(propios.size()))) {
             // A residual no wider than whole counts leave, and no turning back: whole counts alone.
