@@ -344,7 +344,9 @@ VentanaRespuesta::VentanaRespuesta(const RespuestaEscalon &respuesta, QWidget *p
     tabla_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Columns a user can hide or show from the heading's menu; «Copiar» copies them all.
     columnas(*tabla_, 0);
-    tablaRepeticiones_ = new QTableWidget(0, 1 + int(cifras.size()));
+    // Owned by the window until a program gives it its tab; a log's window never does.
+    tablaRepeticiones_ = new QTableWidget(0, 1 + int(cifras.size()), this);
+    tablaRepeticiones_->hide();
     tablaRepeticiones_->setObjectName(QStringLiteral("tablaRepeticiones"));
     tablaRepeticiones_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tablaRepeticiones_->setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("Repetición")));
