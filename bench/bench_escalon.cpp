@@ -2,6 +2,7 @@
 // judged against each loop's response integrated apart from the code: the table of passes by
 // region. Then the fit of a full record and the receive path, timed. Asserts nothing.
 //   bench_escalon [loops [seed [failures shown]]]
+//   bench_escalon traza seed loop: one loop's figures at every question, beside its truth
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "escalon/ajuste.h"
@@ -46,6 +48,10 @@ void cronometrar(const char *que, int veces, const std::function<void()> &f)
 
 int main(int argc, char **argv)
 {
+    if (argc > 3 && std::string(argv[1]) == "traza") {
+        barrido::trazar(unsigned(std::atoi(argv[2])), std::atoi(argv[3]));
+        return 0;
+    }
     const int lazos = argc > 1 ? std::atoi(argv[1]) : 5000;
     const unsigned semilla = argc > 2 ? unsigned(std::atoi(argv[2])) : 35;
     const auto a = std::chrono::steady_clock::now();

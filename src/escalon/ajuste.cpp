@@ -93,7 +93,7 @@ struct Residuos
     const Puntos *p = nullptr;
     bool cero = false;
     mutable std::vector<double> s, h;
-    mutable Eigen::Vector3d coeficientes;
+    mutable Eigen::Vector3d coeficientes = Eigen::Vector3d::Zero();
     std::vector<double> raiz; // 1 / standard deviation of each point
 };
 
@@ -311,9 +311,17 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
         tanteos.push_back({x, chi2});
     }
     std::sort(tanteos.begin(), tanteos.end(), [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; });
-    tanteos.resize(std::min<size_t>(tanteos.size(), 2));
-    for (Mejor &m : tanteos)
-        m.chi2 = minimizar(tanteo, true, m.x, 60);
+    // The two best to the minimum; all of them where that minimum is far over the noise: a
+    // start that looked worse after a few steps may still lead to the loop's shape.
+    const auto porLlevar = [&](size_t k) {
+        const double peor = std::min_element(tanteos.begin(), tanteos.begin() + std::ptrdiff_t(k),
+                                             [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; })->chi2;
+        return k < 2 || peor > 4.0 * std::max(1, tanteo.n - 6);
+    };
+    size_t llevados = 0;
+    for (; llevados < tanteos.size() && porLlevar(llevados); ++llevados)
+        tanteos[llevados].chi2 = minimizar(tanteo, true, tanteos[llevados].x, 60);
+    tanteos.resize(llevados);
     std::array<Mejor, 2> mejores; // without the zero, with it
     mejores[1] = *std::min_element(tanteos.begin(), tanteos.end(),
                                    [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; });

@@ -36,6 +36,18 @@ void suavizar(const double *y, int n, int ancho, double *s)
     }
 }
 
+// When the series last reached `nivel` before `hasta`, where it has reached it since: noise
+// that touches the 10 % level before the response has started does not start its rise.
+double ultimoCruce(const double *t, const double *s, int n, double nivel, double sentido, double hasta)
+{
+    int j = 0;
+    while (j + 1 < n && t[j] < hasta)
+        ++j;
+    while (j > 0 && (s[j - 1] - nivel) * sentido >= 0)
+        --j;
+    return j > 0 ? tiempoDeCruce(t[j - 1], s[j - 1], t[j], s[j], nivel) : t[0];
+}
+
 // Whether the mean of some 1 to 16 neighbours has left `y0` by more than the noise can take
 // it (five of its standard deviations, and at least a count for one sample alone).
 bool movido(const double *y, const double *cuenta, int n, double y0, double sigma)
@@ -122,7 +134,26 @@ bool estructurados(const double *r, const double *v, int n, double redondeo)
         const double media = sr / sw;
         chi2 += media * media / (1.0 / sw + redondeo * redondeo);
     }
-    return chi2 > bloques + 4.0 * std::sqrt(2.0 * bloques) + 4.0;
+    if (chi2 > bloques + 4.0 * std::sqrt(2.0 * bloques) + 4.0)
+        return true;
+    // Runs of one sign, fewer than chance gives by four of their deviations: a misfit smaller
+    // than the noise still leaves its residuals in long stretches. Not where rounding itself
+    // makes neighbours agree.
+    if (redondeo > 0.021)
+        return false;
+    double mas = 0, menos = 0, rachas = 0;
+    for (int i = 0; i < n; ++i) {
+        if (r[i] == 0.0)
+            continue;
+        (r[i] > 0 ? mas : menos) += 1;
+        rachas += i == 0 || (r[i] > 0) != (r[i - 1] > 0) || r[i - 1] == 0.0;
+    }
+    const double m = mas + menos;
+    if (mas < 8 || menos < 8)
+        return false;
+    const double esperadas = 1 + 2 * mas * menos / m;
+    const double varianza = (esperadas - 1) * (esperadas - 2) / (m - 1);
+    return rachas < esperadas - 4.0 * std::sqrt(varianza);
 }
 
 // The period of a swing in the residuals that holds to the end: the strongest sine among
@@ -233,7 +264,9 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
         return a;
     a.media = (s3 + s4) / (m3 + m4);
     const double d = sigma * std::sqrt(1 / m3 + 1 / m4);
-    a.asentado = fin - a.entrada >= a.entrada && std::abs(s3 / m3 - s4 / m4) <= b / 4 + 1.5 * d;
+    // And their mean known within a quarter band, or it would move later by more.
+    a.asentado = fin - a.entrada >= a.entrada && std::abs(s3 / m3 - s4 / m4) <= b / 4 + 1.5 * d
+                 && 2.5 * sigma / std::sqrt(m3 + m4) <= b / 4;
     // Whole counts alone: settled only on one count, which a creep of a fraction would leave.
     double enCero = 0, enTope = 0, bajo = INFINITY, alto = -INFINITY;
     for (int i = desde; i < n; ++i)
@@ -263,12 +296,42 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
 double figurasDeMuestras(Figuras &f, const double *t, const double *y, const double *cuenta,
                          const double *limite, int n, bool asentar, bool exacto)
 {
-    double amplitud = f.hasta - f.inicial;
+    // Towards the final value where it is known: a loop with an offset may end on the far side
+    // of where it started from its set point.
+    double amplitud = (asentar && f.valorFinal ? *f.valorFinal : f.hasta) - f.inicial;
     if (amplitud == 0.0 || n == 0)
         return INFINITY;
     const double sentido = amplitud > 0 ? 1.0 : -1.0;
-    // Smoothed first to find the rise; then over as many samples as bring the noise to
-    // 0.4 % of the step, but across a fifth of the rise at most, which a crossing barely feels.
+    double cola = 0.0, muestras = 0.0;
+    for (int i = n - std::max(1, n / 4); i < n; ++i) {
+        cola += y[i] * cuenta[i];
+        muestras += cuenta[i];
+    }
+    cola /= muestras;
+    // Rounding alone: the samples' own figures, to the whole count they end at.
+    const bool redondeo = exacto;
+    Asiento a;
+    if (asentar && f.valorFinal) {
+        // A final value known already (the model's, settled): the figures against it.
+        a.asentado = true;
+        a.media = *f.valorFinal;
+        amplitud = a.media - f.inicial;
+        f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
+    } else if (asentar) {
+        const double b = std::max(0.05 * std::abs(cola - f.inicial), 1.0);
+        a = asiento(t, y, cuenta, limite, n, cola, b, f.ruido, exacto);
+        if (a.asentado && (a.media - f.inicial) * sentido > 0) {
+            amplitud = (redondeo ? std::round(a.media) : a.media) - f.inicial;
+            f.valorFinal = f.inicial + amplitud;
+            f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
+            f.error = f.hasta - *f.valorFinal;
+            f.errorPorciento = *f.error / std::abs(double(f.hasta) - f.desde) * 100.0;
+        } else
+            a.asentado = false;
+    }
+    // Smoothed first to find the rise (towards where the samples settled, where they have); then
+    // over as many samples as bring the noise to 0.4 % of the step, but across a fifth of the
+    // rise at most, which a crossing barely feels.
     const double r = 40.0 * f.ruido / std::abs(amplitud);
     int ancho = std::clamp(int(std::ceil(r * r)), 1, 32);
     std::vector<double> s(static_cast<size_t>(n));
@@ -281,31 +344,11 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         }
         if (c10.cuando() && c90.cuando() && f.espaciado > 0) {
             const double q = f.ruido / (0.004 * std::abs(amplitud));
-            const int tope = std::max(1, int(0.2 * (*c90.cuando() - *c10.cuando()) / f.espaciado));
+            const double t10 = ultimoCruce(t, s.data(), n, c10.nivel(), sentido, *c90.cuando());
+            const int tope = std::max(1, int(0.2 * (*c90.cuando() - t10) / f.espaciado));
             ancho = std::clamp(int(std::ceil(q * q)), 1, std::min(tope, 512));
             suavizar(y, n, ancho, s.data());
         }
-    }
-    double cola = 0.0, muestras = 0.0;
-    for (int i = n - std::max(1, n / 4); i < n; ++i) {
-        cola += y[i] * cuenta[i];
-        muestras += cuenta[i];
-    }
-    cola /= muestras;
-    // Rounding alone: the samples' own figures, to the whole count they end at.
-    const bool redondeo = exacto;
-    Asiento a;
-    if (asentar) {
-        const double b = std::max(0.05 * std::abs(cola - f.inicial), 1.0);
-        a = asiento(t, y, cuenta, limite, n, cola, b, f.ruido, exacto);
-        if (a.asentado && (a.media - f.inicial) * sentido > 0) {
-            amplitud = (redondeo ? std::round(a.media) : a.media) - f.inicial;
-            f.valorFinal = f.inicial + amplitud;
-            f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
-            f.error = f.hasta - *f.valorFinal;
-            f.errorPorciento = *f.error / std::abs(double(f.hasta) - f.desde) * 100.0;
-        } else
-            a.asentado = false;
     }
     Cruce a10(f.inicial + 0.1 * amplitud, sentido), a90(f.inicial + 0.9 * amplitud, sentido);
     Pico pico(sentido);
@@ -314,28 +357,58 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         a90.agregar(t[i], s[size_t(i)]);
         pico.agregar(t[i], s[size_t(i)]);
     }
-    // The entry into the band on samples whose noise is a quarter band at most.
+    // The entry into the band on samples whose noise leaves it by chance nowhere in the record:
+    // the highest of n of them stands some sqrt(2 ln n) deviations out.
     Banda banda(f.valorFinal.value_or(0.0), f.banda.value_or(0.0));
     if (a.asentado) {
         std::vector<double> e(static_cast<size_t>(n));
-        suavizar(y, n, std::clamp(int(std::ceil(std::pow(4.0 * f.ruido / *f.banda, 2))), ancho, 256), e.data());
+        const double desvios = std::sqrt(2.0 * std::log(std::max(2.0, double(n)))) + 2.0;
+        suavizar(y, n, std::clamp(int(std::ceil(std::pow(desvios * f.ruido / *f.banda, 2))), ancho, 256), e.data());
         for (int i = 0; i < n; ++i)
             banda.agregar(t[i], e[size_t(i)]);
     }
     f.nivel10 = a10.nivel();
     f.nivel90 = a90.nivel();
-    if (a10.cuando() && a90.cuando())
-        f.subida = *a90.cuando() - *a10.cuando();
+    std::optional<double> t10;
+    if (a10.cuando() && a90.cuando()) {
+        t10 = ultimoCruce(t, s.data(), n, a10.nivel(), sentido, *a90.cuando());
+        f.subida = *a90.cuando() - *t10;
+    }
     f.pico = pico.valor();
     const double fondo = a.asentado ? *f.valorFinal : cola;
-    if ((pico.valor() - fondo) * sentido > std::max(1.0, 3.0 * f.ruido / std::sqrt(muestras)))
+    // The highest of many smoothed samples stands above their mean by some of their deviations
+    // by chance alone: a peak only above that.
+    const double alAzar = exacto ? 0.0
+                                 : (std::sqrt(2.0 * std::log(std::max(2.0, double(n) / ancho))) + 2.0)
+                                       * f.ruido / std::sqrt(double(ancho));
+    const double umbralPico = std::max({1.0, 3.0 * f.ruido / std::sqrt(muestras), alAzar});
+    if ((pico.valor() - fondo) * sentido > umbralPico)
         f.tiempoPico = pico.tiempo();
     // The smoothed samples' noise against the figure's tolerance: a crossing moved by a hundredth
     // of the response, the peak by half a point.
     const double suave = f.ruido / std::sqrt(double(ancho));
     f.subidaProvisional = !redondeo && suave > 0.01 * std::abs(amplitud);
-    // Still on its way at the end, the peak may be yet to come.
-    f.picoProvisional = f.tiempoPicoProvisional = pico.tiempo() >= 0.9 * t[n - 1];
+    // Or by what the smoothed samples' noise moves each crossing over its own slope there (a
+    // slow creep to 90 % is moved far more than a fast rise), as the model's doubt is judged.
+    if (f.subidaProvisional && f.subida && *f.subida > 0) {
+        const double w = std::max(0.1 * *f.subida, 1.5 * f.espaciado);
+        double varianza = 0;
+        for (const double tc : {*t10, *a90.cuando()}) {
+            int lo = 0;
+            while (lo < n && t[lo] < tc - w)
+                ++lo;
+            int hi = lo;
+            while (hi < n && t[hi] <= tc + w)
+                ++hi;
+            const double pendiente = hi - lo >= 3 ? cambio(t, s.data(), lo, hi) / (t[hi - 1] - t[lo]) * sentido : 0;
+            varianza += pendiente > 0 ? std::pow(suave / pendiente, 2) : INFINITY;
+        }
+        f.subidaProvisional = 2.5 * std::sqrt(varianza) > 0.08 * *f.subida + f.espaciado;
+    }
+    // Still on its way at the end, the peak may be yet to come; settled with no top above the
+    // noise, the highest sample may fall anywhere.
+    f.picoProvisional = f.tiempoPicoProvisional
+        = pico.tiempo() >= 0.9 * t[n - 1] && (!a.asentado || f.tiempoPico);
     if (!a.asentado)
         return suave;
     f.finalProvisional = false;
@@ -376,10 +449,16 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
             }
         }
     }
+    // No top above the noise's: no overshoot, provisional where one past the band could hide there.
+    if (!redondeo && !f.tiempoPico) {
+        exceso = 0;
+        f.picoProvisional = f.picoProvisional || umbralPico > 0.05 * std::abs(amplitud);
+    }
     f.sobreimpulso = std::max(exceso, 0.0) / std::abs(amplitud) * 100.0;
     if (exceso <= 0)
         f.pico = *f.valorFinal;
-    f.picoProvisional = f.picoProvisional || (!redondeo && ruidoPico > 0.006 * std::abs(amplitud));
+    // Known once two and a half of its deviations fit in its tolerance, two points.
+    f.picoProvisional = f.picoProvisional || (!redondeo && 2.5 * ruidoPico > 0.02 * std::abs(amplitud));
     f.tiempoPicoProvisional = f.picoProvisional;
     if (banda.dentro())
         f.establecimiento = banda.entrada();
@@ -402,11 +481,25 @@ void figurasExactas(Figuras &f, const double *t, const double *y, const double *
     Cruce a10(f.nivel10, sentido), a90(f.nivel90, sentido);
     Pico pico(sentido);
     Banda banda(*f.valorFinal, *f.banda);
+    const auto nudo = [&](double ti, double yi) {
+        a10.agregar(ti, yi);
+        a90.agregar(ti, yi);
+        banda.agregar(ti, yi);
+    };
     for (int i = 0; i < n; ++i) {
-        a10.agregar(t[i], y[i]);
-        a90.agregar(t[i], y[i]);
         pico.agregar(t[i], y[i]);
-        banda.agregar(t[i], y[i]);
+        // A reading that moves one count has just passed the half count between: the crossings
+        // on those passings, not on the steps' edges, which a slow approach leaves far behind.
+        const bool enteros = i > 0 && y[i] == std::round(y[i]) && y[i - 1] == std::round(y[i - 1]);
+        if (enteros && y[i] == y[i - 1])
+            continue;
+        if (enteros && std::abs(y[i] - y[i - 1]) == 1.0) {
+            nudo((t[i - 1] + t[i]) / 2, (y[i - 1] + y[i]) / 2);
+            continue;
+        }
+        if (enteros)
+            nudo(t[i - 1], y[i - 1]);
+        nudo(t[i], y[i]);
     }
     f.subida.reset();
     if (a10.cuando() && a90.cuando())
@@ -561,8 +654,19 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
         std::vector<double> propios;
         for (int i = reposo ? 1 : 0; i < np && pc[size_t(i)] == 1.0; ++i)
             propios.push_back(r[size_t(i)]);
+        // Whole counts alone never turn back in the last quarter, where the loop has settled or
+        // creeps one way; noise does.
+        int direccion = 0;
+        bool vuelve = false;
+        for (int i = n - n / 4; i < n; ++i)
+            if (i > 0 && y[i] != y[i - 1]) {
+                const int d = y[i] > y[i - 1] ? 1 : -1;
+                vuelve = vuelve || (direccion != 0 && d != direccion);
+                direccion = d;
+            }
         if (const std::optional<double> s = ruidoRobusto(propios.data(), int(propios.size()))) {
-            medido = s;
+            // A residual no wider than whole counts leave, and no turning back: whole counts alone.
+            medido = *s <= cuantizacion && !vuelve ? 0.0 : *s;
             sigma = std::max(*s, cuantizacion);
             f.ruido = sigma;
             for (int i = 0; i < np; ++i)
@@ -647,10 +751,18 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     const double entrada = 0.9 * m.establecimiento(1.25 * banda / a) - f.espaciado;
     const double salida = 1.1 * m.establecimiento(0.75 * banda / a) + f.espaciado;
     bool establecido = std::isfinite(salida);
+    // A rise is read between this model's 10 % and 90 % levels: the others' between the same
+    // levels, or a final value in doubt would count twice (a slow creep's 90 % moves far).
+    const auto subidaEntre = [&](const Modelo &o) {
+        const double ao = o.final - o.inicial;
+        const auto t10 = o.alcanza((m.inicial + 0.1 * amplitud - o.inicial) / ao);
+        const auto t90 = o.alcanza((m.inicial + 0.9 * amplitud - o.inicial) / ao);
+        return t10 && t90 ? *t90 - *t10 : INFINITY;
+    };
     for (const Modelo &o : ajuste->dudas) {
         const Cifras c = cifras(o, o.forma());
         duda = {std::max(duda.final, std::abs(c.final - propias.final)),
-                std::max(duda.subida, std::abs(c.subida - propias.subida)),
+                std::max(duda.subida, std::abs(subidaEntre(o) - propias.subida)),
                 std::max(duda.sobreimpulso, std::abs(c.sobreimpulso - propias.sobreimpulso)),
                 std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)), 0};
         establecido = establecido && c.establecimiento >= entrada && c.establecimiento <= salida;
@@ -721,7 +833,8 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     // leaves them: a model that misses the loop's shape can fit within the noise.
     if (!exactas) {
         Figuras propias = f;
-        propias.valorFinal.reset();
+        if (!seguro)
+            propias.valorFinal.reset();
         const double suave = figurasDeMuestras(propias, t, y, cuenta, registro.enLimite(), n, true, false);
         if (propias.valorFinal && propias.subida && f.subida) {
             const double margen = 2.5 * std::sqrt(2.0) * suave / (0.8 * std::abs(amplitud)) * *f.subida;
@@ -732,6 +845,23 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
             && std::abs(*propias.sobreimpulso - *f.sobreimpulso)
                    > 1.5 + 2.5 * std::sqrt(2.0) * 100.0 * suave / std::abs(amplitud))
             f.picoProvisional = f.tiempoPicoProvisional = true;
+        // Where the model leaves a figure in doubt and the samples pin it against its settled
+        // final value, theirs.
+        if (seguro) {
+            if (f.subidaProvisional && propias.subida && !propias.subidaProvisional) {
+                f.subida = propias.subida;
+                f.nivel10 = propias.nivel10;
+                f.nivel90 = propias.nivel90;
+                f.subidaProvisional = false;
+            }
+            if (f.picoProvisional && propias.sobreimpulso && !propias.picoProvisional) {
+                f.sobreimpulso = propias.sobreimpulso;
+                f.pico = propias.pico;
+                f.tiempoPico = propias.tiempoPico;
+                f.picoProvisional = false;
+                f.tiempoPicoProvisional = propias.tiempoPicoProvisional;
+            }
+        }
     }
     f.cortado = d.terminado && f.finalProvisional;
     return f;

@@ -262,7 +262,7 @@ struct Juicio
     bool nota = false; // passed on a note the truth confirms
 };
 
-Juicio juzgar(const Caso &c)
+Juicio juzgar(const Caso &c, bool trazar = false)
 {
     RespuestaEscalon r;
     const Lazo &l = c.lazo;
@@ -290,6 +290,16 @@ Juicio juzgar(const Caso &c)
             continue;
         const Figuras f = r.actual();
         nota = f.nota;
+        if (trazar)
+            std::printf("at %.4g s: note %d final %.5g%s rise %.5g%s overshoot %.4g%s peak at %.4g%s settling %.4g%s "
+                        "noise %.3g%s residual %.3g cero %.3g c1 %.4g c2 %.4g dead %.4g | truth final %.5g\n",
+                        ta, int(f.nota), f.valorFinal.value_or(NAN), f.finalProvisional ? "?" : "",
+                        f.subida.value_or(NAN), f.subidaProvisional ? "?" : "", f.sobreimpulso.value_or(NAN),
+                        f.picoProvisional ? "?" : "", f.tiempoPico.value_or(NAN), f.tiempoPicoProvisional ? "?" : "",
+                        f.establecimiento.value_or(NAN), f.establecimientoProvisional ? "?" : "", f.ruido,
+                        f.ruidoEnReposo ? " (rest)" : "", f.residuo.value_or(NAN), f.modelo ? f.modelo->cero : NAN,
+                        f.modelo ? f.modelo->c1 : NAN, f.modelo ? f.modelo->c2 : NAN, f.modelo ? f.modelo->retardo : NAN,
+                        c.verdad.yF);
         const bool ultima = p + 1 == c.preguntas.size();
         const double dt = 1 / l.tasa, amplitud = std::abs(v.yF - v.y0), b = v.banda();
         const int salto = l.setPoints.back().second - l.setPoints[l.setPoints.size() - 2].second;
@@ -452,6 +462,26 @@ Resultado correr(unsigned semilla, int n, int mostrar = 15)
     for (size_t k = 0; k < res.fallas.size() && int(k) < mostrar; ++k)
         std::printf("  %s\n", res.fallas[k].c_str());
     return res;
+}
+
+// Loop `k` of the draw from `semilla`, its figures printed at every question beside the truth.
+void trazar(unsigned semilla, int k)
+{
+    std::mt19937 g(semilla);
+    for (int i = 0;;) {
+        const std::optional<Caso> c = dibujar(g);
+        if (!c || i++ < k)
+            continue;
+        const Verdad &v = c->verdad;
+        const Verdad::Pico p = v.pico();
+        const double y10 = v.y0 + 0.1 * (v.yF - v.y0), y90 = v.y0 + 0.9 * (v.yF - v.y0);
+        std::printf("truth: from %.4g to %.5g, rise %.4g, overshoot %.4g at %.4g s, settling %.4g; fed %.4g s\n",
+                    v.y0, v.yF, *v.cruce(y90, 1e9) - *v.cruce(y10, 1e9),
+                    100 * std::max(p.exceso, 0.0) / std::abs(v.yF - v.y0), p.t, v.establecimiento(v.banda()), c->hasta);
+        const Juicio j = juzgar(*c, true);
+        std::printf("%s\n", j.falla.empty() ? "passed" : j.falla.c_str());
+        return;
+    }
 }
 
 } // namespace barrido

@@ -76,12 +76,12 @@ private slots:
 
         const Planta z04{0.4, 2}, primero{0, 0, 1};
         const QList<double> a04 = analitico(z04, 0.05);
-        // Clean whole counts, at two rates: the samples' own rise, overshoot, peak time and
-        // settling, exactly (-1: worked out from them here); 10 % and 90 % levels off whole counts
-        // by different fractions, the band (± 1) on them.
+        // Clean whole counts, at two rates: the samples' own overshoot and peak time, exactly
+        // (-1: worked out from them here), the rise within 2 % of the loop's (the sweep judges
+        // the settling, which whole counts leave between the band's edges widened and narrowed).
         for (const double tasa : {50.0, 20.0})
             QTest::addRow("clean whole counts, %g/s", tasa) << Escalones{{-2, 20}, {0, 36}} << z04
-                << QList<double>{tasa, 0, 0, 8} << Nota::ninguna << QList<double>{-1, -1, -1, 36, 0, 1};
+                << QList<double>{tasa, 0, 0, 8} << Nota::ninguna << QList<double>{a04[0], -1, da, 36, 0, 1, 0.02};
         // Ten minutes at the line rate: the record thins, its start and rise stay.
         QTest::newRow("10 min at 1920/s") << Escalones{{-1, 20}, {0, 60}} << z04
             << QList<double>{1920, 1, 0, 600} << Nota::ninguna << a04 + QList<double>{60, 0, 1, 0.02};
@@ -121,11 +121,9 @@ private slots:
         std::mt19937 azar(11 + int(escalones[0].x()));
         std::uniform_real_distribution<double> uniforme(-1, 1);
         std::normal_distribution<double> normal(0, 1);
-        double propio = 0, ultimoFuera = 0; // the samples' own settling into final ± 1
-        // Their own crossings of the 10 % and 90 % levels (on the line between two samples),
-        // and their highest value with the middle of its run.
+        // Their highest value with the middle of its run.
         const double y0 = escalones[escalones.size() - 2].y(), y1 = cifras[3];
-        double t10 = -1, t90 = -1, pico = -1, picoDesde = 0, picoHasta = 0, tAntes = 0, yAntes = y0;
+        double pico = -1, picoDesde = 0, picoHasta = 0;
         for (long k = std::lround(escalones[0].x() * ruido[0]); k <= ruido[3] * ruido[0]; ++k) {
             const double t = k / ruido[0];
             double y = planta.ganancia * escalones[0].y(), sp = escalones[0].y();
@@ -136,15 +134,9 @@ private slots:
             y += planta.rampa * std::max(t, 0.0) + ruido[1] * uniforme(azar) + ruido[2] * normal(azar)
                  + planta.seno * std::sin(2 * M_PI * t / planta.periodo);
             const long dato = std::clamp(std::lround(y), 0L, 254L);
-            ultimoFuera = std::abs(dato - cifras[3]) > 1 ? t : ultimoFuera;
-            for (auto [nivel, cruce] : {std::pair{0.1, &t10}, std::pair{0.9, &t90}})
-                if (*cruce < 0 && dato >= y0 + nivel * (y1 - y0) && t >= 0)
-                    *cruce = tAntes + (y0 + nivel * (y1 - y0) - yAntes) / (dato - yAntes) * (t - tAntes);
             picoHasta = dato == pico ? t : picoHasta;
             if (dato > pico)
                 pico = dato, picoDesde = picoHasta = t;
-            tAntes = t, yAntes = dato;
-            propio = ultimoFuera + 1 / ruido[0];
             r.agregar(Reloj::Instante{std::chrono::microseconds(std::llround(t * 1e6) + 9000000)},
                       int16_t(dato), int16_t(sp));
         }
@@ -158,17 +150,17 @@ private slots:
             QVERIFY2(std::abs(f.inicial - planta.ganancia * escalones[escalones.size() - 2].y()) <= 0.5,
                      qPrintable(QString::number(f.inicial)));
         // Rise and settling within a fifth, overshoot within 2 points, counts within half a
-        // count; the samples' own settling exactly. Undefined: absent, or marked provisional.
+        // count; the samples' own overshoot exactly. Undefined: absent, or marked provisional.
         const std::array<std::optional<double>, 5> medidas{
             f.subida, f.sobreimpulso, f.establecimiento, f.valorFinal, f.error};
         const std::array<bool, 5> provisional{f.subidaProvisional, f.picoProvisional,
                                               f.establecimientoProvisional, f.finalProvisional,
                                               f.finalProvisional};
-        const std::array<double, 3> propias{t90 - t10, 100 * (pico - y1) / (y1 - y0), propio};
+        const double propio = 100 * (pico - y1) / (y1 - y0);
         if (cifras[1] == -1)
             QCOMPARE(f.tiempoPico.value_or(NAN), (picoDesde + picoHasta) / 2);
         for (int i = 0; i < 5; ++i) {
-            const double esperada = cifras[i] == -1 ? propias[size_t(i)] : cifras[i];
+            const double esperada = cifras[i] == -1 ? propio : cifras[i];
             const double tolerancia = cifras[i] == -1 ? 1e-9 : i == 1 ? 2.0 : i == 0 || i == 2 ? cifras.value(6, 0.2) * esperada : 0.5;
             QVERIFY2(std::isinf(esperada) || (std::isnan(esperada) ? !medidas[i] || provisional[i]
                      : medidas[i] && !provisional[i] && std::abs(*medidas[i] - esperada) <= tolerancia),
@@ -196,7 +188,40 @@ private slots:
 #endif
         const barrido::Resultado r = barrido::correr(35, lazos);
         // The aim is 99 %; this is where the analysis stands, so a change that loses ground shows.
-        QVERIFY2(r.bien >= 0.70 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
+        QVERIFY2(r.bien >= 0.83 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
+    }
+
+    // Whole counts alone on a slow first-order approach: a reading stays on a count for long
+    // stretches, so the rise is read where the readings pass from count to count. Over a seeded
+    // draw of time constants, rates and steps of 8 to 45 counts, each rise final and within its
+    // tolerance (10 % and two samples) of the closed form's between the levels shown.
+    void subidaEnCuentasEnteras()
+    {
+        std::mt19937 azar(7);
+        std::uniform_real_distribution<double> u(0, 1);
+        QStringList fallas;
+        for (int k = 0; k < 60; ++k) {
+            const double tau = 0.2 + 5 * u(azar), tasa = 20 / tau * (1 + 4 * u(azar));
+            const double desde = 20 + int(100 * u(azar)), salto = 8 + int(38 * u(azar)), ganancia = 0.7 + 0.3 * u(azar);
+            RespuestaEscalon r;
+            for (long i = -100; i < long(12 * tau * tasa); ++i) {
+                const double t = i / tasa, y = ganancia * (desde + (t >= 0 ? salto * (1 - std::exp(-t / tau)) : 0));
+                r.agregar(Reloj::Instante{std::chrono::microseconds(std::llround(t * 1e6) + 9000000)},
+                          int16_t(std::lround(y)), int16_t(desde + (t >= 0 ? salto : 0)));
+            }
+            const RespuestaEscalon::Figuras f = r.actual();
+            const double y0 = ganancia * desde, a = ganancia * salto;
+            const auto cruce = [&](double nivel) { return -tau * std::log(1 - (nivel - y0) / a); };
+            const double verdad = cruce(f.nivel90) - cruce(f.nivel10);
+            if (!f.subida || f.subidaProvisional || std::abs(*f.subida - verdad) > 0.1 * verdad + 2 / tasa)
+                fallas << QStringLiteral("tau %1 s, %2/s, from %3 by %4: %5%6 for %7 (note %8)")
+                              .arg(tau).arg(tasa).arg(y0).arg(a).arg(f.subida.value_or(NAN))
+                              .arg(f.subidaProvisional ? "?" : "").arg(verdad).arg(int(f.nota));
+        }
+        // The aim is all; where it stands (a step read as cut short, a 90 % level just under
+        // the end, where passings come far apart), so a change that loses ground shows.
+        qDebug().noquote() << fallas.join('\n');
+        QVERIFY2(fallas.size() <= 3, qPrintable(QString::number(fallas.size())));
     }
 
     // scripts/run.sh's loop as the simulator runs it (a first-order plant of 2.5 s under PI,

@@ -61,15 +61,16 @@ private slots:
         // Settled long since: every figure final, one number of decimals a column.
         QVERIFY(!f.finalProvisional && !f.establecimientoProvisional && !f.picoProvisional);
         // Whole counts and no noise: the samples' own figures, worked out from the samples
-        // apart from the code (from 19 to 37; 42 from 1.58 s to 1.86 s; 36 to 38 from 2.50 s;
-        // 20.8 and 35.2 crossed 0.728 s apart).
+        // apart from the code (from 19 to 37; 42 from 1.58 s to 1.86 s), crossings read where
+        // the readings pass from count to count (38.5 at 2.49 s, 37.5 at 2.67 s: into 36 to 38
+        // at 2.58 s), so 20.8 and 35.2 are crossed 0.704 s apart, as by the loop itself.
         QTest::newRow("step") << "Escalón" << "20 → 40";
-        QTest::newRow("rise") << "Subida (s)" << "0.728";
+        QTest::newRow("rise") << "Subida (s)" << "0.704";
         QTest::newRow("peak") << "Valor de pico (cuentas)" << "42.0";
         QTest::newRow("overshoot") << "Sobreimpulso (%)" << "27.8";
         QTest::newRow("peak time") << "Tiempo de pico (s)" << "1.720";
         QTest::newRow("band") << "Banda (cuentas)" << "± 1.0"; // 5 % of 18 is under a count
-        QTest::newRow("settling") << "Establecimiento (s)" << "2.500";
+        QTest::newRow("settling") << "Establecimiento (s)" << "2.580";
         QTest::newRow("final value") << "Valor final (cuentas)" << "37.0";
         QTest::newRow("error") << "Error (cuentas)" << "+3.0";
         QTest::newRow("error %") << "Error (%)" << "+15.0";
