@@ -249,7 +249,7 @@ qint64 PuertoSerie::entregar(std::optional<RitmoLectura::Tiempo> pausa)
                       ritmo_.llegada(n, esperando, t, pausa));
     }
     if (total > 0)
-        ritmo_.entregado(t);
+        ritmo_.entregado(total, t);
     return total;
 }
 

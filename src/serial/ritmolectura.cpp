@@ -40,16 +40,29 @@ RitmoLectura::Tiempo RitmoLectura::llegada(qint64 n, qint64 esperando, Tiempo ah
                                            std::optional<Tiempo> enPausa) const
 {
     Tiempo reunido = enPausa.value_or(Tiempo::zero());
-    if (!enPausa && ultimaEntrega_ && ahora - *ultimaEntrega_ <= pausa)
-        reunido = ahora - *ultimaEntrega_;
+    if (!enPausa && ultimaEntrega_) {
+        const Tiempo desde = ahora - *ultimaEntrega_;
+        if (desde <= pausa || (espaciado_ && 2 * esperando * *espaciado_ >= desde))
+            reunido = desde;
+    }
     if (reunido <= Tiempo::zero())
         return tiempoByte_ * n;
     return reunido * n / std::max(esperando, n);
 }
 
+void RitmoLectura::entregado(qint64 n, Tiempo ahora)
+{
+    if (n > 0 && ultimaEntrega_ && ahora - *ultimaEntrega_ <= pausa) {
+        const Tiempo uno = (ahora - *ultimaEntrega_) / n;
+        espaciado_ = espaciado_ ? *espaciado_ + (uno - *espaciado_) / 8 : uno;
+    }
+    ultimaEntrega_ = ahora;
+}
+
 void RitmoLectura::reiniciar()
 {
     ultimaEntrega_.reset();
+    espaciado_.reset();
     inicioTramo_.reset();
     bytesTramo_ = 0;
 }

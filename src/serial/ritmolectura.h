@@ -32,17 +32,20 @@ public:
     // all, may have reached the port; `pausa` is how long the read was paused, if it was.
     // Gathered during a pause, the bytes came over the whole pause. Read as they came but
     // several at once soon after the last delivery, they are a steady stream read late (a busy
-    // computer) or an adapter's packet: they came over the time since then. After a silence
-    // they came together, no closer than the line carries them.
+    // computer) or an adapter's packet: they came over the time since then. So too after a
+    // longer gap where they are as many as the stream's pace would have brought in half of it
+    // (the computer stalled, not the controller). After a silence they came together, no
+    // closer than the line carries them.
     Tiempo llegada(qint64 n, qint64 esperando, Tiempo ahora, std::optional<Tiempo> pausa) const;
-    // A read handed bytes over at `ahora`.
-    void entregado(Tiempo ahora) { ultimaEntrega_ = ahora; }
+    // A read handed `n` bytes over at `ahora`.
+    void entregado(qint64 n, Tiempo ahora);
 
     void reiniciar();
 
 private:
     Tiempo tiempoByte_;
     std::optional<Tiempo> ultimaEntrega_;
+    std::optional<Tiempo> espaciado_; // the stream's time a byte, from deliveries close together
     std::optional<Tiempo> inicioTramo_; // the first small read of the current stretch
     qint64 bytesTramo_ = 0;
 };

@@ -2,6 +2,9 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <cmath>
+#include <random>
+
 #include "pseudoterminal.h"
 #include "serial/diagnostico.h"
 #include "serial/ritmolectura.h"
@@ -120,10 +123,63 @@ private slots:
         QFETCH(double, msLlegada);
         RitmoLectura ritmo(byte);
         if (desdeEntrega >= 0)
-            ritmo.entregado(10s - ms(desdeEntrega));
+            ritmo.entregado(1, 10s - ms(desdeEntrega));
         const auto pausa = msPausa >= 0 ? std::optional(ms(msPausa)) : std::nullopt;
         const double medida = ritmo.llegada(n, esperando, 10s, pausa).count() / 1e6;
         QVERIFY2(std::abs(medida - msLlegada) < 1e-3, qPrintable(QString::number(medida)));
+    }
+
+    // A steady stream read late by a stalled computer is timed at its own pace; bytes that
+    // come after a silence, at the line's. Each read's samples are spread evenly over its
+    // arrival ending at the read, as the pipeline does; checked against when they were sent.
+    void llegadaTrasUnaEspera()
+    {
+        std::mt19937 g(4105);
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        QMap<QString, QPair<int, int>> porRegion; // failed, drawn
+        QStringList ejemplos;
+        for (int caso = 0; caso < 400; ++caso) {
+            const double s = 2.0 * std::pow(25.0, u(g)); // ms a byte, 2 to 50
+            RitmoLectura ritmo(byte);
+            double t = 1000.0;
+            for (int i = 0; i < 30; ++i) // the stream as it comes, byte by byte, some jitter
+                ritmo.entregado(1, ms(t += s * (0.8 + 0.4 * u(g))));
+            const bool parada = caso % 2 == 0;
+            double espera, error = 0.0;
+            int k;
+            QString region;
+            if (parada) { // the reader stalled: the stream's bytes of the whole stall at once
+                espera = 100.0 + 2900.0 * u(g);
+                k = std::max(1, int(espera / s));
+                region = espera < 500 ? "stall < 0.5 s" : "stall >= 0.5 s";
+            } else { // the controller fell silent, then wrote a few bytes at once
+                espera = 100.0 * std::pow(600.0, u(g));
+                k = std::max(1, int(std::min(64.0, espera / s / 4 * u(g))));
+                region = espera < 1000 ? "silence < 1 s" : "silence >= 1 s";
+            }
+            const double ahora = t + espera;
+            const double llegada = ritmo.llegada(k, k, ms(ahora), std::nullopt).count() / 1e6;
+            for (int i = 0; i < k; ++i) {
+                const double enviado = parada ? t + espera * (i + 1) / k
+                                              : ahora - (k - 1 - i) * byte.count() / 1e6;
+                const double medido = ahora - llegada + llegada * (i + 1) / k;
+                error = std::max(error, std::abs(medido - enviado));
+            }
+            auto &r = porRegion[region];
+            ++r.second;
+            if (error > s + 1e-6) {
+                ++r.first;
+                if (ejemplos.size() < 5)
+                    ejemplos << QStringLiteral("%1: %2 ms a byte, %3 ms, %4 bytes: off by %5 ms")
+                                    .arg(region).arg(s).arg(espera).arg(k).arg(error);
+            }
+        }
+        int fallos = 0;
+        for (auto it = porRegion.cbegin(); it != porRegion.cend(); ++it) {
+            qInfo().noquote() << it.key() << ":" << it->first << "of" << it->second << "off";
+            fallos += it->first;
+        }
+        QVERIFY2(fallos == 0, qPrintable(ejemplos.join(u'\n')));
     }
 
     // After a loss only the device the port had is opened again by itself: through a link
