@@ -409,8 +409,11 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     // noise, the highest sample may fall anywhere.
     f.picoProvisional = f.tiempoPicoProvisional
         = pico.tiempo() >= 0.9 * t[n - 1] && (!a.asentado || f.tiempoPico);
-    if (!a.asentado)
+    // Unsettled, the levels are the set point's, which a loop with an offset never reaches.
+    if (!a.asentado) {
+        f.subidaProvisional = true;
         return suave;
+    }
     f.finalProvisional = false;
     f.subidaProvisional = f.subidaProvisional || !f.subida;
     double exceso = (pico.valor() - *f.valorFinal) * sentido, ruidoPico = suave;

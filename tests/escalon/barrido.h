@@ -315,12 +315,11 @@ Juicio juzgar(const Caso &c, bool trazar = false)
                 return falla((std::string(que) + " moved").c_str(), *visto, antes->second, ta);
             finales.emplace(que, *visto);
         };
+        // The rise is the loop's own, 10 % to 90 % of the way to where it settles, whatever
+        // levels the figures read it between.
         if (f.subida) {
-            const auto a = v.cruce(f.nivel10, 1e9), b90 = v.cruce(f.nivel90, 1e9);
-            if (a && b90)
-                figura("rise", f.subida, f.subidaProvisional, *b90 - *a, 0.1 * (*b90 - *a) + 2 * dt);
-            else if (!f.subidaProvisional)
-                falla("rise past the truth's levels", *f.subida, NAN, ta);
+            const double a = *v.cruce(v.y0 + 0.1 * (v.yF - v.y0), 1e9), b90 = *v.cruce(v.y0 + 0.9 * (v.yF - v.y0), 1e9);
+            figura("rise", f.subida, f.subidaProvisional, b90 - a, 0.1 * (b90 - a) + 2 * dt);
         }
         if ((f.nota == Nota::ninguna || f.nota == Nota::noSeAjusta) && f.valorFinal) {
             // Where the noise is rounding alone, the whole count the samples end at.
