@@ -313,6 +313,43 @@ private slots:
         QCOMPARE(recibido, esperado);
     }
 
+    // A stream read late because the program stalled: the read after the stall says its bytes
+    // came over the stall, at the stream's pace, not together.
+    void lecturaTrasUnaParada()
+    {
+        Pty pty;
+        PuertoSerie puerto;
+        QList<std::pair<qsizetype, double>> lecturas; // bytes, and over how long they came (ms)
+        puerto.setReceptor([&](int16_t, QByteArrayView entrada, std::chrono::nanoseconds llegada) {
+            lecturas.append({entrada.size(), llegada.count() / 1e6});
+        });
+        QString motivo;
+        QVERIFY2(puerto.abrir(pty.ruta(), pty.ruta(), &motivo), qPrintable(motivo));
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(pty.escribir(QByteArray(1, char(i))));
+            QTest::qWait(10);
+        }
+        QVERIFY(hasta([&] { return lecturas.size() >= 10; }));
+        lecturas.clear();
+        QElapsedTimer parada;
+        parada.start();
+        for (int i = 0; i < 30; ++i) { // no event handled meanwhile
+            QVERIFY(pty.escribir(QByteArray(1, char(i))));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const double ms = double(parada.elapsed());
+        QVERIFY(hasta([&] {
+            qsizetype n = 0;
+            for (const auto &l : lecturas)
+                n += l.first;
+            return n == 30;
+        }));
+        double primera = 0; // the pieces of the first read after the stall
+        for (qsizetype i = 0; i < lecturas.size() && lecturas[i].first > 1; ++i)
+            primera += lecturas[i].second;
+        QVERIFY2(primera >= 0.5 * ms, qPrintable(QStringLiteral("%1 ms of a %2 ms stall").arg(primera).arg(ms)));
+    }
+
     // A hang-up during a pause: the byte QSerialPort already holds is delivered; the ones
     // still in the kernel are discarded by the kernel itself at a hang-up (a pseudo-terminal
     // shows that too), so no program can read them.
