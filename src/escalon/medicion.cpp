@@ -381,7 +381,7 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     const double alAzar = exacto ? 0.0
                                  : (std::sqrt(2.0 * std::log(std::max(2.0, double(n) / ancho))) + 2.0)
                                        * f.ruido / std::sqrt(double(ancho));
-    const double umbralPico = std::max({1.0, 3.0 * f.ruido / std::sqrt(muestras), alAzar});
+    double umbralPico = std::max({1.0, 3.0 * f.ruido / std::sqrt(muestras), alAzar});
     if ((pico.valor() - fondo) * sentido > umbralPico)
         f.tiempoPico = pico.tiempo();
     // The smoothed samples' noise against the figure's tolerance: a crossing moved by a hundredth
@@ -452,10 +452,24 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
             }
         }
     }
-    // No top above the noise's: no overshoot, provisional where one past the band could hide there.
+    // No top above the noise's: no overshoot, provisional where one over its tolerance (two
+    // points) could hide there.
     if (!redondeo && !f.tiempoPico) {
         exceso = 0;
-        f.picoProvisional = f.picoProvisional || umbralPico > 0.05 * std::abs(amplitud);
+        if (umbralPico > 0.02 * std::abs(amplitud) && f.subida && a90.cuando() && f.espaciado > 0) {
+            // A loop's hump is no narrower than its rise: on samples smoothed over the rise it
+            // stands out of far less noise. None over the tolerance there: none at all.
+            const int w = std::clamp(int(*f.subida / f.espaciado), ancho, 512);
+            std::vector<double> e(static_cast<size_t>(n));
+            suavizar(y, n, w, e.data());
+            double top = 0.0;
+            for (int i = 0; i < n; ++i)
+                if (t[i] >= *a90.cuando())
+                    top = std::max(top, (e[size_t(i)] - *f.valorFinal) * sentido);
+            umbralPico = (std::sqrt(2.0 * std::log(std::max(2.0, double(n) / w))) + 2.0) * f.ruido / std::sqrt(double(w));
+            umbralPico += top;
+        }
+        f.picoProvisional = f.picoProvisional || umbralPico > 0.02 * std::abs(amplitud);
     }
     f.sobreimpulso = std::max(exceso, 0.0) / std::abs(amplitud) * 100.0;
     if (exceso <= 0)
@@ -847,6 +861,10 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
         if (propias.valorFinal && propias.sobreimpulso && f.sobreimpulso
             && std::abs(*propias.sobreimpulso - *f.sobreimpulso)
                    > 1.5 + 2.5 * std::sqrt(2.0) * 100.0 * suave / std::abs(amplitud))
+            f.picoProvisional = f.tiempoPicoProvisional = true;
+        // A model with no peak (the simplest the data support) says nothing of a hump the
+        // samples cannot rule out.
+        if (!pico && propias.valorFinal && propias.picoProvisional)
             f.picoProvisional = f.tiempoPicoProvisional = true;
         // Where the model leaves a figure in doubt and the samples pin it against its settled
         // final value, theirs.
