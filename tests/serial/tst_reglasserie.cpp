@@ -142,8 +142,10 @@ private slots:
             const double s = 2.0 * std::pow(25.0, u(g)); // ms a byte, 2 to 50
             RitmoLectura ritmo(byte);
             double t = 1000.0;
-            for (int i = 0; i < 30; ++i) // the stream as it comes, byte by byte, some jitter
-                ritmo.entregado(1, ms(t += s * (0.8 + 0.4 * u(g))));
+            for (int i = 0; i < 30; ++i) { // the stream as it comes, a few bytes a read, some jitter
+                const int n = 1 + int(3 * u(g));
+                ritmo.entregado(n, ms(t += n * s * (0.8 + 0.4 * u(g))));
+            }
             const bool parada = caso % 2 == 0;
             double espera, error = 0.0;
             int k;
