@@ -381,7 +381,7 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     const double alAzar = exacto ? 0.0
                                  : (std::sqrt(2.0 * std::log(std::max(2.0, double(n) / ancho))) + 2.0)
                                        * f.ruido / std::sqrt(double(ancho));
-    double umbralPico = std::max({1.0, 3.0 * f.ruido / std::sqrt(muestras), alAzar});
+    const double umbralPico = std::max({1.0, 3.0 * f.ruido / std::sqrt(muestras), alAzar});
     if ((pico.valor() - fondo) * sentido > umbralPico)
         f.tiempoPico = pico.tiempo();
     // The smoothed samples' noise against the figure's tolerance: a crossing moved by a hundredth
@@ -456,7 +456,8 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     // points) could hide there.
     if (!redondeo && !f.tiempoPico) {
         exceso = 0;
-        if (umbralPico > 0.02 * std::abs(amplitud) && f.subida && a90.cuando() && f.espaciado > 0) {
+        double oculto = umbralPico; // the largest overshoot the noise could hide
+        if (oculto > 0.02 * std::abs(amplitud) && f.subida && a90.cuando() && f.espaciado > 0) {
             // A loop's hump is no narrower than its rise: on samples smoothed over the rise it
             // stands out of far less noise. None over the tolerance there: none at all.
             const int w = std::clamp(int(*f.subida / f.espaciado), ancho, 512);
@@ -466,10 +467,9 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
             for (int i = 0; i < n; ++i)
                 if (t[i] >= *a90.cuando())
                     top = std::max(top, (e[size_t(i)] - *f.valorFinal) * sentido);
-            umbralPico = (std::sqrt(2.0 * std::log(std::max(2.0, double(n) / w))) + 2.0) * f.ruido / std::sqrt(double(w));
-            umbralPico += top;
+            oculto = top + (std::sqrt(2.0 * std::log(std::max(2.0, double(n) / w))) + 2.0) * f.ruido / std::sqrt(double(w));
         }
-        f.picoProvisional = f.picoProvisional || umbralPico > 0.02 * std::abs(amplitud);
+        f.picoProvisional = f.picoProvisional || oculto > 0.02 * std::abs(amplitud);
     }
     f.sobreimpulso = std::max(exceso, 0.0) / std::abs(amplitud) * 100.0;
     if (exceso <= 0)
