@@ -284,18 +284,39 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
     std::vector<double> t, y, v;
     Puntos tanteo = p;
     if (p.n > puntosTanteo) {
-        const int g = (p.n + puntosTanteo - 1) / puntosTanteo;
-        for (int i = 0; i < p.n; i += g) {
-            double w = 0, st = 0, sy = 0;
-            for (int k = i; k < std::min(p.n, i + g); ++k) {
-                w += 1 / p.varianza[k];
-                st += p.t[k] / p.varianza[k];
-                sy += p.y[k] / p.varianza[k];
+        // Each group spans at most a share of the time since the first point, the share the
+        // least that leaves so few groups: the start, where a fast rise or a first swing is,
+        // stays as fine as the record holds it, while the long tail merges.
+        // Nor over half as much again as an even share: a long stretch merged leaves its least
+        // squares off all the points', a longer way to their minimum.
+        const int mayor = 3 * ((p.n + puntosTanteo - 1) / puntosTanteo) / 2;
+        const auto grupos = [&](double parte, bool guardar) {
+            int cuantos = 0;
+            for (int i = 0; i < p.n;) {
+                int k = i;
+                double w = 0, st = 0, sy = 0;
+                do {
+                    w += 1 / p.varianza[k];
+                    st += p.t[k] / p.varianza[k];
+                    sy += p.y[k] / p.varianza[k];
+                    ++k;
+                } while (k < p.n && k - i < mayor && p.t[k] - p.t[i] <= parte * (p.t[i] - p.t[0]));
+                ++cuantos;
+                if (guardar) {
+                    t.push_back(st / w);
+                    y.push_back(sy / w);
+                    v.push_back(1 / w);
+                }
+                i = k;
             }
-            t.push_back(st / w);
-            y.push_back(sy / w);
-            v.push_back(1 / w);
-        }
+            return cuantos;
+        };
+        double lo = 0, hi = 1;
+        while (grupos(hi, false) > puntosTanteo)
+            hi *= 2;
+        for (int k = 0; k < 30; ++k)
+            (grupos((lo + hi) / 2, false) > puntosTanteo ? lo : hi) = (lo + hi) / 2;
+        grupos(hi, true);
         tanteo = {t.data(), y.data(), v.data(), int(t.size())};
     }
     // Every start a few steps on, the two best carried to the minimum, the best of them then
@@ -354,13 +375,15 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
         const std::optional<Modelo> otro = dudas(merged, a.chi2 / a.libres, a);
         if (!otro || vuelta == 1)
             break;
-        Eigen::VectorXd x = parametros(*otro);
+        // Merged unevenly, the points' least squares lie a little off all the points': only
+        // a model better on all of them is carried on.
+        Eigen::VectorXd x = parametros(*otro), g(p.n);
+        r(x, g);
+        if (!(g.squaredNorm() < a.chi2 - 1.0))
+            break;
         minimizar(tanteo, cero, x, 30);
         if (tanteo.n != p.n)
             minimizar(p, cero, x, 16);
-        Modelo nuevo = forma(x);
-        r.niveles(nuevo);
-        Eigen::VectorXd g(p.n);
         r(x, g);
         if (!(g.squaredNorm() < a.chi2))
             break;

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <numbers>
 #include <random>
 #include <vector>
 
 #include <QPointF>
 #include <QTest>
 
+#include "escalon/ajuste.h"
 #include "escalon/barrido.h"
 #include "escalon/respuestaescalon.h"
 
@@ -177,7 +180,7 @@ private slots:
 #endif
         const barrido::Resultado r = barrido::correr(35, lazos);
         // The aim is 99 %; this is where the analysis stands, so a change that loses ground shows.
-        QVERIFY2(r.bien >= 0.83 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
+        QVERIFY2(r.bien >= 0.85 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
     }
 
     // Whole counts alone on a slow first-order approach: a reading stays on a count for long
@@ -211,6 +214,54 @@ private slots:
         // the end, where passings come far apart), so a change that loses ground shows.
         qDebug().noquote() << fallas.join('\n');
         QVERIFY2(fallas.size() <= 3, qPrintable(QString::number(fallas.size())));
+    }
+
+    // A long record whose response is over in its first few hundredths: the fit's starts and
+    // its doubt, on points merged to a few, must still see the rise and the first swing. Over
+    // a seeded draw of second-order loops with noise, the fitted rise within 10 % and the
+    // overshoot within two points of the closed form's, printed by damping where not.
+    void ajusteDeRegistroLargo()
+    {
+        std::mt19937 azar(11);
+        std::uniform_real_distribution<double> u(0, 1);
+        std::normal_distribution<double> ruido(0, 1);
+        std::map<QString, std::pair<int, int>> regiones; // loops, failed
+        QStringList fallas;
+        for (int k = 0; k < 80; ++k) {
+            const double zeta = 0.15 + 0.85 * u(azar), wn = 2 * std::numbers::pi, amplitud = 40 + 100 * u(azar);
+            const double largo = (30 + 170 * u(azar)) / wn; // s, many times the rise
+            const int n = 2000;
+            std::vector<double> t(n), y(n), v(n, 1.0);
+            const double wd = wn * std::sqrt(1 - zeta * zeta);
+            const auto paso = [&](double s) {
+                return s <= 0 ? 0 : 1 - std::exp(-zeta * wn * s) / std::sqrt(1 - zeta * zeta) * std::sin(wd * s + std::acos(zeta));
+            };
+            for (int i = 0; i < n; ++i) {
+                t[size_t(i)] = largo * i / (n - 1);
+                y[size_t(i)] = 20 + amplitud * paso(t[size_t(i)]) + ruido(azar);
+            }
+            // The closed form's rise and overshoot.
+            double t10 = -1, t90 = -1;
+            for (double s = 0; t90 < 0; s += 1e-5) {
+                t10 = t10 < 0 && paso(s) >= 0.1 ? s : t10;
+                t90 = paso(s) >= 0.9 ? s : t90;
+            }
+            const double sobre = 100 * std::exp(-zeta * std::numbers::pi / std::sqrt(1 - zeta * zeta));
+            const std::optional<Ajuste> a = ajustar({t.data(), y.data(), v.data(), n});
+            const Modelo::Forma f = a ? a->modelo.forma() : Modelo::Forma{};
+            const bool bien = f.t10 && f.t90 && std::abs(*f.t90 - *f.t10 - (t90 - t10)) <= 0.1 * (t90 - t10)
+                              && std::abs(100 * f.sobrepaso - sobre) <= 2;
+            auto &fila = regiones[zeta < 0.5 ? "zeta under 0.5" : "zeta 0.5 and over"];
+            ++fila.first;
+            fila.second += !bien;
+            if (!bien)
+                fallas << QStringLiteral("zeta %1 over %2 s: rise %3 for %4, overshoot %5 for %6")
+                              .arg(zeta).arg(largo).arg(f.t10 && f.t90 ? *f.t90 - *f.t10 : NAN).arg(t90 - t10)
+                              .arg(100 * f.sobrepaso).arg(sobre);
+        }
+        for (const auto &[region, fila] : regiones)
+            std::printf("%-20s %3d loops, %3d failed\n", qPrintable(region), fila.first, fila.second);
+        QVERIFY2(fallas.isEmpty(), qPrintable(fallas.join('\n')));
     }
 
     // scripts/run.sh's loop as the simulator runs it (a first-order plant of 2.5 s under PI,
