@@ -295,50 +295,57 @@ private slots:
     // on their way are not a step back; once it has reported the new one, the old is a step.
     void enviarEsUnEscalon()
     {
-        Pty pty;
-        RelojPrueba reloj(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
-        Form1 f;
-        f.adquisicion().reloj().setFuente(&reloj);
-        f.txtPuerto->setText(pty.ruta());
-        f.btnPuerto->click();
-        QVERIFY(f.MSComm1->PortOpen());
-        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 20, 21}));
-        f.txtSetPoint->setText(QStringLiteral("50"));
-        f.btnEnviar->click();
-        reloj.avanzar(std::chrono::milliseconds(300));
-        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({22, 255, 30, 23, 255, 50, 24}));
-        QCOMPARE(ultimas(f.ventana, 3), (Filas{{22, 50}, {23, 50}, {24, 50}}));
-        QCOMPARE(f.adquisicion().respuesta().cuantos(), 1);
-        reloj.avanzar(std::chrono::seconds(1));
-        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 25}));
-        QCOMPARE(f.adquisicion().respuesta().cuantos(), 2);
+        ConPuerto b;
+        QVERIFY(b.f.MSComm1->PortOpen());
+        b.leer({255, 30, 20, 21});
+        b.enviar(50, 300);
+        b.leer({22, 255, 30, 23, 255, 50, 24});
+        QCOMPARE(ultimas(b.f.ventana, 3), (Filas{{22, 50}, {23, 50}, {24, 50}}));
+        QCOMPARE(b.f.adquisicion().respuesta().cuantos(), 1);
+        b.reloj.avanzar(std::chrono::seconds(1));
+        b.leer({255, 30, 25});
+        QCOMPARE(b.f.adquisicion().respuesta().cuantos(), 2);
     }
 
     // A second click inside the first's second: one step, from where the loop was to the
     // second value, and neither old value reported late is a step back.
     void dobleEnviarEsUnEscalon()
     {
-        Pty pty;
-        RelojPrueba reloj(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
-        Form1 f;
-        f.adquisicion().reloj().setFuente(&reloj);
-        f.txtPuerto->setText(pty.ruta());
-        f.btnPuerto->click();
-        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 20, 21}));
-        f.txtSetPoint->setText(QStringLiteral("50"));
-        f.btnEnviar->click();
-        reloj.avanzar(std::chrono::milliseconds(200));
-        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({22, 23}));
-        f.txtSetPoint->setText(QStringLiteral("70"));
-        f.btnEnviar->click();
-        reloj.avanzar(std::chrono::milliseconds(300));
-        f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({255, 30, 24, 255, 50, 25, 255, 70, 26}));
-        QCOMPARE(ultimas(f.ventana, 3), (Filas{{24, 70}, {25, 70}, {26, 70}}));
-        const RespuestaEscalon &r = f.adquisicion().respuesta();
+        ConPuerto b;
+        b.leer({255, 30, 20, 21});
+        b.enviar(50, 200);
+        b.leer({22, 23});
+        b.enviar(70, 300);
+        b.leer({255, 30, 24, 255, 50, 25, 255, 70, 26});
+        QCOMPARE(ultimas(b.f.ventana, 3), (Filas{{24, 70}, {25, 70}, {26, 70}}));
+        const RespuestaEscalon &r = b.f.adquisicion().respuesta();
         QCOMPARE(r.cuantos(), 1);
         QCOMPARE(r.escalon(0).desde * 1000 + r.escalon(0).hasta, 30070);
         QCOMPARE(r.registro().muestras(), 5);
     }
+
+private:
+    // The window on a real pseudo-terminal and a clock the test moves, to click «Enviar» on.
+    struct ConPuerto
+    {
+        Pty pty;
+        RelojPrueba reloj{QDateTime(QDate(2026, 12, 6), QTime(10, 0))};
+        Form1 f;
+        ConPuerto()
+        {
+            f.adquisicion().reloj().setFuente(&reloj);
+            f.txtPuerto->setText(pty.ruta());
+            f.btnPuerto->click();
+        }
+        void leer(std::initializer_list<int> b) { f.adquisicion().procesarEntrada(evento::comEvReceive, bytes(b)); }
+        // Clicks «Enviar» with `valor`, then lets `ms` pass.
+        void enviar(int valor, int ms)
+        {
+            f.txtSetPoint->setText(QString::number(valor));
+            f.btnEnviar->click();
+            reloj.avanzar(std::chrono::milliseconds(ms));
+        }
+    };
 };
 
 QTEST_MAIN(TstAdquisicion)
