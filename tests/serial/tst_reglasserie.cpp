@@ -146,10 +146,17 @@ private slots:
                 ritmo.entregado(n, ms(t += n * s * (0.8 + 0.4 * u(g))));
             }
             // The reader stalled and gets the stream's bytes of the whole stall at once; or
-            // the controller fell silent, then wrote a few bytes at once.
-            const bool parada = caso % 2 == 0;
-            const double espera = parada ? 100.0 + 2900.0 * u(g) : 100.0 * std::pow(600.0, u(g));
-            const int k = std::max(1, int(parada ? espera / s : std::min(64.0, espera / s / 4 * u(g))));
+            // the controller fell silent, then wrote a few bytes at once; or the port was opened
+            // again on one that writes 64 at once after a silence its predecessor's pace spans.
+            const bool parada = caso % 3 == 0, otro = caso % 3 == 2;
+            if (otro) {
+                ritmo.reiniciar();
+                ritmo.entregado(1, ms(t));
+            }
+            const double espera = parada ? 100.0 + 2900.0 * u(g)
+                                  : otro ? 100.0 + (128.0 * s - 100.0) * u(g)
+                                         : 100.0 * std::pow(600.0, u(g));
+            const int k = otro ? 64 : std::max(1, int(parada ? espera / s : std::min(64.0, espera / s / 4 * u(g))));
             const double ahora = t + espera;
             const double llegada = ritmo.llegada(k, k, ms(ahora), std::nullopt).count() / 1e6;
             double error = 0.0;
@@ -157,7 +164,8 @@ private slots:
                 const double enviado = parada ? t + espera * (i + 1) / k : ahora - (k - 1 - i) * byte.count() / 1e6;
                 error = std::max(error, std::abs(ahora - llegada + llegada * (i + 1) / k - enviado));
             }
-            auto &r = porRegion[QStringLiteral("%1 %2 1 s").arg(parada ? "stall" : "silence", espera < 1000 ? "<" : ">=")];
+            auto &r = porRegion[QStringLiteral("%1 %2 1 s").arg(parada ? "stall" : otro ? "reopened" : "silence",
+                                                                 espera < 1000 ? "<" : ">=")];
             ++r.second;
             r.first += error > s + 1e-6;
         }
