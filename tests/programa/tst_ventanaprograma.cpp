@@ -121,7 +121,7 @@ private slots:
                  qPrintable(v.lblMensaje->text()));
     }
 
-    // The end of a run is said in the window, with what it measured.
+    // The end of a run is said in the window, with what it measured, and its buttons go back.
     void finDicho()
     {
         Pty pty;
@@ -135,6 +135,9 @@ private slots:
         QVERIFY(hasta([&] { return f.ejecutor().estado() == Ejecutor::Estado::parado; }));
         QCOMPARE(f.ventanaPrograma->lblMensaje->text(), QStringLiteral("Programa terminado: 0 escalones medidos."));
         QCOMPARE(f.ventanaPrograma->lblEstado->text(), QStringLiteral("Parado"));
+        // Nothing left to pause or stop; a new run may start.
+        QVERIFY(!f.ventanaPrograma->btnPausa->isEnabled() && !f.ventanaPrograma->btnDetener->isEnabled());
+        QVERIFY(f.ventanaPrograma->btnIniciar->isEnabled());
     }
 
     // «Superponer repeticiones» brings up the step window on the chosen row's stage (a step's
