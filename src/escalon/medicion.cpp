@@ -782,7 +782,9 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
                 std::max(duda.subida, std::abs(subidaEntre(o) - propias.subida)),
                 std::max(duda.sobreimpulso, std::abs(c.sobreimpulso - propias.sobreimpulso)),
                 std::max(duda.tiempoPico, std::abs(c.tiempoPico - propias.tiempoPico)), 0};
-        establecido = establecido && c.establecimiento >= entrada && c.establecimiento <= salida;
+        // The doubt's models lie two and a half deviations out; the figure is known at two.
+        const double e = propias.establecimiento + 0.8 * (c.establecimiento - propias.establecimiento);
+        establecido = establecido && e >= entrada && e <= salida;
     }
     if (forma.t10 && forma.t90)
         f.subida = propias.subida;
@@ -837,7 +839,7 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
     const bool seguro = f.establecimiento && *f.establecimiento <= fin && duda.final <= banda / 4
                         && asentado.asentado && std::abs(*f.valorFinal - asentado.media) <= *f.banda / 4;
     f.finalProvisional = !seguro;
-    f.subidaProvisional = !seguro || (!exactas && f.subida && duda.subida > 0.08 * *f.subida + dt);
+    f.subidaProvisional = !seguro || (!exactas && f.subida && 0.8 * duda.subida > 0.1 * *f.subida + 2 * dt);
     const double trasPico = m.oscila() ? m.periodo() / 4 : m.constante();
     f.picoProvisional = !seguro || (f.tiempoPico && fin < *f.tiempoPico + trasPico)
                         || (!exactas && duda.sobreimpulso > 1.5);

@@ -180,7 +180,7 @@ private slots:
 #endif
         const barrido::Resultado r = barrido::correr(35, lazos);
         // The aim is 99 %; this is where the analysis stands, so a change that loses ground shows.
-        QVERIFY2(r.bien >= 0.84 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
+        QVERIFY2(r.bien >= 0.85 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
     }
 
     // A long record whose response is over in its first few hundredths: the fit's starts and
