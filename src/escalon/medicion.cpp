@@ -456,6 +456,7 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     // points) could hide there.
     if (!redondeo && !f.tiempoPico) {
         exceso = 0;
+        ruidoPico = 0; // a parabola on the noise's own top tells nothing here; `oculto` does
         double oculto = umbralPico; // the largest overshoot the noise could hide
         if (oculto > 0.02 * std::abs(amplitud) && f.subida && a90.cuando() && f.espaciado > 0) {
             // A loop's hump is no narrower than its rise: on samples smoothed over the rise it
