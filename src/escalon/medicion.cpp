@@ -288,8 +288,16 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
     // of deviation `sigma` read below 0.5 (above 253.5) that often.
     const double parte = std::max(enCero, enTope) / (m3 + m4);
     if (parte > 0 && parte < 1) {
-        const double z = cuantil(parte);
-        a.media = enCero > 0 ? 0.5 - sigma * z : 253.5 + sigma * z;
+        // Only where the readings cut off beyond the limit bias the mean by more than chance
+        // moves the share: a few readings at the limit tell the value far worse than the mean.
+        // The bias: each count beyond the limit a reading would have gone, had it not been cut.
+        const double z = cuantil(parte), porParte = enCero > 0 ? 0.5 - sigma * z : 253.5 + sigma * z;
+        double sesgo = 0.0;
+        for (int k = 0; k < 8; ++k)
+            sesgo += 0.5 * std::erfc(((enCero > 0 ? porParte + 0.5 : 254.5 - porParte) + k) / sigma / std::numbers::sqrt2);
+        const double densidad = std::exp(-0.5 * z * z) / std::sqrt(2.0 * std::numbers::pi);
+        if (sesgo > sigma * std::sqrt(parte * (1 - parte) / (m3 + m4)) / densidad)
+            a.media = porParte;
     } else if (parte == 1)
         a.media = enCero > 0 ? 0.0 : 254.0;
     return a;
