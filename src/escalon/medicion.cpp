@@ -532,6 +532,10 @@ void figurasExactas(Figuras &f, const double *t, const double *y, const double *
         }
         if (enteros)
             nudo(t[i - 1], y[i - 1]);
+        // A whole count after a point whose samples passed to it (merged, their mean between
+        // counts) is where the value stays within half a count: no crossing there.
+        else if (i > 0 && y[i] == std::round(y[i]))
+            continue;
         nudo(t[i], y[i]);
     }
     f.subida.reset();
