@@ -353,12 +353,13 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
     // weigh as all of theirs do, so they tell.
     const int n = tanteo.n;
     // Nor where its levels are nowhere the points reach: a pole faster than the samples and
-    // the zero together fit the first points' noise with a start of any size, unseen.
+    // the zero together fit the first points' noise with a start of any size, unseen. Twice
+    // their span: sampled slowly with no rest before, the first point may be far along already.
     const auto [bajo, alto] = std::minmax_element(p.y, p.y + p.n);
     const auto alcanzable = [&, bajo = *bajo, alto = *alto](const Eigen::VectorXd &x, bool conCero) {
         Modelo m = forma(x);
         Residuos(tanteo, conCero).niveles(m);
-        return std::abs(m.final - m.inicial) <= 1.25 * (alto - bajo);
+        return std::abs(m.final - m.inicial) <= 2.0 * (alto - bajo);
     };
     const bool cero = mejores[1].chi2 < mejores[0].chi2 - 4.0 * std::max(1.0, mejores[1].chi2 / (n - 6))
                       && alcanzable(mejores[1].x, true);
