@@ -352,10 +352,23 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
     // The zero where it takes off far more than the noise would by chance; the merged points
     // weigh as all of theirs do, so they tell.
     const int n = tanteo.n;
-    const bool cero = mejores[1].chi2 < mejores[0].chi2 - 4.0 * std::max(1.0, mejores[1].chi2 / (n - 6));
+    // Nor where its levels are nowhere the points reach: a pole faster than the samples and
+    // the zero together fit the first points' noise with a start of any size, unseen. Twice
+    // their span: sampled slowly with no rest before, the first point may be far along already.
+    const auto [bajo, alto] = std::minmax_element(p.y, p.y + p.n);
+    const auto alcanzable = [&, bajo = *bajo, alto = *alto](const Eigen::VectorXd &x, bool conCero) {
+        Modelo m = forma(x);
+        Residuos(tanteo, conCero).niveles(m);
+        return std::abs(m.final - m.inicial) <= 2.0 * (alto - bajo);
+    };
+    const bool cero = mejores[1].chi2 < mejores[0].chi2 - 4.0 * std::max(1.0, mejores[1].chi2 / (n - 6))
+                      && alcanzable(mejores[1].x, true);
     Mejor &mejor = mejores[cero];
-    if (std::isfinite(mejor.chi2) && tanteo.n != p.n)
-        mejor.chi2 = minimizar(p, cero, mejor.x, 16);
+    if (std::isfinite(mejor.chi2) && tanteo.n != p.n) {
+        Eigen::VectorXd x = mejor.x;
+        if (const double c = minimizar(p, cero, x, 16); alcanzable(x, cero))
+            mejor = {x, c};
+    }
     if (!std::isfinite(mejor.chi2))
         return std::nullopt;
 
@@ -385,7 +398,7 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
         if (tanteo.n != p.n)
             minimizar(p, cero, x, 16);
         r(x, g);
-        if (!(g.squaredNorm() < a.chi2))
+        if (!(g.squaredNorm() < a.chi2) || !alcanzable(x, cero))
             break;
         mejor.x = x;
     }

@@ -21,18 +21,25 @@ using Nota = NotaEscalon;
 // Rounding to whole counts alone spreads a value by this much.
 const double cuantizacion = 1.0 / std::sqrt(12.0);
 
-// Centred moving mean of `ancho` points, narrower at the ends.
-void suavizar(const double *y, int n, int ancho, double *s)
+// Centred moving mean over `ancho` samples' time (`dt` apart), narrower at the ends, each
+// point weighed by the samples it holds: a long record's merged points each span many
+// samples, and a window counted in points would reach far along a slow tail.
+void suavizar(const double *t, const double *y, const double *cuenta, int n, int ancho, double dt,
+              double *s)
 {
-    const int antes = ancho / 2, despues = ancho - 1 - antes;
-    double suma = 0.0;
-    int lo = 0, hi = -1;
+    const double antes = (ancho / 2 + 0.5) * dt, despues = (ancho - 1 - ancho / 2 + 0.5) * dt;
+    double suma = 0.0, peso = 0.0;
+    int lo = 0, hi = 0; // the window is [lo, hi)
     for (int i = 0; i < n; ++i) {
-        while (hi < std::min(n - 1, i + despues))
-            suma += y[++hi];
-        while (lo < i - antes)
-            suma -= y[lo++];
-        s[i] = suma / (hi - lo + 1);
+        while (hi < n && (hi <= i || t[hi] < t[i] + despues)) {
+            suma += y[hi] * cuenta[hi];
+            peso += cuenta[hi++];
+        }
+        while (lo < i && t[lo] <= t[i] - antes) {
+            suma -= y[lo] * cuenta[lo];
+            peso -= cuenta[lo++];
+        }
+        s[i] = suma / peso;
     }
 }
 
@@ -281,8 +288,16 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
     // of deviation `sigma` read below 0.5 (above 253.5) that often.
     const double parte = std::max(enCero, enTope) / (m3 + m4);
     if (parte > 0 && parte < 1) {
-        const double z = cuantil(parte);
-        a.media = enCero > 0 ? 0.5 - sigma * z : 253.5 + sigma * z;
+        // Only where the readings cut off beyond the limit bias the mean by more than chance
+        // moves the share: a few readings at the limit tell the value far worse than the mean.
+        // The bias: each count beyond the limit a reading would have gone, had it not been cut.
+        const double z = cuantil(parte), porParte = enCero > 0 ? 0.5 - sigma * z : 253.5 + sigma * z;
+        double sesgo = 0.0;
+        for (int k = 0; k < 8; ++k)
+            sesgo += 0.5 * std::erfc(((enCero > 0 ? porParte + 0.5 : 254.5 - porParte) + k) / sigma / std::numbers::sqrt2);
+        const double densidad = std::exp(-0.5 * z * z) / std::sqrt(2.0 * std::numbers::pi);
+        if (sesgo > sigma * std::sqrt(parte * (1 - parte) / (m3 + m4)) / densidad)
+            a.media = porParte;
     } else if (parte == 1)
         a.media = enCero > 0 ? 0.0 : 254.0;
     return a;
@@ -335,7 +350,7 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     const double r = 40.0 * f.ruido / std::abs(amplitud);
     int ancho = std::clamp(int(std::ceil(r * r)), 1, 32);
     std::vector<double> s(static_cast<size_t>(n));
-    suavizar(y, n, ancho, s.data());
+    suavizar(t, y, cuenta, n, ancho, f.espaciado, s.data());
     {
         Cruce c10(f.inicial + 0.1 * amplitud, sentido), c90(f.inicial + 0.9 * amplitud, sentido);
         for (int i = 0; i < n; ++i) {
@@ -347,7 +362,7 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
             const double t10 = ultimoCruce(t, s.data(), n, c10.nivel(), sentido, *c90.cuando());
             const int tope = std::max(1, int(0.2 * (*c90.cuando() - t10) / f.espaciado));
             ancho = std::clamp(int(std::ceil(q * q)), 1, std::min(tope, 512));
-            suavizar(y, n, ancho, s.data());
+            suavizar(t, y, cuenta, n, ancho, f.espaciado, s.data());
         }
     }
     Cruce a10(f.inicial + 0.1 * amplitud, sentido), a90(f.inicial + 0.9 * amplitud, sentido);
@@ -363,7 +378,8 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     if (a.asentado) {
         std::vector<double> e(static_cast<size_t>(n));
         const double desvios = std::sqrt(2.0 * std::log(std::max(2.0, double(n)))) + 2.0;
-        suavizar(y, n, std::clamp(int(std::ceil(std::pow(desvios * f.ruido / *f.banda, 2))), ancho, 256), e.data());
+        suavizar(t, y, cuenta, n, std::clamp(int(std::ceil(std::pow(desvios * f.ruido / *f.banda, 2))), ancho, 256),
+                 f.espaciado, e.data());
         for (int i = 0; i < n; ++i)
             banda.agregar(t[i], e[size_t(i)]);
     }
@@ -461,9 +477,9 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         if (oculto > 0.02 * std::abs(amplitud) && f.subida && a90.cuando() && f.espaciado > 0) {
             // A loop's hump is no narrower than its rise: on samples smoothed over the rise it
             // stands out of far less noise. None over the tolerance there: none at all.
-            const int w = std::clamp(int(*f.subida / f.espaciado), ancho, 512);
+            const int w = int(std::clamp(*f.subida / f.espaciado, double(ancho), 1e6));
             std::vector<double> e(static_cast<size_t>(n));
-            suavizar(y, n, w, e.data());
+            suavizar(t, y, cuenta, n, w, f.espaciado, e.data());
             double top = 0.0;
             for (int i = 0; i < n; ++i)
                 if (t[i] >= *a90.cuando())
@@ -517,6 +533,10 @@ void figurasExactas(Figuras &f, const double *t, const double *y, const double *
         }
         if (enteros)
             nudo(t[i - 1], y[i - 1]);
+        // A whole count after a point whose samples passed to it (merged, their mean between
+        // counts) is where the value stays within half a count: no crossing there.
+        else if (i > 0 && y[i] == std::round(y[i]))
+            continue;
         nudo(t[i], y[i]);
     }
     f.subida.reset();

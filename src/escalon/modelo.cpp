@@ -158,7 +158,10 @@ Modelo::Forma Modelo::forma() const
 
 double Modelo::establecimiento(double banda) const
 {
-    if (banda >= 1.0)
+    // A band wider than the whole response holds it from the start: it never leaves.
+    if (banda > 1.0)
+        return 0.0;
+    if (banda == 1.0)
         return retardo;
     if (!(c1 > 0.0) || !std::isfinite(constante()))
         return std::numeric_limits<double>::infinity();
