@@ -3,6 +3,7 @@
 // grows, shrinks, moves or is a FIFO, two sessions in the window, and the window on a real
 // log written by the pipeline.
 
+#include <functional>
 #include <map>
 #include <random>
 #include <thread>
@@ -44,6 +45,20 @@ void escribir(const QString &ruta, const QByteArray &b, QIODevice::OpenMode modo
     QCOMPARE(f.write(b), b.size());
 }
 
+// Lines `desde` to `hasta` of a log `paso` ms apart from `t0`, as the panel writes them: (set point, value) of each.
+QByteArray registro(qint64 t0, int paso, int desde, int hasta, const std::function<std::pair<int, int>(int)> &linea)
+{
+    FormatoFecha formato;
+    QByteArray texto;
+    char b[64];
+    for (int i = desde; i < hasta; ++i) {
+        const auto [sp, valor] = linea(i);
+        texto.append(b, formato.escribir(t0 + qint64(paso) * i, true, b)).append('\t').append(QByteArray::number(sp))
+            .append('\t').append(QByteArray::number(valor)).append("\r\n");
+    }
+    return texto;
+}
+
 // A log as the window gets it from the reader, and every sample read again from the file.
 struct Leido
 {
@@ -54,7 +69,7 @@ struct Leido
     int reinicios = 0;
 };
 
-void conectar(CargadorHistorial &c, Leido &l)
+void empezar(CargadorHistorial &c, Leido &l)
 {
     QObject::connect(&c, &CargadorHistorial::lote, [&l](const std::shared_ptr<const CargadorHistorial::Lote> &x) {
         if (x->generacion != l.generacion) {
@@ -66,6 +81,7 @@ void conectar(CargadorHistorial &c, Leido &l)
         l.malas = x->lineasMalas;
     });
     QObject::connect(&c, &CargadorHistorial::reiniciado, [&l] { ++l.reinicios; });
+    c.empezar();
 }
 
 void releer(CargadorHistorial &c, Leido &l)
@@ -154,6 +170,9 @@ class TstHistorial : public QObject
     QTemporaryDir dir_;
 
 private slots:
+    // Logs as a Spanish computer writes them, unless a test says otherwise.
+    void init() { QLocale::setDefault(QLocale(QStringLiteral("es_ES"))); }
+
     // The lines this panel writes in each language, with and without milliseconds; and
     // every kind of line that is not one (-1: not read).
     void lector_data()
@@ -227,7 +246,6 @@ private slots:
     // further than a block away.
     void alAzar()
     {
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         std::mt19937 g(36);
         std::map<QString, int> fallos, casos;
         for (int semilla = 0; semilla < 48; ++semilla) {
@@ -241,8 +259,7 @@ private slots:
             escribir(ruta, e.texto, QIODevice::WriteOnly);
             Leido l;
             CargadorHistorial c(ruta);
-            conectar(c, l);
-            c.empezar();
+            empezar(c, l);
             releer(c, l);
             QStringList mal;
             if (l.muestras.size() != e.ms.size())
@@ -388,8 +405,7 @@ private slots:
         escribir(ruta, texto, QIODevice::WriteOnly);
         Leido l;
         CargadorHistorial c(ruta);
-        conectar(c, l);
-        c.empezar();
+        empezar(c, l);
         releer(c, l);
         QList<qint64> leidos;
         for (const auto &m : l.muestras)
@@ -423,15 +439,13 @@ private slots:
         QFETCH(int, muestras);
         QFETCH(int, malas);
         QFETCH(int, reinicios);
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         QString ruta = dir_.filePath(QString::fromLatin1(QTest::currentDataTag()));
         const QByteArray inicio = "8/12/2026 14:12:19,990\t50\t9\r\n8/12/2026 14:12:19,995\t50\t8\r\n";
         const bool vacio = escrituras.first() == "!";
         escribir(ruta, vacio ? QByteArray() : inicio, QIODevice::WriteOnly);
         Leido l;
         CargadorHistorial cargador(ruta);
-        conectar(cargador, l);
-        cargador.empezar();
+        empezar(cargador, l);
         QCOMPARE(l.datos.cuantos(), vacio ? 0u : 2u);
         for (QByteArray e : escrituras) {
             // "=" cuts the file to what follows; "!" moves it away and writes a new one in its
@@ -464,7 +478,6 @@ private slots:
     void tubo()
     {
 #ifdef Q_OS_UNIX
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         const QString ruta = dir_.filePath(QStringLiteral("tubo"));
         QVERIFY(::mkfifo(QFile::encodeName(ruta).constData(), 0600) == 0);
         QElapsedTimer reloj;
@@ -476,11 +489,8 @@ private slots:
         }
         QVERIFY2(reloj.elapsed() < 1000, qPrintable(QString::number(reloj.elapsed())));
         VentanaHistorial v(ruta);
-        QByteArray texto;
-        char b[64];
-        for (int i = 0; i < 3000; ++i)
-            texto.append(b, FormatoFecha().escribir(msLocal(2026, 12, 8, 14, 0, 0, 0) + i, true, b))
-                .append("\t20\t").append(QByteArray::number(i % 255)).append("\r\n");
+        const QByteArray texto = registro(msLocal(2026, 12, 8, 14, 0, 0, 0), 1, 0, 3000,
+                                          [](int i) { return std::pair(20, i % 255); });
         std::thread escritor([&] {
             QFile f(ruta);
             if (f.open(QIODevice::WriteOnly))
@@ -501,19 +511,13 @@ private slots:
     // second measured from the second's samples alone; the cursors across say so.
     void sesiones()
     {
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         const QString ruta = dir_.filePath(QStringLiteral("sesiones.xls"));
-        FormatoFecha formato;
-        QByteArray texto;
-        char b[64];
         const qint64 t0 = msLocal(2026, 12, 8, 10, 0, 0, 0), t1 = t0 + 3600000 + 20000;
-        for (int i = 0; i < 400; ++i)
-            texto.append(b, formato.escribir(t0 + 50 * i, true, b)).append("\t30\t30\r\n");
-        for (int i = 0; i < 400; ++i)
-            texto.append(b, formato.escribir(t1 + 50 * i, true, b))
-                .append(i < 100 ? "\t50\t" : "\t60\t")
-                .append(QByteArray::number(i < 100 ? 50 : std::min(60, 50 + (i - 100) / 3)) + "\r\n");
-        escribir(ruta, texto, QIODevice::WriteOnly);
+        const auto primera = [](int) { return std::pair(30, 30); };
+        const auto segunda = [](int i) {
+            return std::pair(i < 100 ? 50 : 60, std::min(60, 50 + std::max(0, i - 100) / 3));
+        };
+        escribir(ruta, registro(t0, 50, 0, 400, primera) + registro(t1, 50, 0, 400, segunda), QIODevice::WriteOnly);
         VentanaHistorial v(ruta);
         v.resize(1000, 600);
         v.show();
@@ -564,24 +568,15 @@ private slots:
     // A step still running at the end of a log the panel writes: its window follows the file.
     void escalonQueCrece()
     {
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         const QString ruta = dir_.filePath(QStringLiteral("crece.xls"));
-        FormatoFecha formato;
         const qint64 t0 = msLocal(2026, 12, 8, 12, 0, 0, 0);
-        const auto lineas = [&](int desde, int hasta) {
-            QByteArray texto;
-            char b[64];
-            for (int i = desde; i < hasta; ++i)
-                texto.append(b, formato.escribir(t0 + 20 * i, true, b))
-                    .append(i < 100 ? "\t20\t20\r\n" : "\t60\t").append(i < 100 ? "" : "40\r\n");
-            return texto;
-        };
-        escribir(ruta, lineas(0, 150), QIODevice::WriteOnly);
+        const auto escalon = [](int i) { return i < 100 ? std::pair(20, 20) : std::pair(60, 40); };
+        escribir(ruta, registro(t0, 20, 0, 150, escalon), QIODevice::WriteOnly);
         VentanaHistorial v(ruta);
         QVERIFY(hasta([&] { return v.leido(); }));
         QVERIFY(v.medirEscalonEnVista().isEmpty());
         QVERIFY(hasta([&] { return v.respuesta() && v.respuesta()->registro().muestras() == 50; }));
-        escribir(ruta, lineas(150, 400), QIODevice::Append);
+        escribir(ruta, registro(t0, 20, 150, 400, escalon), QIODevice::Append);
         QVERIFY(hasta([&] { return v.respuesta()->registro().muestras() == 300; }));
     }
 
@@ -590,7 +585,6 @@ private slots:
     // ends, an icon.
     void vista()
     {
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         const QString ruta = dir_.filePath(QStringLiteral("vista.xls"));
         escribir(ruta, {}, QIODevice::WriteOnly);
         VentanaHistorial v(ruta);
@@ -601,13 +595,8 @@ private slots:
         QVERIFY(hasta([&] { return v.leido(); }));
         GraficoHistorial &g = v.grafico();
         QVERIFY(!g.xAxis->tickLabels());
-        QByteArray texto;
-        char b[64];
-        FormatoFecha formato;
         const qint64 t0 = msLocal(2026, 12, 8, 9, 19, 25, 0);
-        for (int i = 0; i < 1000; ++i)
-            texto.append(b, formato.escribir(t0 + 10 * i, true, b)).append("\t20\t").append(QByteArray::number(i % 200)).append("\r\n");
-        escribir(ruta, texto, QIODevice::Append);
+        escribir(ruta, registro(t0, 10, 0, 1000, [](int i) { return std::pair(20, i % 200); }), QIODevice::Append);
         QVERIFY(hasta([&] { return v.datos().cuantos() == 1000; }));
         QVERIFY(g.xAxis->tickLabels());
         g.replot();
@@ -648,7 +637,6 @@ private slots:
     void ventana()
     {
         QFETCH(bool, milisegundos);
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         const QString ruta = dir_.filePath(milisegundos ? "ms.xls" : "s.xls");
         RelojPrueba reloj(QDateTime(QDate(2026, 12, 8), QTime(14, 12, 20)));
         Form1 f;
@@ -714,7 +702,6 @@ private slots:
     {
         QFETCH(QByteArray, contenido);
         QFETCH(QString, aviso);
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         const QString ruta = dir_.filePath(QString::fromLatin1(QTest::currentDataTag()));
         escribir(ruta, contenido, QIODevice::WriteOnly);
         VentanaHistorial v(ruta);

@@ -64,14 +64,27 @@ struct Banco
             d.append(char(x));
         a.procesarEntrada(evento::comEvReceive, d);
     }
-    bool iniciar(const QString &texto)
+    // `desde`: the level the controller says first, as set point and value.
+    bool iniciar(const QString &texto, int desde = -1)
     {
+        if (desde >= 0)
+            muestras({255, desde, desde});
         const auto l = programa::leer(texto);
         if (!l.programa)
             qFatal("%s", qPrintable(l.errores.join(u'\n')));
         e->setPrograma(*l.programa);
         t0 = duration_cast<microseconds>(reloj.estable().time_since_epoch());
         return e->iniciar();
+    }
+    // A first-order loop with time constant `tau` answers each set point, a sample every 20 ms to the end.
+    void lazo(double y, double tau)
+    {
+        while (e->estado() != Ejecutor::Estado::parado) {
+            pasar(milliseconds(20));
+            e->avanzar();
+            y += (v.setPoint.value_or(0) - y) * -std::expm1(-0.02 / tau);
+            muestras({int(std::lround(y))});
+        }
     }
 };
 
@@ -98,11 +111,12 @@ QList<Envio> correr(Banco &b, QRandomGenerator &g, microseconds paso, microsecon
     return envios;
 }
 
-void informar(const std::map<QString, int> &fallos, const std::map<QString, int> &casos)
+bool informar(const std::map<QString, int> &fallos, const std::map<QString, int> &casos)
 {
     for (const auto &[region, n] : casos)
         qInfo("%s: %d cases, %d failed", qPrintable(region), n,
               fallos.count(region) ? fallos.at(region) : 0);
+    return fallos.empty();
 }
 
 } // namespace
@@ -157,8 +171,7 @@ private slots:
                 qWarning("case %d: %s", caso, qPrintable(texto.replace(u'\n', u';')));
             }
         }
-        informar(fallos, casos);
-        QVERIFY(fallos.empty());
+        QVERIFY(informar(fallos, casos));
     }
 
     // A ramp goes one count at a time from the set point in force, never before its share of
@@ -173,7 +186,6 @@ private slots:
             const int desde = g.bounded(101);
             const int hasta = g.bounded(3) ? g.bounded(101) : g.bounded(255);
             const int64_t ms = int64_t(std::exp(std::log(10.0) + g.generateDouble() * std::log(2000.0)));
-            b.muestras({255, desde, desde});
             const int fin = std::min(hasta, 100), cuentas = std::abs(fin - desde);
             const bool empinada = cuentas > 0 && milliseconds(ms) / cuentas < Ejecutor::espaciadoMinimo;
             const microseconds paso(1000);
@@ -181,7 +193,7 @@ private slots:
                 cuentas == 0 ? "flat" : fin > desde ? "up" : "down",
                 empinada ? "too steep" : "paced");
             ++casos[region];
-            QVERIFY(b.iniciar(QStringLiteral("Rampa %1 %2").arg(hasta).arg(programa::textoSegundos(ms))));
+            QVERIFY(b.iniciar(QStringLiteral("Rampa %1 %2").arg(hasta).arg(programa::textoSegundos(ms)), desde));
             const QList<Envio> envios = correr(b, g, paso);
             bool bien = envios.size() == cuentas;
             for (qsizetype k = 0; bien && k < envios.size(); ++k) {
@@ -205,16 +217,14 @@ private slots:
                          (long long)envios.size());
             }
         }
-        informar(fallos, casos);
-        QVERIFY(fallos.empty());
+        QVERIFY(informar(fallos, casos));
     }
 
     // A timer woken 100 ms late catches up on a ramp's counts 2 ms apart, not in a burst.
     void rampaAtrasada()
     {
         Banco b;
-        b.muestras({255, 0, 0});
-        QVERIFY(b.iniciar(QStringLiteral("Rampa 100 1 s")));
+        QVERIFY(b.iniciar(QStringLiteral("Rampa 100 1 s"), 0));
         b.pasar(milliseconds(100));
         b.e->avanzar();
         QCOMPARE(b.pty.leer(), QByteArray(1, char(1)));
@@ -234,8 +244,7 @@ private slots:
     {
         QRandomGenerator g(3804);
         Banco b;
-        b.muestras({255, 20, 20});
-        QVERIFY(b.iniciar(QStringLiteral("Rampa 40 2 s\nEscalón 60 5 s")));
+        QVERIFY(b.iniciar(QStringLiteral("Rampa 40 2 s\nEscalón 60 5 s"), 20));
         correr(b, g, microseconds(1000), milliseconds(1000));
         const int antes = b.v.setPoint.value_or(-1);
         QVERIFY(antes > 25 && antes < 35);
@@ -270,11 +279,10 @@ private slots:
             const int inferior = 10 + g.bounded(100), superior = inferior + 1 + g.bounded(100);
             const int n = 1 + g.bounded(5), seguro = g.bounded(101);
             const bool conInferior = g.bounded(2);
-            b.muestras({255, 50, 50});
             QVERIFY(b.iniciar(QStringLiteral("Escalón 50 1000\nLímite superior %1\n%2Set point seguro %3\n"
                                              "Muestras fuera %4")
                                   .arg(superior).arg(conInferior ? QStringLiteral("Límite inferior %1\n").arg(inferior) : QString())
-                                  .arg(seguro).arg(n)));
+                                  .arg(seguro).arg(n), 50));
             b.pty.leer();
             const bool pausar = g.bounded(4) == 0;
             if (pausar)
@@ -327,8 +335,7 @@ private slots:
             if (!bien)
                 ++fallos[region];
         }
-        informar(fallos, casos);
-        QVERIFY(fallos.empty());
+        QVERIFY(informar(fallos, casos));
     }
 
     // Through the port's own report: the device going away stops the run and says so.
@@ -349,16 +356,8 @@ private slots:
     void escalonesMedidos()
     {
         Banco b;
-        b.muestras({255, 30, 30});
-        QVERIFY(b.iniciar(QStringLiteral("Escalón 50 3\nEscalón 30 3\nMantener 1\nEscalón 30 2\nRepetir 2")));
-        double y = 30;
-        const double dt = 0.02, tau = 0.3;
-        while (b.e->estado() != Ejecutor::Estado::parado) {
-            b.pasar(microseconds(20000));
-            b.e->avanzar();
-            y += (b.v.setPoint.value_or(0) - y) * -std::expm1(-dt / tau);
-            b.muestras({int(std::lround(y))});
-        }
+        QVERIFY(b.iniciar(QStringLiteral("Escalón 50 3\nEscalón 30 3\nMantener 1\nEscalón 30 2\nRepetir 2"), 30));
+        b.lazo(30, 0.3);
         const auto &e = b.e->escalones();
         QCOMPARE(e.size(), 4);
         const int etapas[] = {1, 2, 1, 2}, hastas[] = {50, 30, 50, 30}, reps[] = {1, 1, 2, 2};
@@ -383,10 +382,9 @@ private slots:
             const int n = 1 + g.bounded(4), alto = 40 + g.bounded(50), bajo = 5 + g.bounded(30);
             const int inicio = g.bounded(2) ? bajo : g.bounded(36);
             const double tau = 0.1 + 0.4 * g.generateDouble(), ruido = g.bounded(2) * 0.6;
-            b.muestras({255, inicio, inicio});
             QVERIFY(b.iniciar(QStringLiteral("Escalón %1 %2\nEscalón %3 %4\nRepetir %5").arg(alto)
                                   .arg(programa::textoSegundos(2000 + g.bounded(2000))).arg(bajo)
-                                  .arg(programa::textoSegundos(2000 + g.bounded(2000))).arg(n)));
+                                  .arg(programa::textoSegundos(2000 + g.bounded(2000))).arg(n), inicio));
             // Each step's samples as sent: stage, repeat, (time, value).
             struct Paso { int etapa, repeticion; QList<std::pair<microseconds, int>> m; };
             QList<Paso> pasos{{b.e->etapa() + 1, 1, {}}};
@@ -449,28 +447,17 @@ private slots:
                 }
             }
         }
-        informar(fallos, casos);
-        QVERIFY(fallos.empty());
+        QVERIFY(informar(fallos, casos));
     }
 
     // A long run keeps every step's figures, but the samples of only the last repeats of each
     // stage and of the last steps in all; the overlay draws those and says how many it left out.
     void curvasAcotadas()
     {
-        const auto correrPrograma = [](Banco &b, const QString &texto) {
-            b.muestras({255, 30, 30});
-            QVERIFY(b.iniciar(texto));
-            double y = 30;
-            while (b.e->estado() != Ejecutor::Estado::parado) {
-                b.pasar(milliseconds(20));
-                b.e->avanzar();
-                y += (b.v.setPoint.value_or(0) - y) * -std::expm1(-0.02 / 0.1);
-                b.muestras({int(std::lround(y))});
-            }
-        };
         {
             Banco b;
-            correrPrograma(b, QStringLiteral("Escalón 40 1\nEscalón 30 1\nRepetir 23"));
+            QVERIFY(b.iniciar(QStringLiteral("Escalón 40 1\nEscalón 30 1\nRepetir 23"), 30));
+            b.lazo(30, 0.1);
             const auto &e = b.e->escalones();
             QCOMPARE(e.size(), 46);
             for (const auto &x : e)
@@ -486,7 +473,8 @@ private slots:
         QString texto = QStringLiteral("Repetir 19\n");
         for (int i = 0; i < 22; ++i)
             texto += QStringLiteral("Escalón %1 1\n").arg(i % 2 ? 30 : 40);
-        correrPrograma(b, texto);
+        QVERIFY(b.iniciar(texto, 30));
+        b.lazo(30, 0.1);
         const auto &e = b.e->escalones();
         QCOMPARE(e.size(), 22 * 19);
         for (qsizetype i = 0; i < e.size(); ++i)
