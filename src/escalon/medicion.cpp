@@ -292,9 +292,10 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
         // moves the share: a few readings at the limit tell the value far worse than the mean.
         // The bias: each count beyond the limit a reading would have gone, had it not been cut.
         const double z = cuantil(parte), porParte = enCero > 0 ? 0.5 - sigma * z : 253.5 + sigma * z;
+        const double hastaLimite = enCero > 0 ? porParte + 0.5 : 254.5 - porParte;
         double sesgo = 0.0;
         for (int k = 0; k < 8; ++k)
-            sesgo += 0.5 * std::erfc(((enCero > 0 ? porParte + 0.5 : 254.5 - porParte) + k) / sigma / std::numbers::sqrt2);
+            sesgo += 0.5 * std::erfc((hastaLimite + k) / sigma / std::numbers::sqrt2);
         const double densidad = std::exp(-0.5 * z * z) / std::sqrt(2.0 * std::numbers::pi);
         if (sesgo > sigma * std::sqrt(parte * (1 - parte) / (m3 + m4)) / densidad)
             a.media = porParte;

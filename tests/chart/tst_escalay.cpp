@@ -14,6 +14,18 @@ class TstEscalaY : public QObject
 {
     Q_OBJECT
 
+    // The chart as drawn, and where a row and a value fall on it.
+    struct Lienzo
+    {
+        explicit Lienzo(GraficoTendencia &g) : g(g), img(g.grab().toImage()), area(g.axisRect()->rect()) {}
+        int px(double fila) const { return qRound(g.xAxis->coordToPixel(fila)); }
+        int py(double valor) const { return qRound(g.yAxis->coordToPixel(valor)); }
+        QColor color(int x, int y) const { return QColor(img.pixel(x, y)); }
+        GraficoTendencia &g;
+        const QImage img;
+        const QRect area;
+    };
+
     static void escribir(QLineEdit *caja, const char *teclas)
     {
         caja->selectAll();
@@ -348,34 +360,30 @@ private slots:
         f.adquisicion().procesarEntrada(evento::comEvReceive, muestras);
         GraficoTendencia &g = *f.MSChart1;
         g.redibujar();
-        const QImage img = g.grab().toImage();
-        const QRect area = g.axisRect()->rect();
-        const auto px = [&](double fila) { return qRound(g.xAxis->coordToPixel(fila)); };
-        const auto py = [&](double valor) { return qRound(g.yAxis->coordToPixel(valor)); };
-        const auto color = [&](int x, int y) { return QColor(img.pixel(x, y)); };
+        const Lienzo c(g);
 
         // No set-point line where none was known yet.
-        for (int x = px(2); x <= px(99); ++x)
-            for (int y = area.top(); y <= area.bottom(); ++y)
-                QVERIFY2(color(x, y) != colorSetPoint, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+        for (int x = c.px(2); x <= c.px(99); ++x)
+            for (int y = c.area.top(); y <= c.area.bottom(); ++y)
+                QVERIFY2(c.color(x, y) != colorSetPoint, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
         // The set point, dashed: its colour along much of its row, with gaps.
         int enSetPoint = 0;
-        for (int x = area.left(); x <= area.right(); ++x)
-            enSetPoint += color(x, py(100)) == colorSetPoint;
-        QVERIFY2(enSetPoint > area.width() / 3, qPrintable(QString::number(enSetPoint)));
-        QVERIFY2(enSetPoint < area.width() * 9 / 10, qPrintable(QString::number(enSetPoint)));
+        for (int x = c.area.left(); x <= c.area.right(); ++x)
+            enSetPoint += c.color(x, c.py(100)) == colorSetPoint;
+        QVERIFY2(enSetPoint > c.area.width() / 3, qPrintable(QString::number(enSetPoint)));
+        QVERIFY2(enSetPoint < c.area.width() * 9 / 10, qPrintable(QString::number(enSetPoint)));
         // The newest row's column, one past the plot's right().
-        QCOMPARE(color(px(512), py(145)), colorDato);
+        QCOMPARE(c.color(c.px(512), c.py(145)), colorDato);
         // The step rises between the columns of rows 400 and 401 (crossing the set point,
         // drawn over it), then stays level.
-        for (int y = py(145); y <= py(50); ++y) {
+        for (int y = c.py(145); y <= c.py(50); ++y) {
             bool enPaso = false;
-            for (int x = px(400); x <= px(401); ++x)
-                enPaso = enPaso || color(x, y) == colorDato
-                         || (y == py(100) && color(x, y) == colorSetPoint);
+            for (int x = c.px(400); x <= c.px(401); ++x)
+                enPaso = enPaso || c.color(x, y) == colorDato
+                         || (y == c.py(100) && c.color(x, y) == colorSetPoint);
             QVERIFY2(enPaso, qPrintable(QStringLiteral("y %1").arg(y)));
         }
-        QCOMPARE(color(px(456), py(145)), colorDato);
+        QCOMPARE(c.color(c.px(456), c.py(145)), colorDato);
 
         // A new maximum rescales: the labels left of the plot are those of a chart drawn
         // fresh with the same rows.
@@ -391,7 +399,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&nuevo));
         nuevo.MSChart1->redibujar();
         QCOMPARE(nuevo.MSChart1->axisRect()->rect(), g.axisRect()->rect());
-        const QRect etiquetas(0, 0, area.left(), area.bottom() + 8);
+        const QRect etiquetas(0, 0, c.area.left(), c.area.bottom() + 8);
         QCOMPARE(g.grab().toImage().copy(etiquetas),
                  nuevo.MSChart1->grab().toImage().copy(etiquetas));
     }
@@ -424,30 +432,26 @@ private slots:
         recibir(120, 1); // row 101, after a second break
         GraficoTendencia &g = *f.MSChart1;
         g.redibujar();
-        const QImage img = g.grab().toImage();
-        const QRect area = g.axisRect()->rect();
-        const auto px = [&](double fila) { return qRound(g.xAxis->coordToPixel(fila)); };
-        const auto py = [&](double valor) { return qRound(g.yAxis->coordToPixel(valor)); };
-        const auto color = [&](int x, int y) { return QColor(img.pixel(x, y)); };
+        const Lienzo c(g);
         // The break sits between rows 60 and 61 (row 1 went with the window's slide).
-        for (int x = px(60) + 1; x < px(61); ++x) {
-            for (int y = area.top(); y <= area.bottom(); ++y) {
-                QVERIFY2(color(x, y) != colorDato && color(x, y) != colorSetPoint,
+        for (int x = c.px(60) + 1; x < c.px(61); ++x) {
+            for (int y = c.area.top(); y <= c.area.bottom(); ++y) {
+                QVERIFY2(c.color(x, y) != colorDato && c.color(x, y) != colorSetPoint,
                          qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
             }
         }
         int enMarca = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            enMarca += color(px(60.5), y) == colorCorte;
-        QVERIFY2(enMarca > area.height() / 4, qPrintable(QString::number(enMarca)));
+        for (int y = c.area.top(); y <= c.area.bottom(); ++y)
+            enMarca += c.color(c.px(60.5), y) == colorCorte;
+        QVERIFY2(enMarca > c.area.height() / 4, qPrintable(QString::number(enMarca)));
         // Away from the breaks the lines are whole.
-        QCOMPARE(color(px(59.5), py(50)), colorDato);
-        QCOMPARE(color(px(80.5), py(145)), colorDato);
-        QCOMPARE(g.textoCorte(px(60.5)),
+        QCOMPARE(c.color(c.px(59.5), c.py(50)), colorDato);
+        QCOMPARE(c.color(c.px(80.5), c.py(145)), colorDato);
+        QCOMPARE(g.textoCorte(c.px(60.5)),
                  QStringLiteral("Corte: 15.1 s sin muestras; el controlador no envió nada"));
-        QCOMPARE(g.textoCorte(px(100.5)),
+        QCOMPARE(g.textoCorte(c.px(100.5)),
                  QStringLiteral("Corte: 0.1 s sin muestras; se cambió del puerto serial A al B"));
-        QCOMPARE(g.textoCorte(px(80.5)), QString());
+        QCOMPARE(g.textoCorte(c.px(80.5)), QString());
     }
 
     void ventanaLargaConservaExtremos()
