@@ -275,15 +275,24 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
     a.asentado = fin - a.entrada >= a.entrada && std::abs(s3 / m3 - s4 / m4) <= b / 4 + 1.5 * d
                  && 2.5 * sigma / std::sqrt(m3 + m4) <= b / 4;
     // Whole counts alone: settled only on one count, which a creep of a fraction would leave.
-    double enCero = 0, enTope = 0, bajo = INFINITY, alto = -INFINITY;
+    // A reading now and then a count off it, as often in each quarter, is noise too small to
+    // show at rest (a loop with integral action sits on a whole count), not a creep.
+    const double moda = std::round(a.media);
+    double enCero = 0, enTope = 0, bajo = INFINITY, alto = -INFINITY, fuera3 = 0, fuera4 = 0;
     for (int i = desde; i < n; ++i)
         if (t[i] >= medio) {
             (y[i] < 127 ? enCero : enTope) += limite[i];
             bajo = std::min(bajo, y[i]);
             alto = std::max(alto, y[i]);
+            (t[i] < cuarto ? fuera3 : fuera4) += std::abs(y[i] - moda) * cuenta[i];
         }
+    // As often: the last quarter's share of them within two deviations of its share of readings.
+    const double k = fuera3 + fuera4, p4 = m4 / (m3 + m4);
     if (exacto)
-        a.asentado = a.asentado && alto == bajo;
+        a.asentado = a.asentado
+                     && (alto == bajo
+                         || (bajo >= moda - 1 && alto <= moda + 1 && k <= 0.1 * (m3 + m4) && fuera3 > 0
+                             && fuera4 > 0 && std::abs(fuera4 - k * p4) <= 2 * std::sqrt(k * p4 * (1 - p4)) + 1));
     // Readings at a limit hide where the value is: from the share of them, as a normal variable
     // of deviation `sigma` read below 0.5 (above 253.5) that often.
     const double parte = std::max(enCero, enTope) / (m3 + m4);
@@ -310,7 +319,7 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
 // value. A peak's time only where the samples come back from it by more than the noise.
 // Returns the smoothed samples' noise.
 double figurasDeMuestras(Figuras &f, const double *t, const double *y, const double *cuenta,
-                         const double *limite, int n, bool asentar, bool exacto)
+                         const double *limite, int n, bool asentar, bool exacto, double *dudaSubida = nullptr)
 {
     // Towards the final value where it is known: a loop with an offset may end on the far side
     // of where it started from its set point.
@@ -407,9 +416,10 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
     f.subidaProvisional = !redondeo && suave > 0.01 * std::abs(amplitud);
     // Or by what the smoothed samples' noise moves each crossing over its own slope there (a
     // slow creep to 90 % is moved far more than a fast rise), as the model's doubt is judged.
-    if (f.subidaProvisional && f.subida && *f.subida > 0) {
+    double varianza = INFINITY;
+    if (f.subida && *f.subida > 0) {
+        varianza = 0;
         const double w = std::max(0.1 * *f.subida, 1.5 * f.espaciado);
-        double varianza = 0;
         for (const double tc : {*t10, *a90.cuando()}) {
             int lo = 0;
             while (lo < n && t[lo] < tc - w)
@@ -420,8 +430,11 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
             const double pendiente = hi - lo >= 3 ? cambio(t, s.data(), lo, hi) / (t[hi - 1] - t[lo]) * sentido : 0;
             varianza += pendiente > 0 ? std::pow(suave / pendiente, 2) : INFINITY;
         }
-        f.subidaProvisional = 2.5 * std::sqrt(varianza) > 0.08 * *f.subida + f.espaciado;
+        if (f.subidaProvisional)
+            f.subidaProvisional = 2.5 * std::sqrt(varianza) > 0.08 * *f.subida + f.espaciado;
     }
+    if (dudaSubida)
+        *dudaSubida = std::sqrt(varianza);
     // Still on its way at the end, the peak may be yet to come; settled with no top above the
     // noise, the highest sample may fall anywhere.
     f.picoProvisional = f.tiempoPicoProvisional
@@ -876,9 +889,11 @@ FigurasEscalon medirEscalon(const DatosEscalon &d)
         Figuras propias = f;
         if (!seguro)
             propias.valorFinal.reset();
-        const double suave = figurasDeMuestras(propias, t, y, cuenta, registro.enLimite(), n, true, false);
+        double dudaPropia = INFINITY;
+        const double suave = figurasDeMuestras(propias, t, y, cuenta, registro.enLimite(), n, true, false, &dudaPropia);
         if (propias.valorFinal && propias.subida && f.subida) {
-            const double margen = 2.5 * std::sqrt(2.0) * suave / (0.8 * std::abs(amplitud)) * *f.subida;
+            // What the samples' noise moves their two crossings, over the slopes where they fall.
+            const double margen = 2.5 * dudaPropia;
             if (std::abs(*propias.subida - *f.subida) > 0.08 * *f.subida + dt + margen)
                 f.subidaProvisional = true;
         }
