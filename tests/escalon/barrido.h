@@ -135,11 +135,11 @@ struct Verdad
                 return (double(i) - 1 + (nivel - y[i - 1]) / (y[i] - y[i - 1])) * h;
         return std::nullopt;
     }
-    // The last time out of yF ± b.
-    double establecimiento(double b) const
+    // The last time out of yF ± b (or of another centre's).
+    double establecimiento(double b, std::optional<double> centro = std::nullopt) const
     {
         for (size_t i = y.size(); i-- > 0;)
-            if (std::abs(y[i] - yF) > b)
+            if (std::abs(y[i] - centro.value_or(yF)) > b)
                 return double(i + 1) * h;
         return 0;
     }
@@ -317,9 +317,23 @@ Juicio juzgar(const Caso &c, bool trazar = false)
         };
         // The rise is the loop's own, 10 % to 90 % of the way to where it settles, whatever
         // levels the figures read it between.
-        if (f.subida) {
+        if (f.subida && l.ruido > 0) {
             const double a = *v.cruce(v.y0 + 0.1 * (v.yF - v.y0), 1e9), b90 = *v.cruce(v.y0 + 0.9 * (v.yF - v.y0), 1e9);
             figura("rise", f.subida, f.subidaProvisional, b90 - a, 0.1 * (b90 - a) + 2 * dt);
+        } else if (f.subida) {
+            // Whole counts alone: the samples' own, between the levels of the counts they rest
+            // and settle at, each crossing read between the half counts the loop passes about it.
+            const double r0 = std::round(v.y0), rF = std::round(v.yF), s = v.sentido();
+            double subida = 0, entre = 0;
+            for (const double parte : {0.1, 0.9}) {
+                const double nivel = r0 + parte * (rF - r0);
+                const double media = std::floor(nivel - 0.5) + 0.5;
+                const auto t = v.cruce(nivel, 1e9), t1 = v.cruce(s > 0 ? media : media + 1, 1e9),
+                           t2 = v.cruce(s > 0 ? media + 1 : media, 1e9);
+                subida += (parte < 0.5 ? -1 : 1) * t.value_or(NAN);
+                entre += t1 && t2 ? *t2 - std::max(0.0, *t1) : INFINITY; // passed before the step: 0
+            }
+            figura("rise", f.subida, f.subidaProvisional, subida, 0.1 * subida + 2 * dt + entre);
         }
         if ((f.nota == Nota::ninguna || f.nota == Nota::noSeAjusta) && f.valorFinal) {
             // Where the noise is rounding alone, the whole count the samples end at.
@@ -337,7 +351,13 @@ Juicio juzgar(const Caso &c, bool trazar = false)
             if (!f.tiempoPico && !f.picoProvisional && f.sobreimpulso && pv.exceso > std::max(0.03 * amplitud, 1 + 2 * l.ruido))
                 falla("no peak time", 0, pv.t, ta);
             if (f.establecimiento && !f.establecimientoProvisional && j.falla.empty()) {
-                const double lo = 0.9 * v.establecimiento(1.25 * b) - 2 * dt, hi = 1.1 * v.establecimiento(0.75 * b) + 2 * dt;
+                // Whole counts alone: the band about the count the samples settle at, each edge
+                // read to half a count.
+                const bool enteras = l.ruido == 0;
+                const double centro = enteras ? std::round(v.yF) : v.yF, medio = enteras ? 0.5 : 0.0;
+                const double be = enteras ? std::max(0.05 * std::abs(centro - std::round(v.y0)), 1.0) : b;
+                const double lo = 0.9 * v.establecimiento(1.25 * be + medio, centro) - 2 * dt;
+                const double hi = 1.1 * v.establecimiento(0.75 * be - medio, centro) + 2 * dt;
                 if (*f.establecimiento < lo || *f.establecimiento > hi)
                     falla("settling", *f.establecimiento, v.establecimiento(b), ta);
             }
