@@ -276,7 +276,8 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
                  && 2.5 * sigma / std::sqrt(m3 + m4) <= b / 4;
     // Whole counts alone: settled only on one count, which a creep of a fraction would leave.
     // A reading now and then a count off it, as often in each quarter, is noise too small to
-    // show at rest (a loop with integral action sits on a whole count), not a creep.
+    // show at rest (a loop with integral action sits on a whole count), not a creep; off to
+    // one side only, rarely enough that the value cannot lie far from the count.
     const double moda = std::round(a.media);
     double enCero = 0, enTope = 0, bajo = INFINITY, alto = -INFINITY, fuera3 = 0, fuera4 = 0;
     for (int i = desde; i < n; ++i)
@@ -291,7 +292,8 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
     if (exacto)
         a.asentado = a.asentado
                      && (alto == bajo
-                         || (bajo >= moda - 1 && alto <= moda + 1 && k <= 0.1 * (m3 + m4) && fuera3 > 0
+                         || (bajo >= moda - 1 && alto <= moda + 1 && k <= 0.1 * (m3 + m4)
+                             && ((bajo < moda && alto > moda) || k <= 0.01 * (m3 + m4)) && fuera3 > 0
                              && fuera4 > 0 && std::abs(fuera4 - k * p4) <= 2 * std::sqrt(k * p4 * (1 - p4)) + 1));
     // Readings at a limit hide where the value is: from the share of them, as a normal variable
     // of deviation `sigma` read below 0.5 (above 253.5) that often.
