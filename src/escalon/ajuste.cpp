@@ -346,9 +346,10 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
     std::array<Mejor, 2> mejores; // without the zero, with it
     mejores[1] = *std::min_element(tanteos.begin(), tanteos.end(),
                                    [](const Mejor &a, const Mejor &b) { return a.chi2 < b.chi2; });
-    // Without the zero, from the shape found with it.
+    // Without the zero, from the shape found with it, carried as far: left short of its minimum,
+    // the zero would win by default.
     mejores[0] = mejores[1];
-    mejores[0].chi2 = minimizar(tanteo, false, mejores[0].x, 30);
+    mejores[0].chi2 = minimizar(tanteo, false, mejores[0].x, 100);
     // The zero where it takes off far more than the noise would by chance; the merged points
     // weigh as all of theirs do, so they tell.
     const int n = tanteo.n;
@@ -361,14 +362,23 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
         Residuos(tanteo, conCero).niveles(m);
         return std::abs(m.final - m.inicial) <= 2.0 * (alto - bajo);
     };
-    const bool cero = mejores[1].chi2 < mejores[0].chi2 - 4.0 * std::max(1.0, mejores[1].chi2 / (n - 6))
-                      && alcanzable(mejores[1].x, true);
-    Mejor &mejor = mejores[cero];
-    if (std::isfinite(mejor.chi2) && tanteo.n != p.n) {
-        Eigen::VectorXd x = mejor.x;
-        if (const double c = minimizar(p, cero, x, 16); alcanzable(x, cero))
-            mejor = {x, c};
+    const auto mejora = [](const Mejor &con, const Mejor &sin, int puntos) {
+        return con.chi2 < sin.chi2 - 4.0 * std::max(1.0, con.chi2 / (puntos - 6));
+    };
+    bool cero = mejora(mejores[1], mejores[0], n) && alcanzable(mejores[1].x, true);
+    if (std::isfinite(mejores[cero].chi2) && tanteo.n != p.n) {
+        for (const bool conCero : {cero, false}) {
+            Eigen::VectorXd x = mejores[conCero].x;
+            if (const double c = minimizar(p, conCero, x, 16); alcanzable(x, conCero))
+                mejores[conCero] = {x, c};
+            if (!cero)
+                break;
+        }
+        // Merged means over a curved stretch lie off the curve, which a zero takes up: kept
+        // only where it still tells on all the points.
+        cero = cero && mejora(mejores[1], mejores[0], p.n);
     }
+    Mejor &mejor = mejores[cero];
     if (!std::isfinite(mejor.chi2))
         return std::nullopt;
 

@@ -180,7 +180,7 @@ private slots:
 #endif
         const barrido::Resultado r = barrido::correr(35, lazos);
         // The aim is 99 %; this is where the analysis stands, so a change that loses ground shows.
-        QVERIFY2(r.bien >= 0.85 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
+        QVERIFY2(r.bien >= 0.86 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
     }
 
     // A long record whose response is over in its first few hundredths: the fit's starts and
@@ -194,6 +194,7 @@ private slots:
         std::normal_distribution<double> ruido(0, 1);
         std::map<QString, std::pair<int, int>> regiones; // loops, failed
         QStringList fallas;
+        int conCero = 0; // fits that took a zero the loop has not
         for (int k = 0; k < 80; ++k) {
             const double zeta = 0.15 + 0.85 * u(azar), wn = 2 * std::numbers::pi, amplitud = 40 + 100 * u(azar);
             const double largo = (30 + 170 * u(azar)) / wn; // s, many times the rise
@@ -216,6 +217,7 @@ private slots:
             const double sobre = 100 * std::exp(-zeta * std::numbers::pi / std::sqrt(1 - zeta * zeta));
             const std::optional<Ajuste> a = ajustar({t.data(), y.data(), v.data(), n});
             const Modelo::Forma f = a ? a->modelo.forma() : Modelo::Forma{};
+            conCero += a && a->modelo.cero != 0;
             const bool bien = f.t10 && f.t90 && std::abs(*f.t90 - *f.t10 - (t90 - t10)) <= 0.1 * (t90 - t10)
                               && std::abs(100 * f.sobrepaso - sobre) <= 2;
             auto &fila = regiones[zeta < 0.5 ? "zeta under 0.5" : "zeta 0.5 and over"];
@@ -229,6 +231,11 @@ private slots:
         for (const auto &[region, fila] : regiones)
             std::printf("%-20s %3d loops, %3d failed\n", qPrintable(region), fila.first, fila.second);
         QVERIFY2(fallas.isEmpty(), qPrintable(fallas.join('\n')));
+        // The simplest model the samples support: a zero only where it takes off more than the
+        // noise would by chance, which a threshold of four in chi-square allows one fit in twenty.
+        // The fit without it does not always reach its minimum: this is where it stands.
+        std::printf("%d of 80 fits with a zero\n", conCero);
+        QVERIFY2(conCero <= 16, qPrintable(QString::number(conCero)));
     }
 
     // scripts/run.sh's loop as the simulator runs it (a first-order plant of 2.5 s under PI,
