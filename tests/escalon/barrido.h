@@ -341,9 +341,11 @@ Juicio juzgar(const Caso &c, bool trazar = false)
             figura("final", f.valorFinal, f.finalProvisional, v.yF, aFinal);
             figura("error", f.error, f.finalProvisional, l.setPoints.back().second - v.yF, aFinal);
             const Verdad::Pico pv = v.pico();
-            // A whole-count reading of the peak is off by up to half a count.
-            figura("overshoot", f.sobreimpulso, f.picoProvisional, 100 * std::max(pv.exceso, 0.0) / amplitud,
-                   2 + (l.ruido == 0 ? 50 / amplitud : 0));
+            // Whole counts alone: the peak, the final value and the start each read to half a
+            // count, so the excess to a count and the step to a count.
+            const double sobre = std::max(pv.exceso, 0.0) / amplitud;
+            figura("overshoot", f.sobreimpulso, f.picoProvisional, 100 * sobre,
+                   2 + (l.ruido == 0 ? 100 * (1 + sobre) / amplitud : 0));
             if (f.tiempoPico && !f.tiempoPicoProvisional && j.falla.empty()
                 && (pv.exceso <= 0.05 || (pv.exceso - (v.en(*f.tiempoPico) - v.yF) * v.sentido() > std::max(0.02 * amplitud, 0.3)
                                        && std::abs(*f.tiempoPico - pv.t) > 0.1 * pv.t + 2 * dt)))
