@@ -395,8 +395,16 @@ Juicio juzgar(const Caso &c, bool trazar = false)
             for (size_t k = 0; k < v.y.size(); ++k)
                 enPico += pv.exceso > 0.02 * amplitud ? (v.y[k] - v.yF) * v.sentido() > pv.exceso / 2
                                                       : double(k) * v.h > t90 && double(k) * v.h < tB;
-            const double enSubida = std::max(1.0, subida * l.tasa), enTransitorio = std::max(1.0, enPico * v.h * l.tasa);
-            const bool subidaLibre = ruido * subida / (0.8 * amplitud * std::sqrt(enSubida)) > (0.1 * subida + 2 * dt) / 5;
+            const double enTransitorio = std::max(1.0, enPico * v.h * l.tasa);
+            // The rise's two crossings, each moved by the noise over the loop's slope there, the
+            // noise averaged over the samples within a tenth of the rise about it.
+            double desvio = 0;
+            for (const double parte : {0.1, 0.9}) {
+                const double tc = *v.cruce(v.y0 + parte * (v.yF - v.y0), 1e9), w = std::max(0.1 * subida, dt);
+                const double pendiente = std::abs(v.en(tc + w) - v.en(std::max(0.0, tc - w))) / (tc + w - std::max(0.0, tc - w));
+                desvio = std::hypot(desvio, ruido / (pendiente * std::sqrt(std::max(1.0, 2 * w * l.tasa))));
+            }
+            const bool subidaLibre = desvio > (0.1 * subida + 2 * dt) / 5;
             const bool picoLibre = 100 * ruido / (amplitud * std::sqrt(enTransitorio)) > 2.0 / 5;
             std::string falta;
             for (const auto &[que, si] : {std::pair{"final", !f.valorFinal || f.finalProvisional},
