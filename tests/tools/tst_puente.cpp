@@ -285,6 +285,16 @@ private slots:
         QVERIFY2(f.ejecutor().mensajeFin().contains(QStringLiteral("límite superior 50"))
                      && f.ejecutor().mensajeFin().contains(QStringLiteral("set point seguro 20.")),
                  qPrintable(f.ejecutor().mensajeFin()));
+        // Closed, the remote controller is let go: nothing more from it, nothing to it.
+        const uint64_t recibidas = f.adquisicion().muestrasRecibidas();
+        f.close();
+        QVERIFY(!f.MSComm1->PortOpen());
+        QString motivo;
+        QVERIFY(!f.MSComm1->puedeEnviar(&motivo));
+        QCOMPARE(motivo, QStringLiteral("el puerto está cerrado"));
+        controlador.escribir(bytes({54, 55}));
+        QTest::qWait(500);
+        QCOMPARE(f.adquisicion().muestrasRecibidas(), recibidas);
     }
 
     // What is not a sample of this controller is counted and dropped, never shown.
