@@ -89,12 +89,31 @@ struct ProgramaPuente
                       QStringList{"--puerto", puerto, "--nombre", nombre, "--broker", broker} + mas);
         proceso.waitForStarted();
     }
-    ~ProgramaPuente()
+    ~ProgramaPuente() { detener(); }
+    bool detener()
     {
         proceso.terminate();
-        proceso.waitForFinished(10000);
+        return proceso.waitForFinished(10000) && proceso.exitStatus() == QProcess::NormalExit
+               && proceso.exitCode() == 0;
     }
 };
+
+// The panel on the bridge's controller, as typed in the port box; ready once it may send
+// (so subscribed to the samples too).
+bool conectar(Form1 &f, const Broker &broker)
+{
+    f.txtPuerto->setText(broker.direccion() + QStringLiteral("/") + nombre);
+    QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+    QString motivo;
+    return f.MSComm1->esRemoto() && hasta([&] { return f.MSComm1->remoto()->puedeEnviar(&motivo); });
+}
+
+// Written by the controller, read by the panel through the bridge and the broker.
+bool llegan(Pty &controlador, Form1 &f, const QByteArray &escrito, uint64_t recibidas)
+{
+    controlador.escribir(escrito);
+    return hasta([&] { return f.adquisicion().muestrasRecibidas() == recibidas; });
+}
 
 } // namespace
 
@@ -158,9 +177,7 @@ private slots:
         if (historiador.repetidas)
             qInfo("%d samples came twice from the broker (told apart by their numbers)",
                   historiador.repetidas);
-        puente.proceso.terminate();
-        QVERIFY(puente.proceso.waitForFinished(10000));
-        QCOMPARE(puente.proceso.exitCode(), 0);
+        QVERIFY(puente.detener());
         QVERIFY(hasta([&] { return historiador.estado.contains("puente=\"detenido\""); }));
         QFile registro(log);
         QVERIFY(registro.open(QIODevice::ReadOnly));
@@ -258,14 +275,8 @@ private slots:
         Pty controlador;
         ProgramaPuente puente(controlador.ruta(), broker.direccion(), {"--permitir-consigna"});
         Form1 f;
-        f.txtPuerto->setText(broker.direccion() + QStringLiteral("/") + nombre);
-        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
-        QVERIFY(hasta([&] {
-            QString motivo;
-            return f.MSComm1->esRemoto() && f.MSComm1->remoto()->puedeEnviar(&motivo);
-        }));
-        controlador.escribir(bytes({255, 30, 30, 30}));
-        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 2; }));
+        QVERIFY(conectar(f, broker));
+        QVERIFY(llegan(controlador, f, bytes({255, 30, 30, 30}), 2));
         Programa p;
         p.etapas = {{Etapa::Tipo::escalon, 40, 60000}};
         p.limiteSuperior = 50;
@@ -275,16 +286,24 @@ private slots:
         QByteArray recibido;
         QVERIFY(hasta([&] { return (recibido += controlador.leer()).contains(char(40)); }));
         // Two beyond the limit and one back do not stop it; the third in a row does.
-        controlador.escribir(bytes({255, 40, 51, 52, 50, 51, 52}));
-        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 7; }));
+        QVERIFY(llegan(controlador, f, bytes({255, 40, 51, 52, 50, 51, 52}), 7));
         QCOMPARE(f.ejecutor().estado(), Ejecutor::Estado::enMarcha);
-        controlador.escribir(bytes({53}));
+        QVERIFY(llegan(controlador, f, bytes({53}), 8));
         QVERIFY(hasta([&] { return (recibido += controlador.leer()).contains(char(20)); }));
         QCOMPARE(recibido, bytes({40, 20}));
         QCOMPARE(f.ejecutor().fin(), Ejecutor::Fin::seguridad);
         QVERIFY2(f.ejecutor().mensajeFin().contains(QStringLiteral("límite superior 50"))
                      && f.ejecutor().mensajeFin().contains(QStringLiteral("set point seguro 20.")),
                  qPrintable(f.ejecutor().mensajeFin()));
+        // Closed, the remote controller is let go: nothing more from it, nothing to it.
+        f.close();
+        QVERIFY(!f.MSComm1->PortOpen());
+        QString motivo;
+        QVERIFY(!f.MSComm1->puedeEnviar(&motivo));
+        QCOMPARE(motivo, QStringLiteral("el puerto está cerrado"));
+        controlador.escribir(bytes({54, 55}));
+        QTest::qWait(500);
+        QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(8));
     }
 
     // What is not a sample of this controller is counted and dropped, never shown.
@@ -335,33 +354,21 @@ private slots:
         QVERIFY(hasta([&] { return historiador.estado.contains("controlador_conectado=true"); }));
         Form1 f;
         f.setMilisegundos(true);
-        f.txtPuerto->setText(broker.direccion() + QStringLiteral("/") + nombre);
-        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
-        QVERIFY(f.MSComm1->esRemoto());
-        QVERIFY(hasta([&] { return f.MSComm1->remoto()->estaConectado(); }));
+        QVERIFY(conectar(f, broker));
         f.txtRegistro->setText(logPanel);
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
-        QVERIFY(hasta([&] {
-            QString motivo;
-            f.MSComm1->remoto()->puedeEnviar(&motivo);
-            return !motivo.contains(QStringLiteral("--permitir-consigna"));
-        }));
         // In two batches: each sample once, whatever came in the batch before.
-        controlador.escribir(bytes({255, 30, 10, 11, 12}));
-        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 3; }));
-        controlador.escribir(bytes({255, 40, 13, 14}));
-        QVERIFY(hasta([&] { return f.adquisicion().muestrasRecibidas() == 5; }));
+        QVERIFY(llegan(controlador, f, bytes({255, 30, 10, 11, 12}), 3));
+        QVERIFY(llegan(controlador, f, bytes({255, 40, 13, 14}), 5));
         QTest::qWait(100);
         QCOMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(5));
         const VentanaMuestras &v = f.ventana;
-        const int n = v.RowCount();
         QList<QPair<int, int>> filas;
-        for (int r = n - 4; r <= n; ++r)
+        for (int r = v.RowCount() - 4; r <= v.RowCount(); ++r)
             filas.append({v.fila(r).dato, v.fila(r).setPoint});
         QCOMPARE(filas, (QList<QPair<int, int>>{{10, 30}, {11, 30}, {12, 30}, {13, 40}, {14, 40}}));
         f.close();
-        puente.proceso.terminate();
-        QVERIFY(puente.proceso.waitForFinished(10000));
+        QVERIFY(puente.detener());
         QFile a(logPuente), b(logPanel);
         QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
         const QByteArray delPuente = a.readAll();
