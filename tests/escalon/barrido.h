@@ -130,6 +130,8 @@ struct Verdad
     double sentido() const { return yF >= y0 ? 1 : -1; }
     std::optional<double> cruce(double nivel, double hasta) const
     {
+        if ((y[0] - nivel) * sentido() >= 0)
+            return 0.0;
         for (size_t i = 1; i < y.size() && double(i) * h <= hasta; ++i)
             if ((y[i] - nivel) * sentido() >= 0)
                 return (double(i) - 1 + (nivel - y[i - 1]) / (y[i] - y[i - 1])) * h;
@@ -331,7 +333,7 @@ Juicio juzgar(const Caso &c, bool trazar = false)
                 const auto t = v.cruce(nivel, 1e9), t1 = v.cruce(s > 0 ? media : media + 1, 1e9),
                            t2 = v.cruce(s > 0 ? media + 1 : media, 1e9);
                 subida += (parte < 0.5 ? -1 : 1) * t.value_or(NAN);
-                entre += t1 && t2 ? *t2 - std::max(0.0, *t1) : INFINITY; // passed before the step: 0
+                entre += t1 && t2 ? *t2 - *t1 : INFINITY;
             }
             figura("rise", f.subida, f.subidaProvisional, subida, 0.1 * subida + 2 * dt + entre);
         }
