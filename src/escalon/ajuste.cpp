@@ -367,16 +367,18 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
     };
     bool cero = mejora(mejores[1], mejores[0], n) && alcanzable(mejores[1].x, true);
     if (std::isfinite(mejores[cero].chi2) && tanteo.n != p.n) {
-        for (const bool conCero : {cero, false}) {
+        const auto refinar = [&](bool conCero) {
             Eigen::VectorXd x = mejores[conCero].x;
             if (const double c = minimizar(p, conCero, x, 16); alcanzable(x, conCero))
                 mejores[conCero] = {x, c};
-            if (!cero)
-                break;
-        }
+        };
+        refinar(cero);
         // Merged means over a curved stretch lie off the curve, which a zero takes up: kept
         // only where it still tells on all the points.
-        cero = cero && mejora(mejores[1], mejores[0], p.n);
+        if (cero) {
+            refinar(false);
+            cero = mejora(mejores[1], mejores[0], p.n);
+        }
     }
     Mejor &mejor = mejores[cero];
     if (!std::isfinite(mejor.chi2))

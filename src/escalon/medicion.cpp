@@ -289,12 +289,11 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
         }
     // As often: the last quarter's share of them within two deviations of its share of readings.
     const double k = fuera3 + fuera4, p4 = m4 / (m3 + m4);
+    const bool ruido = bajo >= moda - 1 && alto <= moda + 1 && k <= 0.1 * (m3 + m4)
+                       && ((bajo < moda && alto > moda) || k <= 0.01 * (m3 + m4)) && fuera3 > 0 && fuera4 > 0
+                       && std::abs(fuera4 - k * p4) <= 2 * std::sqrt(k * p4 * (1 - p4)) + 1;
     if (exacto)
-        a.asentado = a.asentado
-                     && (alto == bajo
-                         || (bajo >= moda - 1 && alto <= moda + 1 && k <= 0.1 * (m3 + m4)
-                             && ((bajo < moda && alto > moda) || k <= 0.01 * (m3 + m4)) && fuera3 > 0
-                             && fuera4 > 0 && std::abs(fuera4 - k * p4) <= 2 * std::sqrt(k * p4 * (1 - p4)) + 1));
+        a.asentado = a.asentado && (alto == bajo || ruido);
     // Readings at a limit hide where the value is: from the share of them, as a normal variable
     // of deviation `sigma` read below 0.5 (above 253.5) that often.
     const double parte = std::max(enCero, enTope) / (m3 + m4);
@@ -319,7 +318,7 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
 // crossing by much: once they have settled, the final value (their mean since), the rise,
 // peak and settling against it; before, the rise on the way to the set point and the furthest
 // value. A peak's time only where the samples come back from it by more than the noise.
-// Returns the smoothed samples' noise.
+// Returns the smoothed samples' noise; in `dudaSubida`, what it moves the rise's two crossings.
 double figurasDeMuestras(Figuras &f, const double *t, const double *y, const double *cuenta,
                          const double *limite, int n, bool asentar, bool exacto, double *dudaSubida = nullptr)
 {
