@@ -338,8 +338,10 @@ Juicio juzgar(const Caso &c, bool trazar = false)
             figura("rise", f.subida, f.subidaProvisional, subida, 0.1 * subida + 2 * dt + entre);
         }
         if ((f.nota == Nota::ninguna || f.nota == Nota::noSeAjusta) && f.valorFinal) {
-            // Where the noise is rounding alone, the whole count the samples end at.
-            const double aFinal = l.ruido == 0 ? 0.5 + 1e-9 : b / 4;
+            // Where the noise is rounding alone, the whole count the samples end at; noise too
+            // small to move a reading two deviations off a half count cannot tell a value
+            // that far inside it from the count.
+            const double aFinal = l.ruido == 0 ? 0.5 + 1e-9 : std::max(b / 4, 0.5 - 2 * l.ruido);
             figura("final", f.valorFinal, f.finalProvisional, v.yF, aFinal);
             figura("error", f.error, f.finalProvisional, l.setPoints.back().second - v.yF, aFinal);
             const Verdad::Pico pv = v.pico();
