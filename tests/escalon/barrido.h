@@ -400,20 +400,23 @@ Juicio juzgar(const Caso &c, bool trazar = false)
                 enPico += pv.exceso > 0.02 * amplitud ? (v.y[k] - v.yF) * v.sentido() > pv.exceso / 2
                                                       : double(k) * v.h > t90 && double(k) * v.h < tB;
             const double enTransitorio = std::max(1.0, enPico * v.h * l.tasa);
-            // The rise's two crossings, each moved by the noise over the loop's slope there, the
-            // noise averaged over the samples within a tenth of the rise about it.
-            double desvio = 0;
-            for (const double parte : {0.1, 0.9}) {
-                const double tc = *v.cruce(v.y0 + parte * (v.yF - v.y0), 1e9), w = std::max(0.1 * subida, dt);
+            // A crossing at `tc` moved by the noise over the loop's slope there, the noise averaged
+            // over the samples within `w` about it.
+            const auto desvio = [&](double tc, double w) {
+                w = std::max(w, dt);
                 const double pendiente = std::abs(v.en(tc + w) - v.en(std::max(0.0, tc - w))) / (tc + w - std::max(0.0, tc - w));
-                desvio = std::hypot(desvio, ruido / (pendiente * std::sqrt(std::max(1.0, 2 * w * l.tasa))));
-            }
-            const bool subidaLibre = desvio > (0.1 * subida + 2 * dt) / 5;
+                return ruido / (pendiente * std::sqrt(std::max(1.0, 2 * w * l.tasa)));
+            };
+            // The rise's two crossings, each within a tenth of the rise; the band's last entry
+            // within a tenth of the settling.
+            const double t10 = *v.cruce(v.y0 + 0.1 * (v.yF - v.y0), 1e9);
+            const bool subidaLibre = std::hypot(desvio(t10, 0.1 * subida), desvio(t90, 0.1 * subida)) > (0.1 * subida + 2 * dt) / 5;
+            const bool establecimientoLibre = desvio(tB, 0.1 * tB) > (0.1 * tB + 2 * dt) / 5;
             const bool picoLibre = 100 * ruido / (amplitud * std::sqrt(enTransitorio)) > 2.0 / 5;
             std::string falta;
             for (const auto &[que, si] : {std::pair{"final", !f.valorFinal || f.finalProvisional},
                                           {"rise", !f.subida || (f.subidaProvisional && !subidaLibre)},
-                                          {"settling", !f.establecimiento || f.establecimientoProvisional},
+                                          {"settling", !f.establecimiento || (f.establecimientoProvisional && !establecimientoLibre)},
                                           {"peak", !f.sobreimpulso || (f.picoProvisional && !picoLibre)}})
                 falta += si ? std::string(" ") + que : "";
             if (!falta.empty())
