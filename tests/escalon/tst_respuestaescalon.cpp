@@ -175,12 +175,14 @@ private slots:
         // first loops only, so the suite stays within its time there.
 #if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
         const int lazos = 40;
+        const double piso = 0.85; // a few loops either way on so few
 #else
         const int lazos = 300;
+        const double piso = 0.89;
 #endif
         const barrido::Resultado r = barrido::correr(35, lazos);
         // The aim is 99 %; this is where the analysis stands, so a change that loses ground shows.
-        QVERIFY2(r.bien >= 0.86 * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
+        QVERIFY2(r.bien >= piso * r.lazos, qPrintable(QStringLiteral("%1 of %2").arg(r.bien).arg(r.lazos)));
     }
 
     // A long record whose response is over in its first few hundredths: the fit's starts and
