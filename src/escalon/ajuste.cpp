@@ -42,8 +42,8 @@ struct Residuos
     using JacobianType = Eigen::MatrixXd;
 
     Residuos() = default;
-    Residuos(const Puntos &puntos, bool conCero)
-        : p(&puntos), cero(conCero), s(size_t(puntos.n)), h(size_t(puntos.n)),
+    Residuos(const Puntos &puntos, bool conCero, bool conRetardo = true)
+        : p(&puntos), cero(conCero), retardo(conRetardo), s(size_t(puntos.n)), h(size_t(puntos.n)),
           raiz(size_t(puntos.n))
     {
         for (int i = 0; i < p->n; ++i)
@@ -83,6 +83,8 @@ struct Residuos
     int operator()(const Eigen::VectorXd &x, Eigen::VectorXd &f) const
     {
         Modelo m = forma(x);
+        if (!retardo)
+            m.retardo = 0.0;
         niveles(m);
         for (int i = 0; i < p->n; ++i)
             f[i] = (p->y[i] - coeficientes[0] - coeficientes[1] * s[size_t(i)]
@@ -92,15 +94,16 @@ struct Residuos
 
     const Puntos *p = nullptr;
     bool cero = false;
+    bool retardo = true; // else none past the earliest start
     mutable std::vector<double> s, h;
     mutable Eigen::Vector3d coeficientes = Eigen::Vector3d::Zero();
     std::vector<double> raiz; // 1 / standard deviation of each point
 };
 
 // From `x` to the least squares' minimum, within `evaluaciones` of the residuals.
-double minimizar(const Puntos &p, bool cero, Eigen::VectorXd &x, int evaluaciones)
+double minimizar(const Puntos &p, bool cero, Eigen::VectorXd &x, int evaluaciones, bool retardo = true)
 {
-    Eigen::NumericalDiff<Residuos> funcion{Residuos(p, cero)};
+    Eigen::NumericalDiff<Residuos> funcion{Residuos(p, cero, retardo)};
     Eigen::LevenbergMarquardt<Eigen::NumericalDiff<Residuos>> lm(funcion);
     lm.parameters.maxfev = evaluaciones;
     lm.parameters.xtol = 1e-6;
@@ -366,10 +369,23 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
         return con.chi2 < sin.chi2 - 4.0 * std::max(1.0, con.chi2 / (puntos - 6));
     };
     bool cero = mejora(mejores[1], mejores[0], n) && alcanzable(mejores[1].x, true);
+    // Likewise a dead time past the earliest start: without one where the points allow, the
+    // noise moves the other figures least.
+    bool retardo = mejores[cero].x[2] != 0.0;
+    if (retardo) {
+        Mejor sin = mejores[cero];
+        sin.x[2] = 0.0;
+        sin.chi2 = minimizar(tanteo, cero, sin.x, 30, false);
+        if (std::isfinite(sin.chi2) && !mejora(mejores[cero], sin, n) && alcanzable(sin.x, cero)) {
+            mejores[cero] = sin;
+            mejores[0].x[2] = 0.0;
+            retardo = false;
+        }
+    }
     if (std::isfinite(mejores[cero].chi2) && tanteo.n != p.n) {
         const auto refinar = [&](bool conCero) {
             Eigen::VectorXd x = mejores[conCero].x;
-            if (const double c = minimizar(p, conCero, x, 16); alcanzable(x, conCero))
+            if (const double c = minimizar(p, conCero, x, 16, retardo); alcanzable(x, conCero))
                 mejores[conCero] = {x, c};
         };
         refinar(cero);
@@ -406,9 +422,11 @@ std::optional<Ajuste> ajustar(const Puntos &puntos)
         r(x, g);
         if (!(g.squaredNorm() < a.chi2 - 1.0))
             break;
-        minimizar(tanteo, cero, x, 30);
+        if (!retardo)
+            x[2] = 0.0;
+        minimizar(tanteo, cero, x, 30, retardo);
         if (tanteo.n != p.n)
-            minimizar(p, cero, x, 16);
+            minimizar(p, cero, x, 16, retardo);
         r(x, g);
         if (!(g.squaredNorm() < a.chi2) || !alcanzable(x, cero))
             break;

@@ -29,7 +29,8 @@ struct Ajuste
 // The model that fits the points best in least squares, by Eigen's Levenberg-Marquardt over
 // its shape (c1, c2, dead time) with the levels and the zero solved exactly for each shape
 // (variable projection), from starts read off the points alone, so the same points always
-// give the same fit. The zero only where the points need it. Needs 8 points.
+// give the same fit. The zero, and a dead time past the earliest start, only where the points
+// need them. Needs 8 points.
 std::optional<Ajuste> ajustar(const Puntos &p);
 
 // The noise of one sample from the differences of neighbours, which a slope barely moves:
