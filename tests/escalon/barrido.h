@@ -354,7 +354,7 @@ Juicio juzgar(const Caso &c, bool trazar = false)
                 && (pv.exceso <= 0.05 || (pv.exceso - (v.en(*f.tiempoPico) - v.yF) * v.sentido() > std::max(0.02 * amplitud, 0.3)
                                        && std::abs(*f.tiempoPico - pv.t) > 0.1 * pv.t + 2 * dt)))
                 falla("peak time", *f.tiempoPico, pv.exceso > 0 ? pv.t : NAN, ta);
-            if (!f.tiempoPico && !f.picoProvisional && f.sobreimpulso && pv.exceso > std::max(0.03 * amplitud, 1 + 2 * l.ruido))
+            if (!f.tiempoPico && !f.picoProvisional && f.sobreimpulso && j.falla.empty() && pv.exceso > std::max(0.03 * amplitud, 1 + 2 * l.ruido))
                 falla("no peak time", 0, pv.t, ta);
             if (f.establecimiento && !f.establecimientoProvisional && j.falla.empty()) {
                 // Whole counts alone: the band about the count the samples settle at, each edge
