@@ -79,20 +79,39 @@ bool movido(const double *y, const double *cuenta, int n, double y0, double sigm
     return false;
 }
 
+// The least-squares line through points [desde, n), each weighing `peso` (null: one each):
+// its slope, the sum of the weighted squares of the times about their mean, and the
+// deviation of one weight's point about the line.
+struct Recta
+{
+    double pendiente = 0.0, momento = 0.0, desvio = 0.0;
+};
+Recta recta(const double *t, const double *y, const double *peso, int desde, int n)
+{
+    double m = 0, st = 0, sy = 0;
+    for (int i = desde; i < n; ++i) {
+        const double w = peso ? peso[i] : 1.0;
+        m += w;
+        st += w * t[i];
+        sy += w * y[i];
+    }
+    Recta r;
+    double sty = 0, syy = 0;
+    for (int i = desde; i < n; ++i) {
+        const double w = peso ? peso[i] : 1.0;
+        r.momento += w * (t[i] - st / m) * (t[i] - st / m);
+        sty += w * (t[i] - st / m) * (y[i] - sy / m);
+        syy += w * (y[i] - sy / m) * (y[i] - sy / m);
+    }
+    r.pendiente = r.momento > 0 ? sty / r.momento : 0.0;
+    r.desvio = n - desde > 2 ? std::sqrt(std::max(0.0, syy - r.pendiente * sty) / (n - desde - 2)) : 0.0;
+    return r;
+}
+
 // The change of the least-squares line over points [desde, n).
 double cambio(const double *t, const double *y, int desde, int n)
 {
-    const int m = n - desde;
-    double st = 0, sy = 0, stt = 0, sty = 0;
-    for (int i = desde; i < n; ++i) {
-        st += t[i];
-        sy += y[i];
-    }
-    for (int i = desde; i < n; ++i) {
-        stt += (t[i] - st / m) * (t[i] - st / m);
-        sty += (t[i] - st / m) * (y[i] - sy / m);
-    }
-    return stt > 0 ? sty / stt * (t[n - 1] - t[desde]) : 0.0;
+    return recta(t, y, nullptr, desde, n).pendiente * (t[n - 1] - t[desde]);
 }
 
 // The last samples before the step where the loop was at rest: a line through them moves
@@ -239,7 +258,7 @@ struct Asiento
     double media = 0.0, entrada = 0.0;
 };
 Asiento asiento(const double *t, const double *y, const double *cuenta, const double *limite,
-                int n, double final, double b, double sigma, bool exacto)
+                int n, double final, double b, double sigma, bool exacto, bool tendencia = false)
 {
     Asiento a;
     if (n == 0)
@@ -274,6 +293,17 @@ Asiento asiento(const double *t, const double *y, const double *cuenta, const do
     // And their mean known within a quarter band, or it would move later by more.
     a.asentado = fin - a.entrada >= a.entrada && std::abs(s3 / m3 - s4 / m4) <= b / 4 + 1.5 * d
                  && 2.5 * sigma / std::sqrt(m3 + m4) <= b / 4;
+    // With no model to say where a creep ends (`tendencia`), nor while the last half still
+    // trends one way far beyond what its scatter would: a slow creep whose quarters differ by
+    // little may have far to go. Against the scatter about the line where that is wider than
+    // the noise: a swing dying away is no creep.
+    if (tendencia) {
+        const int mitad = int(std::lower_bound(t + desde, t + n, medio) - t);
+        const Recta r = recta(t, y, cuenta, mitad, n);
+        if (r.momento > 0 && std::abs(r.pendiente) > 4 * std::max(sigma, r.desvio) / std::sqrt(r.momento)
+            && std::abs(r.pendiente) * (fin - a.entrada) > b / 8)
+            a.asentado = false;
+    }
     // Whole counts alone: settled only on one count, which a creep of a fraction would leave.
     // A reading now and then a count off it, as often in each quarter, is noise too small to
     // show at rest (a loop with integral action sits on a whole count), not a creep; off to
@@ -345,7 +375,7 @@ double figurasDeMuestras(Figuras &f, const double *t, const double *y, const dou
         f.banda = std::max(0.05 * std::abs(amplitud), 1.0);
     } else if (asentar) {
         const double b = std::max(0.05 * std::abs(cola - f.inicial), 1.0);
-        a = asiento(t, y, cuenta, limite, n, cola, b, f.ruido, exacto);
+        a = asiento(t, y, cuenta, limite, n, cola, b, f.ruido, exacto, true);
         if (a.asentado && (a.media - f.inicial) * sentido > 0) {
             amplitud = (redondeo ? std::round(a.media) : a.media) - f.inicial;
             f.valorFinal = f.inicial + amplitud;
