@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "hasta.h"
 #include "recepcion/adquisicion.h"
 #include "log/formatofecha.h"
 #include "log/registro.h"
@@ -30,6 +31,12 @@ QByteArray leerArchivo(const QString &ruta)
 {
     QFile f(ruta);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool escribirArchivo(const QString &ruta, const QByteArray &contenido)
+{
+    QFile f(ruta);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(contenido) == contenido.size();
 }
 
 // The set point and sample of every record, in order.
@@ -65,6 +72,11 @@ struct Montaje
     void marcar(bool si) { r.clickRegistrar(si ? Qt::Checked : Qt::Unchecked); }
 };
 
+Registro::Respuesta anadir(const QString &)
+{
+    return Registro::Respuesta::anadir;
+}
+
 } // namespace
 
 class TstRegistro : public QObject
@@ -74,6 +86,20 @@ class TstRegistro : public QObject
     QTemporaryDir dir_;
 
     QString ruta(const char *nombre) const { return dir_.filePath(QLatin1String(nombre)); }
+    // Logging to `destino` under `reloj`, in `locale`'s words.
+    void registrarCon(Form1 &f, RelojPrueba &reloj, const QString &locale, bool milisegundos,
+                      const QString &destino)
+    {
+        QLocale::setDefault(QLocale(locale));
+        f.setMilisegundos(milisegundos);
+        f.adquisicion().reloj().setFuente(&reloj);
+        registrarEn(f, destino);
+    }
+    static void conectar(Form1 &f, const Pty &pty)
+    {
+        f.txtPuerto->setText(pty.ruta());
+        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+    }
     void registrarEn(Form1 &f, const QString &destino)
     {
         f.txtRegistro->setText(destino);
@@ -137,13 +163,10 @@ private slots:
         QCOMPARE(FormatoFecha(QLocale(locale)).texto(momento, milisegundos), texto);
 
         // A real record, written by the pipeline under that locale at that local time.
-        QLocale::setDefault(QLocale(locale));
         RelojPrueba reloj(momento);
         Form1 f;
-        f.setMilisegundos(milisegundos);
-        f.adquisicion().reloj().setFuente(&reloj);
         const QString destino = ruta(qPrintable(locale + QString::number(ms) + ".xls"));
-        registrarEn(f, destino);
+        registrarCon(f, reloj, locale, milisegundos, destino);
         recibir(f, bytes({255, 50, 37, 0}));
         QMetaObject::invokeMethod(f.chkRegistrar, "click"); // logging off closes the file
         QCOMPARE(leerArchivo(destino), (texto + "\t50\t37\r\n" + texto + "\t50\t0\r\n").toUtf8());
@@ -170,13 +193,10 @@ private slots:
         QFETCH(int, llegadaUs);
         QFETCH(int, saltoUs);
         QFETCH(QStringList, horas);
-        QLocale::setDefault(QLocale(QStringLiteral("es_ES")));
         RelojPrueba reloj(QDateTime(QDate(2026, 12, 6), QTime(1, 38, 0)));
         Form1 f;
-        f.setMilisegundos(true);
-        f.adquisicion().reloj().setFuente(&reloj);
-        const QString destino = ruta(qPrintable(QStringLiteral("cada%1_%2.xls").arg(llegadaUs).arg(saltoUs)));
-        registrarEn(f, destino);
+        const QString destino = ruta(QTest::currentDataTag());
+        registrarCon(f, reloj, QStringLiteral("es_ES"), true, destino);
         recibir(f, bytes({1, 2, 3}));
         reloj.avanzar(std::chrono::microseconds(10000), std::chrono::microseconds(saltoUs));
         f.adquisicion().procesarEntrada(evento::comEvReceive, bytes({4, 5, 6}),
@@ -189,29 +209,29 @@ private slots:
         QCOMPARE(leidas, horas);
     }
 
-    // The largest event holds several buffers' worth of records: every one reaches the file.
-    void eventoMaximoRegistraTodo()
+    // No file until a sample comes; the largest event holds several buffers' worth of
+    // records and every one reaches the file; closing the window closes the log.
+    void registroDeLaVentana()
     {
-        Form1 f;
-        const QString destino = ruta("maximo.xls");
-        registrarEn(f, destino);
-        QByteArray entrada;
+        const QString destino = ruta("ventana.xls");
         QStringList esperado;
-        for (int i = 0; i < PuertoSerie::maxEntrada; ++i) {
-            entrada.append(char(i % 255));
-            esperado << QStringLiteral(",%1").arg(i % 255);
+        {
+            Form1 f;
+            registrarEn(f, destino);
+            QVERIFY(!QFile::exists(destino));
+            QVERIFY(!f.variables.registroAbierto);
+            QByteArray entrada;
+            for (int i = 0; i < PuertoSerie::maxEntrada; ++i) {
+                entrada.append(char(i % 255));
+                esperado << QStringLiteral(",%1").arg(i % 255);
+            }
+            recibir(f, entrada);
+            QCOMPARE(campos(leerArchivo(destino)), esperado);
+            recibir(f, bytes({8, 9}));
+            f.close();
+            QVERIFY(!f.variables.archivoRegistro.isOpen());
         }
-        recibir(f, entrada);
-        QCOMPARE(campos(leerArchivo(destino)), esperado);
-    }
-
-    void sinMuestrasNoHayArchivo()
-    {
-        Form1 f;
-        const QString destino = ruta("vacio.xls");
-        registrarEn(f, destino);
-        QVERIFY(!QFile::exists(destino));
-        QVERIFY(!f.variables.registroAbierto);
+        QCOMPARE(campos(leerArchivo(destino)), esperado << ",8" << ",9");
     }
 
     // Logging switched on again where records already are: the user says whether to add to
@@ -233,8 +253,7 @@ private slots:
         Pty pty;
         Form1 f;
         f.show();
-        f.txtPuerto->setText(pty.ruta());
-        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+        conectar(f, pty);
         const QString destino = ruta(qPrintable("de-nuevo-" + respuesta + ".xls"));
         registrarEn(f, destino);
         QVERIFY(pty.escribir(bytes({1, 2})));
@@ -251,10 +270,7 @@ private slots:
                 return;
             pregunta = caja->text();
             pty.escribir(bytes({3}));
-            QElapsedTimer reloj;
-            reloj.start();
-            while (f.ventana.fila(512).dato != 3 && reloj.elapsed() < 5000)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            hasta([&] { return f.ventana.fila(512).dato == 3; }, 5000);
             filaDurante = f.ventana.fila(512).dato;
             if (respuesta == QLatin1String("Enter")) {
                 QTest::keyClick(caja, Qt::Key_Return);
@@ -293,19 +309,6 @@ private slots:
         QCOMPARE(f.ventana.fila(512).dato, 2); // still plotted
     }
 
-    void cerrarLaVentanaCierraElRegistro()
-    {
-        const QString destino = ruta("cierre.xls");
-        {
-            Form1 f;
-            registrarEn(f, destino);
-            recibir(f, bytes({8, 9}));
-            f.close();
-            QVERIFY(!f.variables.archivoRegistro.isOpen());
-        }
-        QCOMPARE(campos(leerArchivo(destino)), (QStringList{",8", ",9"}));
-    }
-
     void dialogo_data()
     {
         QTest::addColumn<bool>("aceptar");
@@ -315,17 +318,12 @@ private slots:
     void dialogo()
     {
         QFETCH(bool, aceptar);
-        {
-            // The user picks a file that already holds records, to add to it.
-            QFile viejo(ruta("elegido.xls"));
-            QVERIFY(viejo.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            viejo.write("viejo\t1\t2\r\n");
-        }
+        // The user picks a file that already holds records, to add to it.
+        QVERIFY(escribirArchivo(ruta("elegido.xls"), "viejo\t1\t2\r\n"));
         Pty pty;
         Form1 f;
         f.show();
-        f.txtPuerto->setText(pty.ruta());
-        QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
+        conectar(f, pty);
         QVERIFY(f.MSComm1->PortOpen());
         const QString antes = f.txtRegistro->text();
         bool visible = false;
@@ -340,10 +338,7 @@ private slots:
                 f.CommonDialog1->findChild<QLineEdit *>("fileNameEdit")->text());
             // Samples keep arriving and being shown while the dialog is open.
             pty.escribir(bytes({255, 7, 21, 22}));
-            QElapsedTimer reloj;
-            reloj.start();
-            while (f.txtDato->text() != QStringLiteral("22") && reloj.elapsed() < 5000)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            hasta([&] { return f.txtDato->text() == QStringLiteral("22"); }, 5000);
             datoDurante = f.txtDato->text();
             filaDurante = f.ventana.fila(512).dato;
             if (aceptar) {
@@ -425,9 +420,7 @@ private slots:
         QFile::setPermissions(ruta("solo-lectura"), QFile::ReadOwner | QFile::ExeOwner);
         const QString completo = destino.startsWith('/') ? destino : ruta(qPrintable(destino));
         const QByteArray previo = destino == "anadido.xls" ? "viejo\t1\t2\r\nviejo\t1\t2\r\n" : "";
-        QFile viejo(completo);
-        QVERIFY(previo.isEmpty() || (viejo.open(QIODevice::WriteOnly) && viejo.write(previo) > 0));
-        viejo.close();
+        QVERIFY(previo.isEmpty() || escribirArchivo(completo, previo));
 
         Form1 f;
         QTimer::singleShot(0, this, [&] { // adding
@@ -487,12 +480,7 @@ private slots:
         QFETCH(int, viejos);
         QFETCH(int, nuevos);
         const QString destino = ruta(qPrintable(QStringLiteral("ayer-%1.xls").arg(respuesta)));
-        {
-            QFile ayer(destino);
-            QVERIFY(ayer.open(QIODevice::WriteOnly));
-            for (int i = 0; i < 806; ++i)
-                ayer.write("8/12/2026 17:02:11\t30\t29\r\n");
-        }
+        QVERIFY(escribirArchivo(destino, QByteArray("8/12/2026 17:02:11\t30\t29\r\n").repeated(806)));
         QStringList preguntas;
         Montaje m(ruta("actual.xls"), [&](const QString &r) {
             preguntas << r;
@@ -521,12 +509,8 @@ private slots:
     {
         QFETCH(QByteArray, fin);
         const QString destino = ruta(QTest::currentDataTag());
-        {
-            QFile archivo(destino);
-            QVERIFY(archivo.open(QIODevice::WriteOnly));
-            archivo.write("6/12/2026 1:38:07\t50\t37\r\n6/12/2026 1:38:08" + fin);
-        }
-        Montaje m(destino, [](const QString &) { return Registro::Respuesta::anadir; });
+        QVERIFY(escribirArchivo(destino, "6/12/2026 1:38:07\t50\t37\r\n6/12/2026 1:38:08" + fin));
+        Montaje m(destino, anadir);
         m.marcar(true);
         QVERIFY(m.r.escribirRegistro(23, std::nullopt, 0) && m.r.terminarEvento());
         const QList<QByteArray> lineas = leerArchivo(destino).split('\n');
@@ -552,8 +536,7 @@ private slots:
         QFETCH(int, registros);
         QFETCH(QString, aviso);
         const QString destino = ruta(QTest::currentDataTag());
-        QFile viejo(destino);
-        QVERIFY(viejo.open(QIODevice::WriteOnly) && viejo.write("viejo\t\t0\r\n") && viejo.flush());
+        QVERIFY(escribirArchivo(destino, "viejo\t\t0\r\n"));
         qsizetype i = 0;
         Montaje m(destino, [&](const QString &) {
             for (int k = 0; k < rondas[i]; ++k)
@@ -571,7 +554,6 @@ private slots:
     void unSoloEscritor()
     {
         const QString destino = ruta("uno.xls");
-        const auto anadir = [](const QString &) { return Registro::Respuesta::anadir; };
         Montaje a(destino, anadir), b(destino, anadir), c(destino, anadir);
         a.marcar(true);
         b.marcar(true);
@@ -603,7 +585,7 @@ private slots:
         QFETCH(int, error);
         QFETCH(bool, registra);
         const QString destino = ruta(QTest::currentDataTag());
-        Montaje m(destino, [](const QString &) { return Registro::Respuesta::anadir; });
+        Montaje m(destino, anadir);
         int llamadas = 0;
         m.r.setBloqueo([&](int, int) {
             if (llamadas++ > 0 && error == EINTR)
@@ -633,11 +615,10 @@ private slots:
     {
         QFETCH(int, ignorada);
         QFETCH(int, senal);
-        QFile viejo(ruta("senales.xls"));
-        QVERIFY(viejo.open(QIODevice::WriteOnly) && viejo.write("viejo\t1\t2\r\n") && viejo.flush());
+        QVERIFY(escribirArchivo(ruta("senales.xls"), "viejo\t1\t2\r\n"));
         QProcess panel;
         panel.setChildProcessModifier([ignorada] { ::signal(ignorada ? ignorada : SIGUSR2, SIG_IGN); });
-        panel.start(PANEL_REGISTRO, {"/dev/velmora-no-existe", viejo.fileName(), "abierto"});
+        panel.start(PANEL_REGISTRO, {"/dev/velmora-no-existe", ruta("senales.xls"), "abierto"});
         QVERIFY(panel.waitForReadyRead(20000) && panel.readLine() == "abierto\n");
         const QByteArray estado = leerArchivo(QStringLiteral("/proc/%1/status").arg(panel.processId()));
         const quint64 ignoradas = estado.mid(estado.indexOf("SigIgn:") + 8, 16).toULongLong(nullptr, 16);

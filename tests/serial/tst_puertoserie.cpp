@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPoint>
 #include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -45,17 +46,49 @@ class TstPuertoSerie : public QObject
         f.txtPuerto->setText(ruta);
         QTest::mouseClick(f.btnPuerto, Qt::LeftButton);
     }
-    static QList<VentanaMuestras::Fila> ultimas(const VentanaMuestras &v, int n)
+    static bool conectado(Form1 &f, const Pty &pty)
     {
-        QList<VentanaMuestras::Fila> filas;
+        conectar(f, pty.ruta());
+        return f.MSComm1->PortOpen();
+    }
+    static QList<QByteArray> lineasDe(const QString &ruta)
+    {
+        QFile log(ruta);
+        return log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>();
+    }
+    // Sample and set point of the last n rows.
+    static QList<QPoint> ultimas(const VentanaMuestras &v, int n)
+    {
+        QList<QPoint> filas;
         for (int r = v.RowCount() - n + 1; r <= v.RowCount(); ++r)
-            filas.append(v.fila(r));
+            filas.append({v.fila(r).dato, v.fila(r).setPoint});
         return filas;
     }
+    // The stream the tests write: byte i is i % 250.
+    static QByteArray serie(int desde, int hasta)
+    {
+        QByteArray b;
+        for (int i = desde; i < hasta; ++i)
+            b.append(char(i % 250));
+        return b;
+    }
+    // Single bytes 0.5 ms apart until reading pauses to gather them.
+    static bool hastaLaPausa(Pty &pty, const PuertoSerie &puerto)
+    {
+        QElapsedTimer reloj;
+        reloj.start();
+        for (int i = 0; !puerto.lecturas().enPausa && reloj.elapsed() < 20000; ++i) {
+            if (!pty.escribir(QByteArray(1, char(i % 250))))
+                return false;
+            QCoreApplication::processEvents();
+            ::usleep(500);
+        }
+        return puerto.lecturas().enPausa;
+    }
 
-    // Writes `total` bytes in pieces of `bloque`, at `porSegundo` bytes a second, from a thread
-    // of its own while the test's event loop runs the panel. Held up (a busy machine), it goes
-    // on at its rate from where it is rather than catch up with a burst.
+    // Writes `total` bytes of the stream in pieces of `bloque`, at `porSegundo` bytes a second,
+    // from a thread of its own while the test's event loop runs the panel. Held up (a busy
+    // machine), it goes on at its rate from where it is rather than catch up with a burst.
     struct Controlador
     {
         Controlador(Pty &pty, double porSegundo, int bloque, int total)
@@ -66,9 +99,7 @@ class TstPuertoSerie : public QObject
                   auto siguiente = steady_clock::now();
                   for (int hecho = 0; hecho < total && !parar; hecho += bloque) {
                       std::this_thread::sleep_until(siguiente);
-                      QByteArray pieza;
-                      for (int i = hecho; i < std::min(total, hecho + bloque); ++i)
-                          pieza.append(char(i % 250));
+                      const QByteArray pieza = serie(hecho, std::min(total, hecho + bloque));
                       pty.escribir(pieza);
                       if (hecho == 0)
                           primera = steady_clock::now();
@@ -134,9 +165,8 @@ private slots:
         // Sent before the opening, when nobody read it: its times are unknown, it is dropped.
         QVERIFY(pty.escribir(QByteArray::fromHex("ff630a")));
         QVERIFY(hasta([&] { return pty.enEspera() == 3; }));
-        conectar(f, pty.ruta());
+        QVERIFY(conectado(f, pty));
         QCOMPARE(pty.enEspera(), 0);
-        QVERIFY(f.MSComm1->PortOpen());
         QVERIFY(!f.btnPuerto->isEnabled());
         QVERIFY(f.btnEnviar->isEnabled());
         QVERIFY(f.btnEnviar->isHidden()); // enabling does not show the hidden row
@@ -180,13 +210,7 @@ private slots:
         QTRY_VERIFY(f.variables.esperaSetPoint);
         QVERIFY(pty.escribir(QByteArray::fromHex("3c00")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("0"));
-        const auto filas = ultimas(f.ventana, 3);
-        QCOMPARE(filas[0].dato, 10);
-        QCOMPARE(filas[0].setPoint, 255);
-        QCOMPARE(filas[1].dato, 12);
-        QCOMPARE(filas[1].setPoint, 40);
-        QCOMPARE(filas[2].dato, 0);
-        QCOMPARE(filas[2].setPoint, 60);
+        QCOMPARE(ultimas(f.ventana, 3), (QList<QPoint>{{10, 255}, {12, 40}, {0, 60}}));
         QCOMPARE(f.ventana.RowCount(), 512);
         QVERIFY(f.avisos().mostrados().isEmpty());
     }
@@ -197,12 +221,9 @@ private slots:
     {
         Pty pty;
         Form1 f;
-        conectar(f, pty.ruta());
-        QVERIFY(f.MSComm1->PortOpen());
-        QByteArray esperado;
-        for (int i = 0; i < 300; ++i) {
-            const char b = char(i % 250);
-            esperado.append(b);
+        QVERIFY(conectado(f, pty));
+        const QByteArray esperado = serie(0, 300);
+        for (const char b : esperado) {
             QVERIFY(pty.escribir(QByteArray(1, b)));
             QTest::qWait(0);
             ::usleep(300);
@@ -248,17 +269,14 @@ private slots:
         Form1 f;
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
-        conectar(f, pty.ruta());
-        QVERIFY(f.MSComm1->PortOpen());
+        QVERIFY(conectado(f, pty));
         Controlador controlador(pty, porSegundo, bloque, int(porSegundo * 2.5));
         QTRY_VERIFY(f.adquisicion().muestrasRecibidas() > porSegundo / 4); // under way
         QList<double> mostrados;
         QString ultimo;
         hasta([&] {
-            if (f.txtTiempo->text() != ultimo) {
-                ultimo = f.txtTiempo->text();
-                mostrados << ultimo.toDouble();
-            }
+            if (f.txtTiempo->text() != ultimo)
+                mostrados << (ultimo = f.txtTiempo->text()).toDouble();
             return bool(controlador.terminado);
         }, 30000);
         // The first may span the start, the last the end of the stream.
@@ -267,9 +285,7 @@ private slots:
         std::sort(mostrados.begin(), mostrados.end());
         const double mediana = mostrados[mostrados.size() / 2];
         QVERIFY2(std::abs(mediana / controlador.espaciado() - 1.0) <= 0.5,
-                 qPrintable(QStringLiteral("median %1 s for %2 s")
-                                .arg(mediana)
-                                .arg(controlador.espaciado())));
+                 qPrintable(QStringLiteral("median %1 s for %2 s").arg(mediana).arg(controlador.espaciado())));
     }
 
     // Reading pauses only for a fast trickle: a flood is gathered, and a slow trickle that
@@ -305,12 +321,7 @@ private slots:
         const auto sueltos = std::count_if(eventos.cbegin(), eventos.cend(),
                                            [](qsizetype n) { return n > rafaga + 15; });
         QVERIFY2(sueltos >= (goteo - 15) / 2, qPrintable(QString::number(sueltos)));
-        QByteArray esperado;
-        for (int i = 0; i < rafaga; ++i)
-            esperado.append(char(i % 250));
-        for (int i = 0; i < goteo; ++i)
-            esperado.append(char(i % 250));
-        QCOMPARE(recibido, esperado);
+        QCOMPARE(recibido, serie(0, rafaga) + serie(0, goteo));
     }
 
     // A stream read late because the program stalled: the read after the stall says its bytes
@@ -348,14 +359,7 @@ private slots:
         QSignalSpy perdidas(&puerto, &PuertoSerie::perdido);
         QString motivo;
         QVERIFY2(puerto.abrir(pty.ruta(), pty.ruta(), &motivo), qPrintable(motivo));
-        QElapsedTimer reloj;
-        reloj.start();
-        for (int i = 0; !puerto.lecturas().enPausa && reloj.elapsed() < 20000; ++i) {
-            QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
-            QCoreApplication::processEvents();
-            ::usleep(500);
-        }
-        QVERIFY(puerto.lecturas().enPausa);
+        QVERIFY(hastaLaPausa(pty, puerto));
         QVERIFY(pty.escribir(QByteArray(1, char(251))));
         // The kernel hands a written byte to the line a moment later; then QSerialPort takes
         // it and stops watching the device (or the pause ends and it is delivered).
@@ -375,17 +379,12 @@ private slots:
         Form1 f;
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
-        conectar(f, pty.ruta());
-        QElapsedTimer reloj;
-        reloj.start();
-        for (int i = 0; !f.MSComm1->lecturas().enPausa && reloj.elapsed() < 20000; ++i) {
-            QVERIFY(pty.escribir(QByteArray(1, char(i % 250))));
-            QCoreApplication::processEvents();
-            ::usleep(500);
-        }
-        QVERIFY(f.MSComm1->lecturas().enPausa);
+        QVERIFY(conectado(f, pty));
+        QVERIFY(hastaLaPausa(pty, *f.MSComm1));
         QVERIFY(pty.escribir(QByteArray(1, char(251))));
         // On the line (the kernel passes it on a moment later), before any event is handled.
+        QElapsedTimer reloj;
+        reloj.start();
         while (pty.enEspera() <= 0 && reloj.elapsed() < 30000)
             ::usleep(50);
         const uint64_t fotogramas = f.MSChart1->redibujos();
@@ -400,8 +399,7 @@ private slots:
     {
         Pty pty;
         Form1 f;
-        conectar(f, pty.ruta());
-        QVERIFY(f.MSComm1->PortOpen());
+        QVERIFY(conectado(f, pty));
         const int otro = ::open(pty.ruta().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (otro < 0)
             QSKIP("the system lets no second reader open the device");
@@ -461,17 +459,16 @@ private slots:
         QFETCH(int, setPoint);
         Pty pty;
         Form1 f;
-        conectar(f, pty.ruta());
-        QVERIFY(f.MSComm1->PortOpen());
+        QVERIFY(conectado(f, pty));
         f.variables.setPoint = 7;
         f.txtSetPoint->setText(texto);
         // The button is hidden in the window; its click is what the handler answers.
         f.btnEnviar->click();
-        QTest::qWait(100);
-        QCOMPARE(pty.leer(), enLinea);
+        QByteArray enviado;
+        QTRY_COMPARE(enviado += pty.leer(), enLinea);
         QCOMPARE(f.variables.setPoint, std::optional<int16_t>(setPoint));
         // What was sent is shown; a lowering says why, once a run; Enter sends too.
-        QCOMPARE(f.avisos().mostrados().size(), int(enLinea.isEmpty() || texto == "150"));
+        QTRY_COMPARE(f.avisos().mostrados().size(), int(enLinea.isEmpty() || texto == "150"));
         QVERIFY(!f.variables.esperaSetPoint);
         QCOMPARE(f.txtSetPoint->text(), enLinea.isEmpty() ? texto : QString::number(setPoint));
         // Enter with nothing typed since the send (the box as the send left it) sends nothing.
@@ -492,34 +489,27 @@ private slots:
 
     void fallosAlConectar_data()
     {
-        QTest::addColumn<QString>("puerto");
+        QTest::addColumn<QString>("puerto"); // empty: one another window holds
         QTest::newRow("no such device") << "/dev/velmora-no-existe";
         QTest::newRow("port 0") << "0";
         QTest::newRow("not a device") << "/etc/hostname";
+        QTest::newRow("held by another window") << "";
     }
     void fallosAlConectar()
     {
         QFETCH(QString, puerto);
-        Form1 f;
+        Pty pty;
+        Form1 primero, f;
+        if (puerto.isEmpty()) {
+            QVERIFY(conectado(primero, pty));
+            puerto = pty.ruta();
+        }
         conectar(f, puerto);
         QVERIFY(!f.MSComm1->PortOpen());
         QVERIFY(f.btnPuerto->isEnabled());
         QVERIFY(!f.btnEnviar->isEnabled());
         QTRY_COMPARE(f.avisos().mostrados().size(), 1);
         QVERIFY(f.avisos().mostrados().first().contains(QStringLiteral("puerto")));
-    }
-
-    void puertoOcupado()
-    {
-        Pty pty;
-        Form1 primero;
-        conectar(primero, pty.ruta());
-        QVERIFY(primero.MSComm1->PortOpen());
-        Form1 segundo;
-        conectar(segundo, pty.ruta());
-        QVERIFY(!segundo.MSComm1->PortOpen());
-        QVERIFY(segundo.btnPuerto->isEnabled());
-        QTRY_COMPARE(segundo.avisos().mostrados().size(), 1);
     }
 
     // The far end goes away right after a block of bytes (a hang-up empties the kernel's own
@@ -539,8 +529,7 @@ private slots:
         {
             Pty pty;
             ruta = pty.ruta();
-            conectar(f, ruta);
-            QVERIFY(f.MSComm1->PortOpen());
+            QVERIFY(conectado(f, pty));
             QVERIFY(pty.escribir(enviados));
             QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(3000));
             pty.cerrarMaestro();
@@ -560,31 +549,18 @@ private slots:
         QCOMPARE(f.variables.setPoint, std::optional<int16_t>(5));
         QVERIFY(f.variables.registroAbierto);
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
-        QFile log(destino);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lineas = log.readAll().split('\n');
+        const QList<QByteArray> lineas = lineasDe(destino);
         QCOMPARE(lineas.size(), 3001);
         for (int i = 0; i < 3000; ++i)
             QVERIFY(lineas[i].endsWith("\t5\t" + QByteArray::number(i % 255) + "\r"));
 
         Pty otra;
-        conectar(f, otra.ruta());
-        QVERIFY(f.MSComm1->PortOpen());
+        QVERIFY(conectado(f, otra));
         QVERIFY(otra.escribir(QByteArray::fromHex("2a")));
         QTRY_COMPARE(f.txtDato->text(), QStringLiteral("42"));
         QCOMPARE(f.ventana.fila(511).dato, 2999 % 255);
         QCOMPARE(f.ventana.fila(511).setPoint, 5);
         QVERIFY(!f.ventana.fila(512).conSetPoint()); // another port: not reported there yet
-    }
-
-    // Unattended runs: after a loss the panel reopens the same name (here a link, as
-    // /dev/serial/by-id gives) when a device is behind it again, and everything carries on:
-    // the decoder's state, the trend, the log. Connecting elsewhere meanwhile ends the wait.
-    void vueltaDelDispositivo_data()
-    {
-        QTest::addColumn<bool>("otroPuerto");
-        QTest::newRow("the device comes back") << false;
-        QTest::newRow("the user connects elsewhere meanwhile") << true;
     }
 
     // A link left behind still names the lost device's node; the system gives that node to
@@ -614,6 +590,16 @@ private slots:
         QTest::qWait(int(4 * vistazo.count())); // a few looks: nothing opens
         QVERIFY(!f.MSComm1->PortOpen());
     }
+
+    // Unattended runs: after a loss the panel reopens the same name (here a link, as
+    // /dev/serial/by-id gives) when a device is behind it again, and everything carries on:
+    // the decoder's state, the trend, the log. Connecting elsewhere meanwhile ends the wait.
+    void vueltaDelDispositivo_data()
+    {
+        QTest::addColumn<bool>("otroPuerto");
+        QTest::newRow("the device comes back") << false;
+        QTest::newRow("the user connects elsewhere meanwhile") << true;
+    }
     void vueltaDelDispositivo()
     {
         QFETCH(bool, otroPuerto);
@@ -641,10 +627,8 @@ private slots:
         QVERIFY(!f.MSComm1->PortOpen());
 
         Pty otra;
-        if (otroPuerto) {
-            conectar(f, otra.ruta());
-            QVERIFY(f.MSComm1->PortOpen());
-        }
+        if (otroPuerto)
+            QVERIFY(conectado(f, otra));
         Pty despues;
         QVERIFY(QFile::remove(enlace));
         QVERIFY(QFile::link(despues.ruta(), enlace));
@@ -667,9 +651,7 @@ private slots:
         QTRY_COMPARE(f.adquisicion().muestrasRecibidas(), uint64_t(3));
         QCOMPARE(f.avisos().mostrados().size(), 1);
         f.close();
-        QFile log(destino);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lineas = log.readAll().split('\n');
+        const QList<QByteArray> lineas = lineasDe(destino);
         QCOMPARE(lineas.size(), 4);
         QVERIFY(lineas[0].endsWith("\t5\t10\r"));
         QVERIFY(lineas[1].endsWith("\t\t40\r"));
@@ -687,18 +669,14 @@ private slots:
         // As typed: the device file, its short name, or a link (to a link the test points at
         // the other device, as udev re-points by-id links).
         QTest::addColumn<QString>("como");
-        QTest::newRow("the same adapter, another node") << "0403:6001:A1" << "0403:6001:A1" << true
-                                                        << "ruta";
-        QTest::newRow("another adapter") << "0403:6001:A1" << "0403:6001:B2" << false << "ruta";
-        QTest::newRow("same model, no serial number") << "1a86:7523:" << "1a86:7523:" << false
-                                                      << "ruta";
+        const QString a1 = "0403:6001:A1", b2 = "0403:6001:B2";
+        QTest::newRow("the same adapter, another node") << a1 << a1 << true << "ruta";
+        QTest::newRow("another adapter") << a1 << b2 << false << "ruta";
+        QTest::newRow("same model, no serial number") << "1a86:7523:" << "1a86:7523:" << false << "ruta";
         QTest::newRow("no identity") << "" << "" << false << "ruta";
-        QTest::newRow("typed by its short name") << "0403:6001:A1" << "0403:6001:A1" << true
-                                                 << "corto";
-        QTest::newRow("a link, the same adapter behind it") << "0403:6001:A1" << "0403:6001:A1"
-                                                            << true << "enlace";
-        QTest::newRow("a link, another adapter behind it") << "0403:6001:A1" << "0403:6001:B2"
-                                                           << false << "enlace";
+        QTest::newRow("typed by its short name") << a1 << a1 << true << "corto";
+        QTest::newRow("a link, the same adapter behind it") << a1 << a1 << true << "enlace";
+        QTest::newRow("a link, another adapter behind it") << a1 << b2 << false << "enlace";
     }
     void soloVuelveElMismoDispositivo()
     {
@@ -781,8 +759,7 @@ private slots:
             QSKIP("a hang-up of a pseudo-terminal that stays needs the administrator's rights");
         Pty pty;
         Form1 f;
-        conectar(f, pty.ruta());
-        QVERIFY(f.MSComm1->PortOpen());
+        QVERIFY(conectado(f, pty));
         QVERIFY(pty.colgar());
         QTRY_VERIFY(!f.MSComm1->PortOpen());
         QVERIFY(QFileInfo::exists(pty.ruta()));
@@ -815,10 +792,8 @@ private slots:
         // A file-size limit makes the log's write fail (and say so) rather than kill it.
         QFile estado(QStringLiteral("/proc/%1/status").arg(panel.processId()));
         QVERIFY(estado.open(QIODevice::ReadOnly));
-        QByteArray ignoradas;
-        for (const QByteArray &linea : estado.readAll().split('\n'))
-            if (linea.startsWith("SigIgn:"))
-                ignoradas = linea.mid(7).trimmed();
+        const QByteArray todo = estado.readAll();
+        const QByteArray ignoradas = todo.mid(todo.indexOf("SigIgn:") + 7).split('\n')[0].trimmed();
         QVERIFY2(ignoradas.toULongLong(nullptr, 16) & (1ULL << (SIGXFSZ - 1)),
                  ignoradas.constData());
         ::kill(pid_t(panel.processId()), senal);
@@ -867,9 +842,7 @@ private slots:
         f.esperaDatos().comprobar(EsperaDatos::plazo);
         QVERIFY(f.MSChart1->nota().isEmpty());
         QTest::mouseClick(f.chkRegistrar, Qt::LeftButton);
-        QFile log(destino);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lineas = log.readAll().split('\n');
+        const QList<QByteArray> lineas = lineasDe(destino);
         QCOMPARE(lineas.size(), 3);
         QVERIFY(lineas[0].endsWith("\t10\t5\r") && lineas[1].endsWith("\t20\t42\r"));
     }
@@ -901,11 +874,12 @@ private slots:
         f.lecturas().escribir();
         QCOMPARE(f.txtSetPoint->text(), QStringLiteral("45"));
         const QString dePrimero = f.MSComm1->descripcion();
-        QCOMPARE(f.windowTitle(), QStringLiteral("Velmora - Control PID — ") + dePrimero);
+        const QString titulo = QStringLiteral("Velmora - Control PID — ");
+        QCOMPARE(f.windowTitle(), titulo + dePrimero);
         conectar(f, segundo.ruta());
         // The steps seen keep the port they came from; the title follows the new one.
         QCOMPARE(f.adquisicion().respuesta().origen(0), dePrimero);
-        QCOMPARE(f.windowTitle(), QStringLiteral("Velmora - Control PID — ") + f.MSComm1->descripcion());
+        QCOMPARE(f.windowTitle(), titulo + f.MSComm1->descripcion());
         QVERIFY(f.MSComm1->descripcion() != dePrimero);
         QCOMPARE(f.txtSetPoint->text(), QString());
         QTest::keyClick(f.txtSetPoint, Qt::Key_Return);
