@@ -1,5 +1,7 @@
 #include "datoshistorial.h"
 
+#include "chart/cursores.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -194,5 +196,26 @@ bool DatosHistorial::sumar(uint64_t a, uint64_t b, Suma &s, std::vector<size_t> 
             ++s.pausas;
             s.msPausas += bloques_[i].t0 - bloques_[i - 1].t1;
         }
+    return true;
+}
+
+bool DatosHistorial::figurasCursores(uint64_t a, uint64_t b, FigurasCursores &f, std::vector<size_t> &faltan) const
+{
+    Suma s;
+    const Cruda *ma = muestra(a), *mb = muestra(b);
+    if (!ma || !mb || !sumar(a, b, s, faltan))
+        return false;
+    f.n = s.n;
+    f.conSetPoint = s.conSetPoint;
+    f.sumaValor = s.valor;
+    f.sumaCuadrados = s.cuadrados;
+    f.sumaSetPoint = s.setPoint;
+    f.minimo = s.minimo;
+    f.maximo = s.maximo;
+    f.tB = (mb->ms - ma->ms) / 1000.0; // from A: the figures need only the difference
+    f.valorA = ma->valor;
+    f.valorB = mb->valor;
+    f.pausas = s.pausas;
+    f.segundosPausas = s.msPausas / 1000.0;
     return true;
 }

@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+struct FigurasCursores;
+
 // A log as the window keeps it, in bounded memory: blocks of consecutive samples, each with
 // where its lines lie in the file, its first and last time, the least and greatest value and
 // set point, and the sums the cursors' figures need; the samples themselves are read again
@@ -101,6 +103,9 @@ public:
         int64_t msPausas = 0; // the time between them
     };
     bool sumar(uint64_t a, uint64_t b, Suma &s, std::vector<size_t> &faltan) const;
+    // The two cursors' figures between samples a and b, times from A; false where a block
+    // they need is not loaded (those to ask for are in `faltan`).
+    bool figurasCursores(uint64_t a, uint64_t b, FigurasCursores &f, std::vector<size_t> &faltan) const;
 
 private:
     std::vector<Bloque> bloques_;

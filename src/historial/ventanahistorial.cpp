@@ -306,28 +306,13 @@ std::optional<FigurasCursores> VentanaHistorial::figurasCursores()
     const auto a = c.indice(0), b = c.indice(1);
     if (!c.visible() || !a || !b)
         return std::nullopt;
-    DatosHistorial::Suma s;
-    std::vector<size_t> faltan;
-    const DatosHistorial::Cruda *ma = datos_.muestra(*a), *mb = datos_.muestra(*b);
-    if (!ma || !mb || !datos_.sumar(*a, *b, s, faltan)) {
+    FigurasCursores f;
+    if (std::vector<size_t> faltan; !datos_.figurasCursores(*a, *b, f, faltan)) {
         faltan.push_back(datos_.bloqueDe(*a));
         faltan.push_back(datos_.bloqueDe(*b));
         pedir(faltan);
         return std::nullopt;
     }
-    FigurasCursores f;
-    f.n = s.n;
-    f.conSetPoint = s.conSetPoint;
-    f.sumaValor = s.valor;
-    f.sumaCuadrados = s.cuadrados;
-    f.sumaSetPoint = s.setPoint;
-    f.minimo = s.minimo;
-    f.maximo = s.maximo;
-    f.tB = (mb->ms - ma->ms) / 1000.0; // from A: the figures need only the difference
-    f.valorA = ma->valor;
-    f.valorB = mb->valor;
-    f.pausas = s.pausas;
-    f.segundosPausas = s.msPausas / 1000.0;
     return f;
 }
 

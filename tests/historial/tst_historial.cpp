@@ -95,17 +95,9 @@ void releer(CargadorHistorial &c, Leido &l)
 
 FigurasCursores figuras(const DatosHistorial &d, uint64_t a, uint64_t b)
 {
-    DatosHistorial::Suma s;
-    std::vector<size_t> faltan;
     FigurasCursores f;
-    if (!d.sumar(a, b, s, faltan))
-        return f;
-    f.n = s.n;
-    f.conSetPoint = s.conSetPoint;
-    f.sumaValor = s.valor;
-    f.sumaCuadrados = s.cuadrados;
-    f.sumaSetPoint = s.setPoint;
-    f.tB = (d.muestra(b)->ms - d.muestra(a)->ms) / 1000.0;
+    std::vector<size_t> faltan;
+    d.figurasCursores(a, b, f, faltan);
     return f;
 }
 
